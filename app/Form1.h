@@ -1,0 +1,149 @@
+#pragma once
+// The program's one window. It holds the whole state of the program and every
+// procedure as a method; the methods live in the files of their subsystem:
+//   link/    frames, waiting, port discovery and opening, connection and release
+//   upload/  the staged upload and the byte stream
+//   window/  construction from the description, start-up, layout, settings, file choice
+
+#include "Seams.h"
+#include "link/Errors.h"
+#include "link/Loose.h"
+#include "link/MSComm.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class StatusBar;
+class StatusPanel;
+class CommonDialog;
+class PelmoraError;
+namespace Ui {
+class Form1;
+}
+
+// The stage flags are 16-bit booleans: true is -1, false is 0.
+using VbBool = qint16;
+inline constexpr VbBool VbTrue = -1;
+inline constexpr VbBool VbFalse = 0;
+
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Form1(Seams seams = Seams::production(), QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // ---- state ----------------------------------------------------------
+    QString PortSettings;  // line settings handed to the port, "9600,n,8,1"
+    QString PortNumber;    // chosen port number as text, "1"
+    VbBool FileStage = VbFalse;
+    VbBool LengthStage = VbFalse;
+    VbBool LoadStage = VbFalse;
+    qint32 FileLength = 0;
+    QString DeviceFileName;  // slot tag + ".ejf"
+
+    // ---- controls (owned by the widget tree, from the description) -------
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QPushButton* Command1 = nullptr;  // "Load"
+    QPushButton* Command2 = nullptr;  // "OK"
+    QPushButton* Command3 = nullptr;  // "..."
+    QComboBox* Combo1 = nullptr;      // port numbers
+    std::array<QComboBox*, 4> Combo2{};  // baud, parity, data length, stop bits
+    std::array<QLabel*, 6> Label2{};
+    std::array<QRadioButton*, 5> Option1{};  // slots; Tag in the "Tag" property
+    QLineEdit* Text1 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    StatusBar* StatusBar1 = nullptr;
+    QWidget* ZelkorLogo1 = nullptr;  // created by class name; may be a stand-in if that failed
+    std::unique_ptr<CommonDialog> CommonDialog1;
+    MSCommLib::MSComm MSComm1;
+    QTimer Timer1;  // release, 100 ms
+    QTimer Timer2;  // upload stages, 300 ms
+
+    // ---- device link -----------------------------------------------------
+    void Gönder(const Loose& ss);
+    QString BNC(const Loose& Gelen) const;
+    void Bekle(double nekadar);
+    void PortKontrol();
+    void Default();
+    void PortAç();
+    void BağlantıKur();
+    void StatusBar1_PanelClick(StatusPanel* Panel);
+    void Timer1_Timer();
+
+    // ---- label upload ----------------------------------------------------
+    void Command1_Click();
+    void Timer2_Timer();
+    void DosyaYolla();
+    void UzunlukYolla();
+    void YüklemeYap();
+
+    // ---- main window -----------------------------------------------------
+    void Form_Load();
+    void Form_Resize();
+    void Command2_Click();
+    void Command3_Click();
+
+    const Seams& seams() const { return seams_; }
+    // True while a handler that talks to the device (or its message box) runs.
+    bool deviceBusy() const { return deviceBusy_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Wires the device-talking events (timers, Load, status panel clicks).
+    void wireDeviceEvents();
+    // Runs one event handler: any numbered error is reported once, never
+    // reaches Qt. Returns false when the handler ended in an error.
+    template <class Handler>
+    bool runEvent(Handler&& handler);
+    void reportError(const PelmoraError& error);
+    void reportUnexpected(const char* what);
+
+    // Marks a device-talking handler as running; a tick that finds it
+    // running does nothing.
+    class DeviceTalk {
+    public:
+        explicit DeviceTalk(Form1& form) : form_(form) { form_.deviceBusy_ = true; }
+        ~DeviceTalk() { form_.deviceBusy_ = false; }
+        DeviceTalk(const DeviceTalk&) = delete;
+        DeviceTalk& operator=(const DeviceTalk&) = delete;
+
+    private:
+        Form1& form_;
+    };
+
+    void setProgressMax(float max);
+    void setProgressValue(float value);
+    // Ends an upload sequence that failed: the timer stops, "Load" comes back.
+    void endFailedSequence();
+
+    Seams seams_;
+    std::unique_ptr<Ui::Form1> ui_;
+    bool deviceBusy_ = false;
+};
+
+template <class Handler>
+bool Form1::runEvent(Handler&& handler)
+{
+    try {
+        handler();
+        return true;
+    } catch (const PelmoraError& error) {
+        reportError(error);
+    } catch (const std::exception& error) {
+        reportUnexpected(error.what());
+    }
+    return false;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The clock Bekle waits on. Production reads the monotonic clock and sleeps
+// for real; tests put a virtual clock in its place to run long sequences
+// quickly and to see every wait that was asked for.
+
+#include <memory>
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Seconds on a monotonic scale; only differences mean anything.
+    virtual double now() = 0;
+    // Sleeps about this long; may wake late, never early by design of the caller.
+    virtual void sleepFor(double seconds) = 0;
+    // Told of every finished wait: what was asked and the readings that
+    // bracketed it. Production ignores it.
+    virtual void waitDone(double /*asked*/, double /*start*/, double /*end*/) {}
+};
+
+class SteadyClock final : public Clock {
+public:
+    double now() override;
+    void sleepFor(double seconds) override;
+};
+
+std::unique_ptr<Clock> makeSteadyClock();

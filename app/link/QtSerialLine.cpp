@@ -1,0 +1,206 @@
+#include "QtSerialLine.h"
+
+#include "Errors.h"
+#include "PortDirectory.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSet>
+#include <QThread>
+
+#include <cerrno>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Devices this process holds: a second MSComm on the same device is refused
+// even where the system would let root open it twice.
+QMutex heldMutex;
+QSet<QString> heldDevices;
+
+QString canonicalKey(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+QSerialPort::Parity toQt(LineSettings::Parity p)
+{
+    switch (p) {
+    case LineSettings::Parity::None: return QSerialPort::NoParity;
+    case LineSettings::Parity::Even: return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd: return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(LineSettings::StopBits s)
+{
+    switch (s) {
+    case LineSettings::StopBits::One: return QSerialPort::OneStop;
+    case LineSettings::StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two: return QSerialPort::TwoStop;
+    }
+    return QSerialPort::OneStop;
+}
+
+// A write that the system does not take within this time counts as a dead line.
+constexpr int kWriteStallMs = 5000;
+
+}  // namespace
+
+QString heldOrDeniedText(const QString& devicePath, bool accessDenied)
+{
+    if (!accessDenied)
+        return QStringLiteral("%1 is in use by another program").arg(devicePath);
+    QString groupName;
+    struct stat st {};
+    if (::stat(devicePath.toLocal8Bit().constData(), &st) == 0) {
+        if (const struct group* g = ::getgrgid(st.st_gid))
+            groupName = QString::fromLocal8Bit(g->gr_name);
+    }
+    if (groupName.isEmpty())
+        groupName = QStringLiteral("dialout");
+    return QStringLiteral("no permission to open %1; add your user to the group '%2' "
+                          "(sudo usermod -aG %2 $USER) and log in again")
+        .arg(devicePath, groupName);
+}
+
+std::unique_ptr<SerialLine> openQtSerialLine(short port, const LineSettings& settings)
+{
+    const QString path = PortDirectory::deviceFor(port);
+    if (path.isEmpty())
+        throw PelmoraError(ErrorNumber::InvalidPortNumber,
+                           QStringLiteral("no serial device for port %1").arg(port));
+    return std::make_unique<QtSerialLine>(path, settings);
+}
+
+QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settings)
+    : path_(devicePath), heldKey_(canonicalKey(devicePath)), settings_(settings)
+{
+    if (!QFileInfo::exists(path_))
+        throw PelmoraError(ErrorNumber::InvalidPortNumber, QStringLiteral("no device %1").arg(path_));
+    {
+        QMutexLocker lock(&heldMutex);
+        if (heldDevices.contains(heldKey_))
+            throw PelmoraError(ErrorNumber::PortAlreadyOpen,
+                               QStringLiteral("%1 is already open in this program").arg(path_));
+    }
+
+    port_.setPortName(path_);
+    port_.setBaudRate(settings.baud);
+    port_.setParity(toQt(settings.parity));
+    port_.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits));
+    port_.setStopBits(toQt(settings.stopBits));
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = port_.error();
+        const QString why = port_.errorString();
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            throw PelmoraError(ErrorNumber::InvalidPortNumber, QStringLiteral("no device %1").arg(path_));
+        case QSerialPort::PermissionError: {
+            const bool denied = ::access(path_.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES;
+            throw PelmoraError(ErrorNumber::PortAlreadyOpen, heldOrDeniedText(path_, denied));
+        }
+        case QSerialPort::OpenError:
+            throw PelmoraError(ErrorNumber::PortAlreadyOpen, path_);
+        default:
+            throw PelmoraError(ErrorNumber::HardwareNotAvailable, QStringLiteral("%1: %2").arg(path_, why));
+        }
+    }
+
+    // Programs that take the line with flock (picocom and friends) keep it.
+    if (::flock(static_cast<int>(port_.handle()), LOCK_EX | LOCK_NB) != 0) {
+        port_.close();
+        throw PelmoraError(ErrorNumber::PortAlreadyOpen, heldOrDeniedText(path_, false));
+    }
+    // QSerialPort keeps its own buffer; bytes that arrived before we opened are not ours.
+    port_.clear();
+
+    QMutexLocker lock(&heldMutex);
+    heldDevices.insert(heldKey_);
+}
+
+QtSerialLine::~QtSerialLine()
+{
+    if (port_.isOpen())
+        port_.close();
+    QMutexLocker lock(&heldMutex);
+    heldDevices.remove(heldKey_);
+}
+
+void QtSerialLine::lineLost(const QString& during)
+{
+    const QString why = port_.errorString();
+    port_.close();
+    throw PelmoraError(ErrorNumber::HardwareNotAvailable,
+                       QStringLiteral("%1 failed during %2: %3").arg(path_, during, why));
+}
+
+void QtSerialLine::write(const QByteArray& bytes)
+{
+    if (!port_.isOpen())
+        throw PelmoraError(ErrorNumber::DeviceNotOpen, path_);
+    if (port_.write(bytes) != bytes.size())
+        lineLost(QStringLiteral("write"));
+    // Without an event loop QSerialPort only writes when asked to.
+    QElapsedTimer stalled;
+    stalled.start();
+    while (port_.bytesToWrite() > 0) {
+        if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::WriteError)
+            lineLost(QStringLiteral("write"));
+        if (!port_.flush() && port_.bytesToWrite() > 0) {
+            if (stalled.elapsed() > kWriteStallMs)
+                lineLost(QStringLiteral("write (the line takes no data)"));
+            port_.waitForBytesWritten(10);
+        }
+    }
+    if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::WriteError)
+        lineLost(QStringLiteral("write"));
+}
+
+QByteArray QtSerialLine::readAvailable()
+{
+    if (!port_.isOpen())
+        throw PelmoraError(ErrorNumber::DeviceNotOpen, path_);
+    QByteArray all;
+    for (;;) {
+        port_.waitForReadyRead(0);
+        if (port_.error() == QSerialPort::TimeoutError)
+            port_.clearError();  // nothing waiting is no failure
+        if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::ReadError)
+            lineLost(QStringLiteral("read"));
+        const QByteArray chunk = port_.readAll();
+        if (chunk.isEmpty())
+            break;
+        all += chunk;
+    }
+    return all;
+}
+
+qint64 QtSerialLine::outputQueued()
+{
+    if (!port_.isOpen())
+        return 0;
+    int queued = 0;
+    if (::ioctl(static_cast<int>(port_.handle()), TIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued + port_.bytesToWrite();
+}
+
+void QtSerialLine::drain(double maxSeconds)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (outputQueued() > 0 && elapsed.elapsed() < maxSeconds * 1000.0)
+        QThread::usleep(1000);
+}
