@@ -128,6 +128,8 @@ private:
     void setProgressValue(float value);
     // Ends an upload sequence that failed: the timer stops, "Load" comes back.
     void endFailedSequence();
+    // After a failure that closed the line: the panels show it, the release stops.
+    void showLineLost();
 
     Seams seams_;
     std::unique_ptr<Ui::Form1> ui_;

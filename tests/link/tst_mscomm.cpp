@@ -1,0 +1,254 @@
+// The serial-port component over a real pseudo-terminal.
+
+#include "Pty.h"
+#include "link/CommandFrame.h"
+#include "link/Errors.h"
+#include "link/LineSettings.h"
+#include "link/MSComm.h"
+#include "link/PortDirectory.h"
+#include "link/QtSerialLine.h"
+
+#include <QProcess>
+#include <QTest>
+#include <QTemporaryFile>
+#include <memory>
+#include <termios.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+using MSCommLib::MSComm;
+
+namespace {
+
+int errorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const PelmoraError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+void usePorts(const QStringList& paths)
+{
+    qputenv(PortDirectory::kEnvironmentVariable, paths.join(QLatin1Char(',')).toLocal8Bit());
+}
+
+}  // namespace
+
+class MSCommTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { qunsetenv(PortDirectory::kEnvironmentVariable); }
+    void settingsTextIsParsedStrictly_data();
+    void settingsTextIsParsedStrictly();
+    void writesFramesAndReadsWhatArrived();
+    void lateReplyIsWhatTheNextReadReturns();
+    void openingAppliesTheLineSettings();
+    void portNumberWithoutDeviceIs8002();
+    void portHeldIs8005();
+    void closedPortRefusesOutputAndInput();
+    void hangUpBecomesNumberedErrorOnNextWrite();
+    void permissionTextSaysHowToGetAccess();
+    void portsAreNumberedInNaturalOrder();
+};
+
+void MSCommTest::settingsTextIsParsedStrictly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("start-up") << "9600,n,8,1" << true;
+    QTest::newRow("window") << "9600,E,7,1" << true;
+    QTest::newRow("two stop bits") << "1200,o,8,2" << true;
+    QTest::newRow("one and a half") << "19200,m,5,1.5" << true;
+    QTest::newRow("stop bits 0") << "9600,E,7,0" << false;
+    QTest::newRow("parity x") << "9600,x,8,1" << false;
+    QTest::newRow("data 9") << "9600,n,9,1" << false;
+    QTest::newRow("baud text") << "fast,n,8,1" << false;
+    QTest::newRow("baud 0") << "0,n,8,1" << false;
+    QTest::newRow("three fields") << "9600,n,8" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void MSCommTest::settingsTextIsParsedStrictly()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    MSComm comm;
+    const int error = errorOf([&] { comm.setSettings(text); });
+    QCOMPARE(error, accepted ? 0 : ErrorNumber::InvalidPropertyValue);
+    QCOMPARE(comm.Settings(), accepted ? text : QStringLiteral("9600,n,8,1"));
+}
+
+void MSCommTest::writesFramesAndReadsWhatArrived()
+{
+    Pty pty;
+    QVERIFY(pty.isValid());
+    usePorts({pty.slavePath()});
+    MSComm comm;
+    comm.setCommPort(1);
+    comm.setPortOpen(true);
+    QVERIFY(comm.PortOpen());
+
+    QCOMPARE(comm.Input(), QString());  // nothing arrived yet
+
+    comm.setOutput(QString::fromLatin1(commandFrame("S")));
+    QCOMPARE(pty.receive().toHex(), QByteArray("53530d"));
+
+    // Every 8-bit code goes out as one byte.
+    QString all;
+    for (int c = 0; c < 256; ++c)
+        all += QChar(c);
+    comm.setOutput(all);
+    QByteArray got;
+    while (got.size() < 256) {
+        const QByteArray chunk = pty.receive();
+        if (chunk.isEmpty())
+            break;
+        got += chunk;
+    }
+    QCOMPARE(got.size(), 256);
+    for (int c = 0; c < 256; ++c)
+        QCOMPARE(static_cast<unsigned char>(got[c]), static_cast<unsigned char>(c));
+
+    pty.send("S");
+    QTest::qWait(100);
+    QCOMPARE(comm.Input(), QStringLiteral("S"));
+    QCOMPARE(comm.Input(), QString());  // reading removes what it returns
+}
+
+void MSCommTest::lateReplyIsWhatTheNextReadReturns()
+{
+    Pty pty;
+    usePorts({pty.slavePath()});
+    MSComm comm;
+    comm.setPortOpen(true);
+    comm.setOutput(QString::fromLatin1(commandFrame("#Externl1.ejf#")));
+    QVERIFY(!pty.receive().isEmpty());
+    QCOMPARE(comm.Input(), QString());  // the device has not answered in time
+    pty.send("D");
+    QTest::qWait(100);
+    comm.setOutput(QString::fromLatin1(commandFrame("%12#")));
+    pty.send("U");
+    QTest::qWait(100);
+    // The late "D" comes first, hiding the "U".
+    QCOMPARE(comm.Input(), QStringLiteral("DU"));
+}
+
+void MSCommTest::openingAppliesTheLineSettings()
+{
+    Pty pty;
+    usePorts({pty.slavePath()});
+    MSComm comm;
+    comm.setSettings(QStringLiteral("1200,e,7,2"));
+    comm.setPortOpen(true);
+    termios tio{};
+    const int fd = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::tcgetattr(fd, &tio), 0);
+    ::close(fd);
+    // A pseudo-terminal keeps 8 data bits and no parity whatever is asked;
+    // the speed and the stop bits show what the port was opened with.
+    QCOMPARE(cfgetospeed(&tio), speed_t(B1200));
+    QVERIFY(tio.c_cflag & CSTOPB);
+
+    // A change while open waits for the next opening.
+    comm.setSettings(QStringLiteral("9600,n,8,1"));
+    comm.setPortOpen(false);
+    comm.setPortOpen(true);
+    const int fd2 = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QCOMPARE(::tcgetattr(fd2, &tio), 0);
+    ::close(fd2);
+    QCOMPARE(cfgetospeed(&tio), speed_t(B9600));
+    QVERIFY(!(tio.c_cflag & CSTOPB));
+}
+
+void MSCommTest::portNumberWithoutDeviceIs8002()
+{
+    Pty pty;
+    usePorts({pty.slavePath(), QStringLiteral("/dev/pelmora-no-such-device")});
+    MSComm comm;
+    comm.setCommPort(3);  // nothing listed at 3
+    QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), ErrorNumber::InvalidPortNumber);
+    comm.setCommPort(2);  // listed, but the device is not there
+    QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), ErrorNumber::InvalidPortNumber);
+    QVERIFY(!comm.PortOpen());
+    QCOMPARE(errorOf([&] { comm.setCommPort(0); }), ErrorNumber::InvalidPortNumber);
+    QCOMPARE(errorOf([&] { comm.setCommPort(11); }), ErrorNumber::InvalidPortNumber);
+}
+
+void MSCommTest::portHeldIs8005()
+{
+    Pty pty;
+    usePorts({pty.slavePath()});
+    MSComm first;
+    first.setPortOpen(true);
+    QCOMPARE(errorOf([&] { first.setPortOpen(true); }), ErrorNumber::PortAlreadyOpen);
+
+    MSComm second;
+    QCOMPARE(errorOf([&] { second.setPortOpen(true); }), ErrorNumber::PortAlreadyOpen);
+    first.setPortOpen(false);
+    second.setPortOpen(true);  // free again once the first let go
+    second.setPortOpen(false);
+
+    // Another program holding the device with a lock.
+    QProcess holder;
+    holder.start(QStringLiteral("flock"), {pty.slavePath(), QStringLiteral("-c"), QStringLiteral("echo held; sleep 30")});
+    QVERIFY(holder.waitForReadyRead(5000));
+    try {
+        second.setPortOpen(true);
+        QFAIL("a device held by another program opened");
+    } catch (const PelmoraError& e) {
+        QCOMPARE(e.number(), ErrorNumber::PortAlreadyOpen);
+        QVERIFY2(e.text().contains(QStringLiteral("another program")), qPrintable(e.text()));
+    }
+    holder.kill();
+    holder.waitForFinished();
+}
+
+void MSCommTest::closedPortRefusesOutputAndInput()
+{
+    MSComm comm;
+    QCOMPARE(errorOf([&] { comm.setOutput(QStringLiteral("S")); }), ErrorNumber::PortNotOpen);
+    QCOMPARE(errorOf([&] { comm.Input(); }), ErrorNumber::PortNotOpen);
+    comm.setPortOpen(false);  // closing a closed port is no error
+}
+
+void MSCommTest::hangUpBecomesNumberedErrorOnNextWrite()
+{
+    auto pty = std::make_unique<Pty>();
+    usePorts({pty->slavePath()});
+    MSComm comm;
+    comm.setPortOpen(true);
+    comm.setOutput(QStringLiteral("S"));
+    pty.reset();  // the other end is gone
+    int error = 0;
+    for (int i = 0; i < 3 && error == 0; ++i)
+        error = errorOf([&] { comm.setOutput(QString::fromLatin1(commandFrame(65))); });
+    QCOMPARE(error, ErrorNumber::HardwareNotAvailable);
+    QVERIFY(!comm.PortOpen());
+    QCOMPARE(errorOf([&] { comm.setOutput(QStringLiteral("S")); }), ErrorNumber::PortNotOpen);
+}
+
+void MSCommTest::permissionTextSaysHowToGetAccess()
+{
+    const QString denied = heldOrDeniedText(QStringLiteral("/dev/null"), true);
+    QVERIFY(denied.contains(QStringLiteral("permission")));
+    QVERIFY(denied.contains(QStringLiteral("group")));
+    QVERIFY(!heldOrDeniedText(QStringLiteral("/dev/null"), false).contains(QStringLiteral("group")));
+}
+
+void MSCommTest::portsAreNumberedInNaturalOrder()
+{
+    const QStringList sorted = PortDirectory::naturallySorted(
+        {"/dev/ttyUSB0", "/dev/ttyS10", "/dev/ttyS2", "/dev/ttyACM0", "/dev/ttyS0"});
+    QCOMPARE(sorted, QStringList({"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0"}));
+    usePorts({"/dev/a", " /dev/b "});
+    QCOMPARE(PortDirectory::deviceFor(2), QStringLiteral("/dev/b"));
+    QCOMPARE(PortDirectory::deviceFor(3), QString());
+}
+
+QTEST_GUILESS_MAIN(MSCommTest)
+#include "tst_mscomm.moc"
