@@ -1,0 +1,269 @@
+// rv7k-emulator: plays the RV7k device on a serial line for the tests, the
+// benchmarks and ./run. See --help for the options.
+
+#include "Clock.h"
+#include "Device.h"
+#include "Frame.h"
+#include "JsonLog.h"
+#include "Line.h"
+#include "Options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+using namespace rv7k;
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool installSignals()
+{
+    if (::pipe(g_signalPipe) != 0)
+        return false;
+    for (const int fd : g_signalPipe) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    if (::sigaction(SIGINT, &sa, nullptr) != 0 || ::sigaction(SIGTERM, &sa, nullptr) != 0)
+        return false;
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+double secondsBetween(Instant a, Instant b)
+{
+    return static_cast<double>(b.sec - a.sec) + static_cast<double>(b.nsec - a.nsec) * 1e-9;
+}
+
+Instant later(Instant t, double seconds)
+{
+    const auto whole = static_cast<long long>(seconds);
+    long long nsec = t.nsec + std::llround((seconds - static_cast<double>(whole)) * 1e9);
+    long long sec = t.sec + whole;
+    if (nsec >= 1000000000) {
+        nsec -= 1000000000;
+        ++sec;
+    }
+    return Instant{sec, static_cast<long>(nsec)};
+}
+
+struct LateReply {
+    Instant due;
+    std::string text;
+};
+
+class Server {
+public:
+    Server(const Options& options, Line& line, JsonLog& log)
+        : m_options(options)
+        , m_line(line)
+        , m_log(log)
+        , m_device(options, log)
+    {
+    }
+
+    // Serves until a signal, a hangup fault or a lost line. Returns the exit status.
+    int run();
+
+private:
+    void frameArrived(const Frame& frame, Instant t);
+    void send(const std::string& text);
+    void flushOutput();
+    void sendDueReplies();
+    int pollTimeoutMs() const;
+
+    // Replies the other end has not taken yet; bounded so a reader that never
+    // reads cannot make us grow forever.
+    static constexpr std::size_t maxPendingOutput = 1 << 16;
+
+    const Options& m_options;
+    Line& m_line;
+    JsonLog& m_log;
+    Device m_device;
+    FrameSplitter m_splitter;
+    std::deque<LateReply> m_late;
+    std::string m_output;
+    bool m_hungUp = false;
+};
+
+void Server::send(const std::string& text)
+{
+    if (text.empty())
+        return;
+    if (m_output.size() + text.size() > maxPendingOutput) {
+        m_log.write(JsonLine(now()).add("event", "reply-dropped").add("reply", text)
+                        .add("reason", "nobody reads the line"));
+        return;
+    }
+    m_output += text;
+    flushOutput();
+}
+
+void Server::flushOutput()
+{
+    while (!m_output.empty()) {
+        const ssize_t n = ::write(m_line.fd(), m_output.data(), m_output.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;  // EAGAIN: poll tells us when there is room; errors show on read
+        }
+        m_output.erase(0, static_cast<std::size_t>(n));
+    }
+}
+
+void Server::frameArrived(const Frame& frame, Instant t)
+{
+    const std::string reply = m_device.handle(frame, t);
+    JsonLine line(t);
+    line.add("payload", frame.payload).add("ok", frame.ok).add("kind", kindName(frame.kind)).add("reply", reply);
+    if (!frame.ok)
+        line.add("error", frame.error);
+    if (m_options.late > 0.0 && !reply.empty()) {
+        m_late.push_back(LateReply{later(t, m_options.late), reply});
+        m_log.write(line);
+    } else {
+        // The reply is on the line before its log line, so a reader who has
+        // seen the log line and finds no reply knows none is coming.
+        send(reply);
+        m_log.write(line);
+    }
+    if (frame.ok && frame.kind == Kind::Data && m_options.hangupAfter > 0
+        && m_device.dataFrames() >= m_options.hangupAfter) {
+        m_log.write(JsonLine(now()).add("event", "hangup").add("data-frames", static_cast<long long>(m_device.dataFrames())));
+        m_line.hangUp();
+        m_hungUp = true;
+    }
+}
+
+void Server::sendDueReplies()
+{
+    const Instant t = now();
+    while (!m_late.empty() && secondsBetween(m_late.front().due, t) >= 0.0) {
+        const std::string text = m_late.front().text;
+        m_late.pop_front();
+        send(text);
+        m_log.write(JsonLine(now()).add("event", "reply-sent").add("reply", text));
+    }
+}
+
+int Server::pollTimeoutMs() const
+{
+    if (m_late.empty())
+        return 1000;
+    const double wait = secondsBetween(now(), m_late.front().due);
+    if (wait <= 0.0)
+        return 0;
+    return static_cast<int>(std::ceil(wait * 1000.0));
+}
+
+int Server::run()
+{
+    std::vector<Frame> frames;
+    char buffer[4096];
+    for (;;) {
+        pollfd fds[2] = {};
+        fds[0].fd = g_signalPipe[0];
+        fds[0].events = POLLIN;
+        fds[1].fd = m_line.fd();
+        fds[1].events = static_cast<short>(POLLIN | (m_output.empty() ? 0 : POLLOUT));
+        const int ready = ::poll(fds, 2, pollTimeoutMs());
+        if (ready < 0 && errno != EINTR) {
+            std::fprintf(stderr, "rv7k-emulator: poll: %s\n", std::strerror(errno));
+            return 1;
+        }
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            m_log.write(JsonLine(now()).add("event", "stop").add("reason", "signal"));
+            return 0;
+        }
+        if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            for (;;) {
+                const ssize_t n = ::read(m_line.fd(), buffer, sizeof buffer);
+                if (n > 0) {
+                    const Instant t = now();
+                    frames.clear();
+                    m_splitter.feed(buffer, static_cast<std::size_t>(n), frames);
+                    for (const Frame& f : frames) {
+                        frameArrived(f, t);
+                        if (m_hungUp)
+                            return 0;
+                    }
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                    break;
+                // End of file or an error: the line itself is gone.
+                m_log.write(JsonLine(now()).add("event", "line-lost")
+                                .add("error", n == 0 ? "end of file" : std::strerror(errno)));
+                std::fprintf(stderr, "rv7k-emulator: line %s lost\n", m_line.path().c_str());
+                return 1;
+            }
+        }
+        if (ready > 0 && (fds[1].revents & POLLOUT))
+            flushOutput();
+        sendDueReplies();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "rv7k-emulator: %s\nTry --help.\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
+    }
+    if (!installSignals()) {
+        std::fprintf(stderr, "rv7k-emulator: cannot set up signal handling: %s\n", std::strerror(errno));
+        return 1;
+    }
+
+    JsonLog log;
+    if (!options.logPath.empty() && !log.open(options.logPath, error)) {
+        std::fprintf(stderr, "rv7k-emulator: %s\n", error.c_str());
+        return 1;
+    }
+    Line line;
+    const bool opened = options.pty ? line.openPty(error) : line.openDevice(options.device, error);
+    if (!opened) {
+        std::fprintf(stderr, "rv7k-emulator: %s\n", error.c_str());
+        return 1;
+    }
+
+    log.write(JsonLine(now()).add("event", "start").add("line", line.path()));
+    std::printf("%s\n", line.path().c_str());
+    std::fflush(stdout);
+
+    Server server(options, line, log);
+    const int status = server.run();
+    line.close();
+    log.close();
+    return status;
+}
