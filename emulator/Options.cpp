@@ -51,7 +51,7 @@ std::string helpText()
            "  --pty                  open a pseudo-terminal and serve its slave side\n"
            "  --device PATH          serve the given tty instead of a pseudo-terminal\n"
            "  --out DIR              write each received slot file into DIR (nothing is written without it)\n"
-           "  --log FILE             write one JSON line per frame and per event to FILE\n"
+           "  --log FILE             write one JSON line per frame (t, payload, ok, kind, reply) and per event to FILE\n"
            "  --silent               never reply\n"
            "  --late SECONDS         send each reply SECONDS after its frame\n"
            "  --reply KIND=TEXT      reply TEXT (may be empty) to poll|name|length|data|file|end; repeatable\n"

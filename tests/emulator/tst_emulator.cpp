@@ -9,9 +9,12 @@
 #include <QFile>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -156,6 +159,7 @@ private slots:
     void noRelease();
     void releaseAfter();
     void hangupAfterDataFrames();
+    void servesGivenDevice();
     void helpAndBadOptions();
     void sigtermEndsCleanly();
 };
@@ -461,6 +465,44 @@ void TestEmulator::hangupAfterDataFrames()
     const QList<QJsonObject> hangups = events(emu.readLog(), "hangup");
     QCOMPARE(hangups.size(), 1);
     QCOMPARE(hangups.first().value("data-frames").toInt(), 3);
+}
+
+void TestEmulator::servesGivenDevice()
+{
+    // A pseudo-terminal of the test's own stands for the serial device.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(fcntl(master, F_SETFD, FD_CLOEXEC) == 0);  // or the emulator would hold it too
+    QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+    const QString path = QString::fromLocal8Bit(ptsname(master));
+    QTemporaryDir dir;
+    QProcess p;
+    p.start(EmulatorProcess::program(), {"--device", path, "--log", dir.filePath("log.jsonl")});
+    QVERIFY(p.waitForStarted());
+    QVERIFY(p.waitForReadyRead(10000));
+    QCOMPARE(QString::fromLocal8Bit(p.readLine()).trimmed(), path);
+
+    const QByteArray poll = frame("S") + frame("#Externl1.ejf#");
+    QCOMPARE(::write(master, poll.constData(), size_t(poll.size())), ssize_t(poll.size()));
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (got.size() < 2 && timer.elapsed() < 10000) {
+        pollfd pfd{master, POLLIN, 0};
+        if (::poll(&pfd, 1, 100) > 0) {
+            char buf[16];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, n);
+        }
+    }
+    QCOMPARE(got, QByteArray("SD"));  // raw mode: no echo of the frames
+
+    // The device going away ends the emulator with a failure.
+    ::close(master);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 1);
 }
 
 void TestEmulator::helpAndBadOptions()
