@@ -1,0 +1,111 @@
+// What the operator sees when something goes wrong, against the real line.
+
+#include "E2ERig.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <thread>
+
+class FaultsE2ETest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void hangUpMidStream();
+    void fileVanishesBetweenNameAndLength();
+    void blankBoxAndClosedPort();
+};
+
+void FaultsE2ETest::hangUpMidStream()
+{
+    E2ERig rig;
+    QVERIFY(rig.start({QStringLiteral("--hangup-after"), QStringLiteral("50")}));
+    rig.clickPanel(4);
+    const QString label = rig.writeFile(QStringLiteral("long.bin"), QByteArray(400, 'z'));
+    rig.form->Text1->setText(label);
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.seen.empty(), 20000);
+    QTest::qWait(1500);  // later ticks report nothing more
+    QCOMPARE(rig.boxes.seen.size(), size_t(1));
+    QVERIFY2(rig.boxes.seen[0].text.startsWith(QStringLiteral("Error 8010: ")), qPrintable(rig.boxes.seen[0].text));
+    QCOMPARE(rig.boxes.seen[0].icon, QMessageBox::Critical);
+    QVERIFY(!rig.form->Timer2.isActive());
+    QVERIFY(!rig.form->Timer1.isActive());
+    QVERIFY(!rig.form->Command1->isHidden());
+    QVERIFY(!rig.form->MSComm1.PortOpen());
+    QCOMPARE(rig.panel(3), QStringLiteral("No Connection  :"));
+    QVERIFY(!holdsOpen(label));
+
+    // A new line on port 1: connect and load again.
+    EmulatorProcess second;
+    QVERIFY(second.start());
+    rig.usePort(second.ptyPath());
+    rig.clickPanel(4);
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("short.bin"), "ok"));
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.boxes.seen.size() == 2, 20000);
+    QCOMPARE(rig.boxes.seen[1].text, QStringLiteral("Loading file process completed"));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.form->MSComm1.PortOpen(), 10000);
+    QFile got(second.outDir() + QStringLiteral("/Externl1.ejf"));
+    QVERIFY(got.open(QIODevice::ReadOnly));
+    QCOMPARE(got.readAll(), QByteArray("ok"));
+}
+
+void FaultsE2ETest::fileVanishesBetweenNameAndLength()
+{
+    E2ERig rig;
+    QVERIFY(rig.start());
+    rig.clickPanel(4);
+    const QString path = rig.writeFile(QStringLiteral("gone.txt"), "abc");
+    rig.form->Text1->setText(path);
+    const int filesBefore = openFileCount();
+    // The first tick comes 0.3 s after Load and then waits 2 s for the name's
+    // answer; the file goes in the middle of that wait.
+    std::thread remover([path] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        QFile::remove(path);
+    });
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.seen.empty(), 10000);
+    remover.join();
+    QTest::qWait(1000);
+    QCOMPARE(rig.boxes.seen.size(), size_t(1));
+    QCOMPARE(rig.boxes.seen[0].text, QStringLiteral("Error 53: File not found: ") + path);
+    QCOMPARE(rig.payloads(), QStringList({"S", "#Externl1.ejf#"}));
+    QVERIFY(!rig.form->Timer2.isActive());
+    QVERIFY(!rig.form->Command1->isHidden());
+    QCOMPARE(openFileCount(), filesBefore);
+    QVERIFY(!holdsOpen(path));
+
+    // Still usable: the file is back and the next load goes through.
+    rig.writeFile(QStringLiteral("gone.txt"), "abc");
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.boxes.seen.size() == 2, 20000);
+    QCOMPARE(rig.boxes.seen[1].text, QStringLiteral("Loading file process completed"));
+}
+
+void FaultsE2ETest::blankBoxAndClosedPort()
+{
+    E2ERig rig;
+    QVERIFY(rig.start());
+    rig.form->Text1->setText(QStringLiteral("   "));
+    rig.clickLoad();
+    QTest::qWait(500);
+    QVERIFY(rig.boxes.seen.empty());
+
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("a.txt"), "a"));
+    rig.clickLoad();  // never connected
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.seen.empty(), 5000);
+    QTest::qWait(500);
+    QCOMPARE(rig.boxes.seen.size(), size_t(1));
+    QCOMPARE(rig.boxes.seen[0].text, QStringLiteral("Can't loaded without connection"));
+    QCOMPARE(rig.boxes.seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(rig.boxes.seen[0].title, QStringLiteral("Pelmora"));
+    QVERIFY(!rig.form->Command1->isHidden());
+    QVERIFY(rig.payloads().isEmpty());
+}
+
+QTEST_MAIN(FaultsE2ETest)
+#include "tst_e2e_faults.moc"

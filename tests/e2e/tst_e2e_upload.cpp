@@ -1,0 +1,120 @@
+// Loading label files end to end: the program, the real line, the emulator.
+
+#include "E2ERig.h"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+namespace {
+
+double timeOf(const QList<QJsonObject>& frames, const QString& payload, int from = 0)
+{
+    for (int i = from; i < frames.size(); ++i)
+        if (frames[i].value(QStringLiteral("payload")).toString() == payload)
+            return frames[i].value(QStringLiteral("t")).toDouble();
+    return -1;
+}
+
+QByteArray received(const E2ERig& rig, const QString& slotFile)
+{
+    QFile f(rig.emulator.outDir() + QLatin1Char('/') + slotFile);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+}  // namespace
+
+class UploadE2ETest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void threeLettersIntoSlot3();
+    void everyByteValueArrivesIntact();
+    void pacingOverTheRealLine();
+    void completionMessageHeldOpenSendsNothing();
+};
+
+void UploadE2ETest::threeLettersIntoSlot3()
+{
+    E2ERig rig;
+    QVERIFY(rig.start({QStringLiteral("--release-after"), QStringLiteral("2")}));
+    rig.clickPanel(4);
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("abc.txt"), "abc"));
+    rig.form->Option1[2]->setChecked(true);
+    rig.clickLoad();
+    QVERIFY(rig.form->Command1->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.form->MSComm1.PortOpen(), 20000);
+
+    QCOMPARE(rig.payloads(), QStringList({"S", "#Externl3.ejf#", "%3#", "97", "98", "99", "#File#", "#End#", "#End#"}));
+    for (const QJsonObject& frame : rig.emulator.readFrames())
+        QVERIFY2(frame.value(QStringLiteral("ok")).toBool(), qPrintable(frame.value(QStringLiteral("payload")).toString()));
+    QCOMPARE(rig.boxes.seen.size(), size_t(1));
+    QCOMPARE(rig.boxes.seen[0].text, QStringLiteral("Loading file process completed"));
+    QCOMPARE(rig.boxes.seen[0].icon, QMessageBox::Information);
+    QCOMPARE(rig.boxes.seen[0].framesAtOpen, 7);  // after "#File#", before any "#End#"
+    QCOMPARE(received(rig, QStringLiteral("Externl3.ejf")), QByteArray("abc"));
+    QVERIFY(!rig.form->Command1->isHidden());
+    QVERIFY(!rig.form->Timer1.isActive());
+    QVERIFY(!rig.form->Timer2.isActive());
+    QCOMPARE(rig.panel(3), QStringLiteral("No Connection  :"));
+}
+
+void UploadE2ETest::everyByteValueArrivesIntact()
+{
+    E2ERig rig;
+    QVERIFY(rig.start());
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(static_cast<char>(255 - i));
+    rig.clickPanel(4);
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("all.bin"), all));
+    rig.form->Option1[4]->setChecked(true);
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.form->MSComm1.PortOpen(), 30000);
+    QCOMPARE(received(rig, QStringLiteral("Externl5.ejf")).toHex(), all.toHex());
+}
+
+void UploadE2ETest::pacingOverTheRealLine()
+{
+    E2ERig rig;
+    QVERIFY(rig.start());
+    rig.clickPanel(4);
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("250.bin"), QByteArray(250, 'x')));
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.form->MSComm1.PortOpen(), 30000);
+    const auto frames = rig.emulator.readFrames();
+    const double name = timeOf(frames, QStringLiteral("#Externl1.ejf#"));
+    const double length = timeOf(frames, QStringLiteral("%250#"));
+    const double firstData = timeOf(frames, QStringLiteral("120"));
+    const double end = timeOf(frames, QStringLiteral("#File#"));
+    QVERIFY(name > 0 && length > 0 && firstData > 0 && end > 0);
+    // Lower bounds only, less a few milliseconds for a late reader of the line.
+    QVERIFY2(length - name >= 2.0 - 0.005, qPrintable(QString::number(length - name)));
+    QVERIFY2(firstData - length >= 1.0 - 0.005, qPrintable(QString::number(firstData - length)));
+    QVERIFY2(end - firstData >= 3.78 - 0.005, qPrintable(QString::number(end - firstData)));
+    QCOMPARE(received(rig, QStringLiteral("Externl1.ejf")), QByteArray(250, 'x'));
+}
+
+void UploadE2ETest::completionMessageHeldOpenSendsNothing()
+{
+    E2ERig rig;
+    QVERIFY(rig.start());
+    rig.boxes.holdMs = 3000;
+    rig.clickPanel(4);
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("x.txt"), "xy"));
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.form->MSComm1.PortOpen(), 30000);
+    QCOMPARE(rig.boxes.seen.size(), size_t(1));
+    QCOMPARE(rig.boxes.seen[0].framesAtOpen, rig.boxes.seen[0].framesAtClose);
+    const QStringList payloads = rig.payloads();
+    QCOMPARE(payloads.count(QStringLiteral("#File#")), 1);
+    QCOMPARE(payloads.count(QStringLiteral("#Externl1.ejf#")), 1);
+    QCOMPARE(payloads, QStringList({"S", "#Externl1.ejf#", "%2#", "120", "121", "#File#", "#End#"}));
+}
+
+QTEST_MAIN(UploadE2ETest)
+#include "tst_e2e_upload.moc"

@@ -1,0 +1,106 @@
+#include "E2ERig.h"
+
+#include "link/PortDirectory.h"
+#include "window/StatusBar.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QTest>
+
+BoxCloser::BoxCloser()
+{
+    timer_.setInterval(20);
+    connect(&timer_, &QTimer::timeout, this, &BoxCloser::poll);
+    timer_.start();
+}
+
+void BoxCloser::poll()
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || box == current_)
+        return;
+    current_ = box;
+    seen.push_back({box->text(), box->icon(), box->windowTitle(), frameCount ? frameCount() : -1, -1});
+    const size_t index = seen.size() - 1;
+    QTimer::singleShot(holdMs, box, [this, box, index] {
+        seen[index].framesAtClose = frameCount ? frameCount() : -1;
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->accept();
+    });
+}
+
+bool E2ERig::start(const QStringList& emulatorArgs)
+{
+    if (!emulator.start(emulatorArgs))
+        return false;
+    usePort(emulator.ptyPath());
+    boxes.frameCount = [this] { return int(emulator.readFrames().size()); };
+    form = std::make_unique<Form1>(Seams::production());
+    form->Form_Load();
+    form->show();
+    return QTest::qWaitForWindowExposed(form.get());
+}
+
+void E2ERig::usePort(const QString& ptyPath)
+{
+    qputenv(PortDirectory::kEnvironmentVariable, ptyPath.toLocal8Bit());
+}
+
+void E2ERig::clickPanel(int n)
+{
+    QTest::mouseClick(form->StatusBar1, Qt::LeftButton, {}, form->StatusBar1->panelRect(n).center());
+}
+
+void E2ERig::clickLoad()
+{
+    QTest::mouseClick(form->Command1, Qt::LeftButton);
+}
+
+QString E2ERig::panel(int n) const
+{
+    return form->StatusBar1->Panels(n)->Text();
+}
+
+QString E2ERig::tip(int n) const
+{
+    return form->StatusBar1->Panels(n)->ToolTipText();
+}
+
+QStringList E2ERig::payloads() const
+{
+    QStringList out;
+    for (const QJsonObject& frame : emulator.readFrames())
+        out << frame.value(QStringLiteral("payload")).toString();
+    return out;
+}
+
+QString E2ERig::writeFile(const QString& name, const QByteArray& bytes) const
+{
+    const QString path = QDir(emulator.workDir()).filePath(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+    return path;
+}
+
+int openFileCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
+
+bool holdsOpen(const QString& path)
+{
+    const QString wanted = QFileInfo(path).absoluteFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == wanted)
+            return true;
+    return false;
+}

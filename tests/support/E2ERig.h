@@ -1,0 +1,62 @@
+#pragma once
+// The whole program against the device emulator over a real pseudo-terminal,
+// with the real clock, QSerialPort and message boxes. Message boxes are closed
+// by BoxCloser as an operator would, after holding them open a while.
+
+#include "EmulatorProcess.h"
+#include "Form1.h"
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class BoxCloser : public QObject {
+    Q_OBJECT
+public:
+    struct Seen {
+        QString text;
+        QMessageBox::Icon icon;
+        QString title;
+        int framesAtOpen = -1;
+        int framesAtClose = -1;
+    };
+
+    BoxCloser();
+    std::vector<Seen> seen;
+    int holdMs = 150;
+    // Counts the frames the device has seen, read when a box opens and closes.
+    std::function<int()> frameCount;
+
+private:
+    void poll();
+    QTimer timer_;
+    QPointer<QMessageBox> current_;
+};
+
+struct E2ERig {
+    EmulatorProcess emulator;
+    std::unique_ptr<Form1> form;
+    BoxCloser boxes;
+
+    // Starts the emulator with these options and the program with its pty as port 1.
+    bool start(const QStringList& emulatorArgs = {});
+    // Points port 1 at another emulator (the old one is gone).
+    void usePort(const QString& ptyPath);
+
+    // An operator's click on status panel n.
+    void clickPanel(int n);
+    void clickLoad();
+    QString panel(int n) const;
+    QString tip(int n) const;
+    QStringList payloads() const;
+    QString writeFile(const QString& name, const QByteArray& bytes) const;
+};
+
+// Open file descriptors of this process.
+int openFileCount();
+// Whether this process holds the file open.
+bool holdsOpen(const QString& path);
