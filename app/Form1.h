@@ -10,6 +10,7 @@
 #include "link/Loose.h"
 #include "link/MSComm.h"
 
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -94,12 +95,28 @@ public:
     void Command2_Click();
     void Command3_Click();
 
+    // Where the layout rule last put a control, in twips, unrounded.
+    struct TwipsPlacement {
+        float Left = 0;
+        float Top = 0;
+    };
+    // The layout rule for a given outer window size in twips (Form_Resize
+    // reads the size from the window and calls this).
+    void applyLayout(float outerWidthTwips, float outerHeightTwips);
+    TwipsPlacement logoPlacement() const { return logoPlacement_; }
+    TwipsPlacement frame1Placement() const { return frame1Placement_; }
+    TwipsPlacement frame2Placement() const { return frame2Placement_; }
+    // Why the logo control could not be created; empty when it was.
+    QString logoFailure() const { return logoFailure_; }
+
     const Seams& seams() const { return seams_; }
     // True while a handler that talks to the device (or its message box) runs.
     bool deviceBusy() const { return deviceBusy_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The load event: Form_Load runs once, before the window is first shown.
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Wires the device-talking events (timers, Load, status panel clicks).
@@ -134,6 +151,18 @@ private:
     Seams seams_;
     std::unique_ptr<Ui::Form1> ui_;
     bool deviceBusy_ = false;
+
+    // ---- main window (private) -------------------------------------------
+    void createLogo();
+    void placeControl(QWidget* control, const TwipsPlacement& placement);
+    bool loaded_ = false;
+    TwipsPlacement logoPlacement_;
+    TwipsPlacement frame1Placement_;
+    TwipsPlacement frame2Placement_;
+    QString logoFailure_;
+    // What made the ports refuse to open during the scan, for the message a
+    // connect attempt gives when no port could be opened.
+    QStringList scanRefusals_;
 };
 
 template <class Handler>

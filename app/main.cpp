@@ -1,0 +1,23 @@
+// Pelmora: one window, shown centred on the screen.
+
+#include "Form1.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QStyle>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral(PELMORA_COMPANY));
+    QApplication::setApplicationName(QStringLiteral("Pelmora"));
+    QApplication::setApplicationVersion(QStringLiteral(PELMORA_VERSION_TEXT));
+
+    Form1 form(Seams::production());
+    if (const QScreen* screen = form.screen())
+        form.setGeometry(
+            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form.size(), screen->availableGeometry()));
+    // The load event runs as the window is first shown.
+    form.show();
+    return QApplication::exec();
+}

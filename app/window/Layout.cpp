@@ -1,0 +1,62 @@
+// The layout rule: the logo keeps to the top right, both frames are centred
+// on the window's outer size. Positions are kept in twips as computed, in
+// single precision; the widgets get them rounded to pixels.
+
+#include "Form1.h"
+
+#include "window/StatusBar.h"
+
+#include <QGroupBox>
+#include <QResizeEvent>
+#include <cmath>
+
+namespace {
+constexpr float kTwipsPerPixel = 15.0f;
+
+float twips(int pixels)
+{
+    return static_cast<float>(pixels) * kTwipsPerPixel;
+}
+
+int pixels(float twips)
+{
+    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
+}  // namespace
+
+void Form1::placeControl(QWidget* control, const TwipsPlacement& placement)
+{
+    control->move(pixels(placement.Left), pixels(placement.Top));
+}
+
+void Form1::applyLayout(float W, float H)
+{
+    logoPlacement_.Top = 100.0f;
+    placeControl(ZelkorLogo1, logoPlacement_);
+    logoPlacement_.Left = W - twips(ZelkorLogo1->width()) - 200.0f;
+    placeControl(ZelkorLogo1, logoPlacement_);
+
+    frame1Placement_.Top = (H - twips(Frame1->height())) / 2.0f;
+    placeControl(Frame1, frame1Placement_);
+    frame1Placement_.Left = (W - twips(Frame1->width())) / 2.0f;
+    placeControl(Frame1, frame1Placement_);
+
+    frame2Placement_.Top = (H - twips(Frame2->height())) / 2.0f;
+    placeControl(Frame2, frame2Placement_);
+    frame2Placement_.Left = (W - twips(Frame2->width())) / 2.0f;
+    placeControl(Frame2, frame2Placement_);
+}
+
+void Form1::Form_Resize()
+{
+    // The outer size: border and title bar included.
+    const QRect outer = frameGeometry();
+    applyLayout(twips(outer.width()), twips(outer.height()));
+}
+
+void Form1::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    StatusBar1->dock();
+    runEvent([this] { Form_Resize(); });
+}

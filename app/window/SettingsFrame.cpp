@@ -1,0 +1,22 @@
+// "OK" in the settings frame: the working port and line settings are taken
+// from the lists as they stand and used at the next opening of the port.
+
+#include "Form1.h"
+
+#include "link/PortDiscovery.h"
+#include "window/StatusBar.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+
+void Form1::Command2_Click()
+{
+    PortSettings = Combo2[0]->currentText() + QLatin1Char(',') + Combo2[1]->currentText() + QLatin1Char(',') +
+                   Combo2[2]->currentText() + QLatin1Char(',') + Combo2[3]->currentText();
+    PortNumber = Combo1->currentText();
+    StatusBar1->Panels(1)->setText(QStringLiteral("Setting  :  ") + PortSettings);
+    StatusBar1->Panels(2)->setText(QStringLiteral("Port : ") + PortNumber);
+    MSComm1.setCommPort(toInteger16(PortNumber));
+    MSComm1.setSettings(PortSettings);
+    Frame2->setVisible(false);
+}
