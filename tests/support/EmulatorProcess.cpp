@@ -1,5 +1,7 @@
 #include "EmulatorProcess.h"
 
+#include <QCoreApplication>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -21,7 +23,9 @@ QString EmulatorProcess::program()
     const QString fromEnv = qEnvironmentVariable("PELMORA_EMULATOR");
     if (!fromEnv.isEmpty())
         return fromEnv;
-    return qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/rv7k-emulator");
+    const QString binDir = qEnvironmentVariable("PELMORA_BIN_DIR");
+    // Everything built lands in one folder, so beside this program will do.
+    return (binDir.isEmpty() ? QCoreApplication::applicationDirPath() : binDir) + QStringLiteral("/rv7k-emulator");
 }
 
 QString EmulatorProcess::logPath() const
