@@ -1,0 +1,502 @@
+// The main window: its description, the state after start-up, the layout
+// rule, confirming the settings frame and choosing the file.
+
+#include "FakeDialogs.h"
+#include "Form1.h"
+#include "Pty.h"
+#include "link/PortDiscovery.h"
+#include "link/QtSerialLine.h"
+#include "window/CommonDialog.h"
+#include "window/StatusBar.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Rig {
+    std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
+    QList<LineSettings> openedWith;
+    std::unique_ptr<Form1> form;
+
+    Rig()
+    {
+        Seams seams = Seams::production();
+        seams.dialogs = dialogs;
+        seams.openLine = [this](short port, const LineSettings& settings) {
+            auto line = openQtSerialLine(port, settings);
+            openedWith << settings;
+            return line;
+        };
+        form = std::make_unique<Form1>(std::move(seams));
+    }
+};
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0), qRound(height / 15.0));
+}
+
+QStringList itemsOf(const QComboBox* box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+
+}  // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Pty> pty_;
+
+private slots:
+    void init()
+    {
+        pty_ = std::make_unique<Pty>();
+        QVERIFY(pty_->isValid());
+        qputenv("PELMORA_PORTS", pty_->slavePath().toLocal8Bit());
+    }
+
+    void cleanup()
+    {
+        qunsetenv("PELMORA_PORTS");
+        pty_.reset();
+    }
+
+    // ---- the description ---------------------------------------------------
+
+    void controlsWhereTheDescriptionPutsThem_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QRect>("pixels");
+        const auto row = [](const char* name, const char* container, int l, int t, int w, int h) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(container) << twipsRect(l, t, w, h);
+        };
+        row("Frame2", "Form1", 1560, 1575, 4515, 1620);
+        row("Command2", "Frame2", 3390, 195, 1035, 360);
+        row("Combo1", "Frame2", 1080, 255, 1605, 315);
+        row("Combo2_0", "Frame2", 1080, 735, 1080, 315);
+        row("Combo2_1", "Frame2", 1080, 1200, 1080, 315);
+        row("Combo2_2", "Frame2", 3360, 720, 1080, 315);
+        row("Combo2_3", "Frame2", 3360, 1185, 1080, 315);
+        row("Label2_4", "Frame2", 120, 315, 360, 195);
+        row("Label2_0", "Frame2", 105, 795, 915, 195);
+        row("Label2_1", "Frame2", 105, 1260, 495, 195);
+        row("Label2_2", "Frame2", 2235, 780, 1065, 195);
+        row("Label2_3", "Frame2", 2235, 1245, 690, 195);
+        row("StatusBar1", "Form1", 0, 5580, 7215, 300);
+        row("ZelkorLogo1", "Form1", 1200, 390, 4500, 1500);
+        row("Frame1", "Form1", 2460, 3420, 4590, 1875);
+        row("Option1_4", "Frame1", 2400, 900, 1000, 225);
+        row("Option1_3", "Frame1", 1275, 1050, 1000, 225);
+        row("Option1_2", "Frame1", 1275, 750, 1000, 225);
+        row("Option1_1", "Frame1", 120, 1050, 1000, 225);
+        row("Option1_0", "Frame1", 120, 750, 1000, 225);
+        row("ProgressBar1", "Frame1", 60, 1410, 4485, 390);
+        row("Command1", "Frame1", 3570, 855, 945, 390);
+        row("Command3", "Frame1", 4185, 285, 330, 315);
+        row("Text1", "Frame1", 810, 255, 3300, 330);
+        row("Label2_5", "Frame1", 165, 300, 315, 195);
+    }
+
+    void controlsWhereTheDescriptionPutsThem()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, container);
+        QFETCH(QRect, pixels);
+        Rig rig;  // not shown: no layout has run yet
+        const QWidget* control = rig.form->findChild<QWidget*>(name);
+        QVERIFY2(control, qPrintable(name));
+        QCOMPARE(control->parentWidget()->objectName(), container);
+        QCOMPARE(control->geometry(), pixels);
+    }
+
+    void windowAndControlProperties()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        QCOMPARE(f.windowTitle(), QStringLiteral("Zelkor RV7k Label Loading Program"));
+        QCOMPARE(f.size(), QSize(481, 392));
+        QVERIFY(f.windowIcon().availableSizes().contains(QSize(32, 32)));
+        QVERIFY(f.windowIcon().availableSizes().contains(QSize(16, 16)));
+        QCOMPARE(f.palette().color(QPalette::Window), QColor(0xB4, 0xB4, 0xB4));
+        QCOMPARE(f.Frame2->palette().color(QPalette::Window), QColor(0xB4, 0xB4, 0xB4));
+        QVERIFY(f.Frame2->autoFillBackground());  // it covers Frame1 when shown
+
+        QCOMPARE(f.Frame1->title(), QStringLiteral("Label Loading"));
+        QCOMPARE(f.Frame2->title(), QStringLiteral("Connection Settings"));
+        QVERIFY(f.Frame2->isHidden());
+        QVERIFY(!f.Frame1->isHidden());
+        const QObjectList& stack = f.children();
+        QVERIFY(stack.indexOf(f.Frame2) > stack.indexOf(f.Frame1));
+
+        f.ensurePolished();
+        const QStringList captions{"Baud Rate", "Parity", "Data Length", "Stop Bit", "Port", "File"};
+        for (int i = 0; i < 6; ++i) {
+            f.Label2[i]->ensurePolished();
+            QCOMPARE(f.Label2[i]->text(), captions[i]);
+            QCOMPARE(f.Label2[i]->font().family(), QStringLiteral("MS Sans Serif"));
+            QCOMPARE(f.Label2[i]->font().pointSizeF(), 8.25);
+            QVERIFY(f.Label2[i]->font().bold());
+        }
+        f.Command3->ensurePolished();
+        QCOMPARE(f.Command3->font().family(), QStringLiteral("Garamond"));
+        QCOMPARE(f.Command3->font().pointSizeF(), 9.75);
+        QVERIFY(f.Command3->font().bold());
+        QCOMPARE(f.Command1->text(), QStringLiteral("Load"));
+        QCOMPARE(f.Command2->text(), QStringLiteral("OK"));
+        QCOMPARE(f.Command3->text(), QStringLiteral("..."));
+
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(f.Option1[i]->text(), QStringLiteral("External%1").arg(i + 1));
+            QCOMPARE(f.Option1[i]->property("Tag").toString(), QStringLiteral("Externl%1").arg(i + 1));
+            QCOMPARE(f.Option1[i]->isChecked(), i == 0);
+        }
+        f.Option1[3]->click();
+        QVERIFY(!f.Option1[0]->isChecked());  // one group: exactly one selected
+
+        QCOMPARE(itemsOf(f.Combo1), QStringList{});
+        QCOMPARE(itemsOf(f.Combo2[0]), (QStringList{"1200", "2400", "4800", "9600", "19200"}));
+        QCOMPARE(itemsOf(f.Combo2[1]), (QStringList{"N", "E"}));
+        QCOMPARE(itemsOf(f.Combo2[2]), (QStringList{"7", "8"}));
+        QCOMPARE(itemsOf(f.Combo2[3]), (QStringList{"0", "1", "2"}));
+        for (const QComboBox* box : {f.Combo1, f.Combo2[0], f.Combo2[1], f.Combo2[2], f.Combo2[3]}) {
+            QVERIFY(!box->isEditable());
+            QCOMPARE(box->currentIndex(), -1);
+        }
+        QVERIFY(f.Text1->text().isEmpty());
+        QVERIFY(!f.Text1->isReadOnly());
+        QCOMPARE(f.ProgressBar1->minimum(), 0);
+        QCOMPARE(f.ProgressBar1->maximum(), 100);
+        QCOMPARE(f.ProgressBar1->value(), 0);
+
+        QVERIFY(!f.Timer1.isActive());
+        QVERIFY(!f.Timer2.isActive());
+        QCOMPARE(f.Timer1.interval(), 100);
+        QCOMPARE(f.Timer2.interval(), 300);
+        QCOMPARE(f.MSComm1.CommPort(), short(1));
+        QCOMPARE(f.MSComm1.Settings(), QStringLiteral("9600,n,8,1"));
+        QVERIFY(!f.MSComm1.PortOpen());
+    }
+
+    void tabOrderFollowsTheTabIndices()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        const QList<QWidget*> expected{f.Combo2[3], f.Combo2[2], f.Combo2[1], f.Combo2[0], f.Combo1,
+                                       f.Command2,  f.Text1,     f.Command3,  f.Command1,  f.Option1[0],
+                                       f.Option1[1], f.Option1[2], f.Option1[3], f.Option1[4]};
+        QList<QWidget*> chain;
+        QWidget* w = expected.first();
+        do {
+            if (expected.contains(w))
+                chain << w;
+            w = w->nextInFocusChain();
+        } while (w != expected.first());
+        QCOMPARE(chain, expected);
+    }
+
+    void logoCreatedByClassName()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        QVERIFY2(f.logoFailure().isEmpty(), qPrintable(f.logoFailure()));
+        QVERIFY(f.ZelkorLogo1->parentWidget() == &f);
+        QCOMPARE(f.ZelkorLogo1->size(), QSize(300, 100));
+        QCOMPARE(f.ZelkorLogo1->pos(), QPoint(80, 26));
+        QVERIFY(f.findChildren<QWidget*>(QStringLiteral("ZelkorLogo1")).size() == 1);  // the site is gone
+    }
+
+    // ---- start-up -------------------------------------------------------------
+
+    void stateAfterStartUp()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.show();  // the load event runs as the window is first shown
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QCOMPARE(itemsOf(f.Combo1), QStringList{"1"});
+        QCOMPARE(f.Combo1->currentText(), QStringLiteral("1"));
+        QCOMPARE(f.PortNumber, QStringLiteral("1"));
+        QCOMPARE(f.PortSettings, QStringLiteral("9600,n,8,1"));
+        QCOMPARE(f.Combo2[0]->currentText(), QStringLiteral("9600"));
+        QCOMPARE(f.Combo2[1]->currentText(), QStringLiteral("E"));
+        QCOMPARE(f.Combo2[2]->currentText(), QStringLiteral("7"));
+        QCOMPARE(f.Combo2[3]->currentText(), QStringLiteral("1"));
+
+        StatusBar& bar = *f.StatusBar1;
+        QCOMPARE(bar.Count(), 4);
+        QCOMPARE(bar.Panels(1)->Text(), QStringLiteral("Setting  :  9600,E,7,1"));
+        QCOMPARE(bar.Panels(2)->Text(), QStringLiteral("Port : 1"));
+        QCOMPARE(bar.Panels(3)->Text(), QStringLiteral("No Connection  :"));
+        QCOMPARE(bar.Panels(4)->Text(), QString());
+        for (int i = 1; i <= 3; ++i)
+            QCOMPARE(bar.Panels(i)->ToolTipText(), QString());
+        QCOMPARE(bar.Panels(4)->ToolTipText(), QStringLiteral("No Connection"));
+        QVERIFY(!bar.Panels(1)->Picture().isNull());
+        QVERIFY(!bar.Panels(2)->Picture().isNull());
+        QVERIFY(bar.Panels(3)->Picture().isNull());
+        QVERIFY(!bar.Panels(4)->Picture().isNull());
+        const QList<float> widths{1830, 1440, 3300, 300}, minimums{1440, 1440, 1440, 300};
+        for (int i = 1; i <= 4; ++i) {
+            QCOMPARE(bar.Panels(i)->Width(), widths[i - 1]);
+            QCOMPARE(bar.Panels(i)->MinWidth(), minimums[i - 1]);
+        }
+
+        QVERIFY(!f.MSComm1.PortOpen());
+        QVERIFY(!f.Timer1.isActive() && !f.Timer2.isActive());
+        QVERIFY(f.Frame2->isHidden());
+        QVERIFY(rig.dialogs->messages.isEmpty());
+
+        // Showing again (a restore) does not scan again.
+        const int opened = rig.openedWith.size();
+        f.hide();
+        f.show();
+        QCOMPARE(rig.openedWith.size(), opened);
+        QCOMPARE(f.Combo1->count(), 1);
+    }
+
+    void connectAfterStartUpUsesTheStartUpSettings()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.Form_Load();
+        rig.openedWith.clear();
+        f.PortAç();
+        QVERIFY(f.MSComm1.PortOpen());
+        QCOMPARE(f.MSComm1.Settings(), QStringLiteral("9600,n,8,1"));
+        QCOMPARE(rig.openedWith.size(), 1);
+        QCOMPARE(rig.openedWith[0].baud, 9600);
+        QVERIFY(rig.openedWith[0].parity == LineSettings::Parity::None);
+        QCOMPARE(rig.openedWith[0].dataBits, 8);
+        QVERIFY(rig.openedWith[0].stopBits == LineSettings::StopBits::One);
+        // A second connect closes the open port first instead of failing with 8005.
+        f.PortAç();
+        QVERIFY(f.MSComm1.PortOpen());
+        QCOMPARE(rig.openedWith.size(), 2);
+    }
+
+    void portAcConvertsThePortNumber()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.Form_Load();
+        f.PortNumber = QStringLiteral("one");
+        try {
+            f.PortAç();
+            QFAIL("a port number that is no number was taken");
+        } catch (const PelmoraError& e) {
+            QCOMPARE(e.number(), ErrorNumber::TypeMismatch);
+        }
+        QVERIFY(!f.MSComm1.PortOpen());
+    }
+
+    // ---- layout rule ------------------------------------------------------------
+
+    void layoutWorkedExample()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.applyLayout(7335, 6285);
+        QCOMPARE(f.logoPlacement().Left, 2635.0f);
+        QCOMPARE(f.logoPlacement().Top, 100.0f);
+        QCOMPARE(f.frame1Placement().Left, 1372.5f);
+        QCOMPARE(f.frame1Placement().Top, 2205.0f);
+        QCOMPARE(f.frame2Placement().Left, 1410.0f);
+        QCOMPARE(f.frame2Placement().Top, 2332.5f);
+        // The widgets get the twips rounded to pixels.
+        QCOMPARE(f.ZelkorLogo1->pos(), QPoint(176, 7));
+        QCOMPARE(f.Frame1->pos(), QPoint(92, 147));
+        QCOMPARE(f.Frame2->pos(), QPoint(94, 156));
+
+        f.applyLayout(7335 + 1000, 6285);
+        QCOMPARE(f.logoPlacement().Left, 3635.0f);
+        QCOMPARE(f.frame1Placement().Left, 1872.5f);
+        QCOMPARE(f.frame2Placement().Left, 1910.0f);
+        QCOMPARE(f.frame1Placement().Top, 2205.0f);
+
+        f.applyLayout(4000, 3000);
+        QCOMPARE(f.frame1Placement().Left, -295.0f);
+        QVERIFY(f.Frame1->x() < 0);
+        QCOMPARE(f.frame1Placement().Top, 562.5f);
+        // The frames are placed whether visible or not; nothing else moves.
+        QVERIFY(f.Frame2->isHidden());
+        QCOMPARE(f.frame2Placement().Left, -257.5f);
+        QCOMPARE(f.Text1->pos(), QPoint(54, 17));
+    }
+
+    void resizingRunsTheRuleOnTheOuterSize()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        for (const QSize size : {QSize(489, 419), QSize(700, 500), QSize(250, 200), QSize(481, 392)}) {
+            f.resize(size);
+            QCoreApplication::processEvents();
+            const QRect outer = f.frameGeometry();
+            const float W = float(outer.width()) * 15.0f, H = float(outer.height()) * 15.0f;
+            QCOMPARE(f.logoPlacement().Left, W - 4500.0f - 200.0f);
+            QCOMPARE(f.frame1Placement().Left, (W - 4590.0f) / 2.0f);
+            QCOMPARE(f.frame1Placement().Top, (H - 1875.0f) / 2.0f);
+            QCOMPARE(f.frame2Placement().Top, (H - 1620.0f) / 2.0f);
+            QCOMPARE(f.StatusBar1->geometry(), QRect(0, f.height() - 20, f.width(), 20));
+        }
+    }
+
+    // ---- settings frame ---------------------------------------------------------
+
+    void okWithTheInitialSelections()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.Form_Load();
+        f.Frame2->setVisible(true);
+        f.Command2->click();
+        QVERIFY(rig.dialogs->messages.isEmpty());
+        QCOMPARE(f.PortSettings, QStringLiteral("9600,E,7,1"));
+        QCOMPARE(f.PortNumber, QStringLiteral("1"));
+        QCOMPARE(f.StatusBar1->Panels(1)->Text(), QStringLiteral("Setting  :  9600,E,7,1"));
+        QCOMPARE(f.StatusBar1->Panels(2)->Text(), QStringLiteral("Port : 1"));
+        QCOMPARE(f.MSComm1.Settings(), QStringLiteral("9600,E,7,1"));
+        QCOMPARE(f.MSComm1.CommPort(), short(1));
+        QVERIFY(f.Frame2->isHidden());
+        QVERIFY(!f.MSComm1.PortOpen());  // used at the next opening
+        f.PortAç();
+        QVERIFY(rig.openedWith.last().parity == LineSettings::Parity::Even);
+        QCOMPARE(rig.openedWith.last().dataBits, 7);
+    }
+
+    void refusedSettingsAreReportedOnceAndTheFrameStays()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.Form_Load();
+        f.Frame2->setVisible(true);
+        f.Combo2[3]->setCurrentText(QStringLiteral("0"));
+        f.Combo2[0]->setCurrentText(QStringLiteral("19200"));
+        f.Command2->click();
+        QCOMPARE(rig.dialogs->messages.size(), 1);
+        QVERIFY2(rig.dialogs->messages[0].text.startsWith(QStringLiteral("Error 380")),
+                 qPrintable(rig.dialogs->messages[0].text));
+        QVERIFY(rig.dialogs->messages[0].icon == OperatorDialogs::Icon::Error);
+        QVERIFY(!f.Frame2->isHidden());
+        // The steps before the refusal stand.
+        QCOMPARE(f.PortSettings, QStringLiteral("19200,E,7,0"));
+        QCOMPARE(f.StatusBar1->Panels(1)->Text(), QStringLiteral("Setting  :  19200,E,7,0"));
+        QCOMPARE(f.MSComm1.Settings(), QStringLiteral("9600,n,8,1"));
+    }
+
+    void okWithNoPortListedIsAConversionError()
+    {
+        qputenv("PELMORA_PORTS", "/nonexistent/pelmora-port");
+        Rig rig;
+        Form1& f = *rig.form;
+        f.Form_Load();
+        QCOMPARE(f.StatusBar1->Panels(2)->Text(), QStringLiteral("Port : "));
+        f.Frame2->setVisible(true);
+        f.Command2->click();
+        QCOMPARE(rig.dialogs->messages.size(), 1);
+        QVERIFY2(rig.dialogs->messages[0].text.startsWith(QStringLiteral("Error 13")),
+                 qPrintable(rig.dialogs->messages[0].text));
+        QVERIFY(!f.Frame2->isHidden());
+        QCOMPARE(f.StatusBar1->Panels(1)->Text(), QStringLiteral("Setting  :  9600,E,7,1"));
+    }
+
+    void toInteger16_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("error");  // 0: converts to value
+        QTest::newRow("plain") << "1" << 1 << 0;
+        QTest::newRow("ten") << "10" << 10 << 0;
+        QTest::newRow("blanks") << " 3 " << 3 << 0;
+        QTest::newRow("half to even") << "2.5" << 2 << 0;
+        QTest::newRow("lowest") << "-32768" << -32768 << 0;
+        QTest::newRow("highest") << "32767" << 32767 << 0;
+        QTest::newRow("empty") << "" << 0 << ErrorNumber::TypeMismatch;
+        QTest::newRow("letters") << "COM1" << 0 << ErrorNumber::TypeMismatch;
+        QTest::newRow("too big") << "32768" << 0 << ErrorNumber::Overflow;
+        QTest::newRow("too small") << "-40000" << 0 << ErrorNumber::Overflow;
+    }
+
+    void toInteger16()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QFETCH(int, error);
+        int number = 0;
+        int got = 0;
+        try {
+            got = ::toInteger16(text);
+        } catch (const PelmoraError& e) {
+            number = e.number();
+        }
+        QCOMPARE(number, error);
+        if (error == 0)
+            QCOMPARE(got, value);
+    }
+
+    // ---- file choice --------------------------------------------------------------
+
+    void chosenFileFillsTheBoxAndCancelKeepsIt()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        rig.dialogs->openFileAnswers = {QStringLiteral("/home/op/labels/first.txt"), QString()};
+        f.Command3->click();
+        QCOMPARE(f.Text1->text(), QStringLiteral("/home/op/labels/first.txt"));
+        f.Command3->click();  // cancelled
+        QCOMPARE(f.Text1->text(), QStringLiteral("/home/op/labels/first.txt"));
+
+        QCOMPARE(rig.dialogs->openFileCalls.size(), 2);
+        QCOMPARE(rig.dialogs->openFileCalls[0].filter, QStringLiteral("Label files (*.txt *.epl);;All files (*)"));
+        QCOMPARE(rig.dialogs->openFileCalls[0].initialFileName, QString());
+        QCOMPARE(rig.dialogs->openFileCalls[1].initialFileName, QStringLiteral("/home/op/labels/first.txt"));
+        QCOMPARE(f.CommonDialog1->Filter, QStringLiteral("*.txt,*.epl"));
+        QVERIFY(rig.dialogs->messages.isEmpty());
+    }
+
+    void firstOpeningCancelledLeavesTheBoxEmpty()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.Text1->setText(QStringLiteral("typed by hand"));
+        f.Command3->click();
+        // The dialog starts with no file name, so no pattern lands in the box.
+        QCOMPARE(f.Text1->text(), QString());
+    }
+
+    void presentedFilter_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("presented");
+        QTest::newRow("comma list") << "*.txt,*.epl" << "Label files (*.txt *.epl);;All files (*)";
+        QTest::newRow("semicolon list") << "*.txt;*.ejf" << "Label files (*.txt *.ejf);;All files (*)";
+        QTest::newRow("pairs") << "Text|*.txt|Labels|*.epl;*.ejf"
+                               << "Text (*.txt);;Labels (*.epl *.ejf);;All files (*)";
+        QTest::newRow("empty") << "" << "All files (*)";
+    }
+
+    void presentedFilter()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, presented);
+        QCOMPARE(CommonDialog::presentedFilter(filter), presented);
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
