@@ -28,10 +28,6 @@ ZelkorLogo::ZelkorLogo(QWidget* parent) : QWidget(parent)
     // The strips the card leaves free show the control's own background.
     setAutoFillBackground(true);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    // The stored extent. Qt bounds every geometry request by it, even while
-    // the control is hidden and gets no resize event; UserControl_Resize
-    // holds the size for containers that lift the bounds.
-    setFixedSize(pixels(ControlWidth), pixels(ControlHeight));
     UserControl_Resize();
 }
 
@@ -98,8 +94,11 @@ void ZelkorLogo::UserControl_Resize()
     if (inResize_)
         return;
     inResize_ = true;
-    resizeWidth(float(ControlWidth));
-    resizeHeight(float(ControlHeight));
+    // Set as fixed sizes: Qt then bounds every later geometry request too,
+    // also while the control is hidden and gets no resize event, and bounds
+    // a container put on it are replaced.
+    setFixedWidth(pixels(ControlWidth));
+    setFixedHeight(pixels(ControlHeight));
     inResize_ = false;
 }
 

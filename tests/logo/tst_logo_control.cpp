@@ -230,9 +230,16 @@ private slots:
 
         // While hidden the resize arrives when it is shown.
         logo->hide();
+        logo->setMinimumSize(0, 0);
+        logo->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         logo->resize(50, 400);
         logo->show();
         QCOMPARE(logo->size(), QSize(300, 100));
+
+        // Bounds of the container's own do not win either.
+        logo->setFixedSize(2000 / 15, 800 / 15);
+        QCOMPARE(logo->size(), QSize(300, 100));
+        QVERIFY(log.sizes.size() < 20);
     }
 };
 
