@@ -1,6 +1,7 @@
 // Pelmora: one window, shown centred on the screen.
 
 #include "Form1.h"
+#include "VersionRecord.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -9,9 +10,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral(PELMORA_COMPANY));
-    QApplication::setApplicationName(QStringLiteral("Pelmora"));
-    QApplication::setApplicationVersion(QStringLiteral(PELMORA_VERSION_TEXT));
+    VersionRecord::apply();
 
     Form1 form(Seams::production());
     if (const QScreen* screen = form.screen())

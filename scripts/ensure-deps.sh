@@ -4,7 +4,7 @@ pelmora_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   fonts-liberation
-  xvfb xauth imagemagick x11-utils
+  xvfb xauth imagemagick x11-utils xdotool
   desktop-file-utils dpkg-dev file
 )
 

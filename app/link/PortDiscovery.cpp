@@ -1,6 +1,7 @@
 // Port discovery at start-up, the default settings, and (re)opening the port.
 
 #include "Form1.h"
+#include "link/PortDirectory.h"
 
 #include "link/PortDiscovery.h"
 #include "window/StatusBar.h"
@@ -49,7 +50,11 @@ void Form1::PortKontrol()
         case 4: MSComm1.setCommPort(n); return 5;
         case 5: MSComm1.setPortOpen(true); return 6;
         case 6: return MSComm1.PortOpen() ? 7 : 9;
-        case 7: Combo1->addItem(QString::number(n)); return 8;
+        case 7:
+            Combo1->addItem(QString::number(n));
+            // Which device the number stands for, for the operator's pointer.
+            Combo1->setItemData(Combo1->count() - 1, PortDirectory::deviceFor(n), Qt::ToolTipRole);
+            return 8;
         case 8: MSComm1.setPortOpen(false); return 9;
         case 9: ++n; return n <= kLastPort ? 4 : 10;
         case 10:

@@ -1,13 +1,17 @@
 // The serial-port component over a real pseudo-terminal.
 
+#include "EmulatorProcess.h"
 #include "Pty.h"
 #include "link/CommandFrame.h"
 #include "link/Errors.h"
 #include "link/LineSettings.h"
 #include "link/MSComm.h"
 #include "link/PortDirectory.h"
+#include "link/Wait.h"
 #include "link/QtSerialLine.h"
 
+#include <QFile>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 #include <QTemporaryFile>
@@ -44,6 +48,7 @@ private slots:
     void cleanup() { qunsetenv(PortDirectory::kEnvironmentVariable); }
     void settingsTextIsParsedStrictly_data();
     void settingsTextIsParsedStrictly();
+    void everyCommandAgainstTheEmulator();
     void writesFramesAndReadsWhatArrived();
     void lateReplyIsWhatTheNextReadReturns();
     void openingAppliesTheLineSettings();
@@ -80,6 +85,46 @@ void MSCommTest::settingsTextIsParsedStrictly()
     const int error = errorOf([&] { comm.setSettings(text); });
     QCOMPARE(error, accepted ? 0 : ErrorNumber::InvalidPropertyValue);
     QCOMPARE(comm.Settings(), accepted ? text : QStringLiteral("9600,n,8,1"));
+}
+
+void MSCommTest::everyCommandAgainstTheEmulator()
+{
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start(), qPrintable(emulator.errorString()));
+    usePorts({emulator.ptyPath()});
+    MSComm comm;
+    comm.setPortOpen(true);
+    SteadyClock clock;
+    struct Command {
+        Loose payload;
+        double wait;
+        QChar expected;  // null: no reply is read
+    };
+    const Command table[] = {
+        {"S", 1.0, QLatin1Char('S')},         {"#Externl2.ejf#", 2.0, QLatin1Char('D')},
+        {"%2#", 1.0, QLatin1Char('U')},       {65, 0.015, QChar()},
+        {66, 0.015, QChar()},                 {"#File#", 0.0, QChar()},
+        {"#End#", 1.8, QLatin1Char('T')},
+    };
+    for (const Command& c : table) {
+        comm.setOutput(QString::fromLatin1(commandFrame(c.payload)));
+        waitOn(clock, c.wait);
+        const QString reply = comm.Input();
+        if (!c.expected.isNull())
+            QVERIFY2(reply.startsWith(c.expected), qPrintable(c.payload.text() + QStringLiteral(" -> ") + reply));
+        else
+            QCOMPARE(reply, QString());
+    }
+    QVERIFY(emulator.waitForLog([](const QList<QJsonObject>& log) {
+        return std::any_of(log.begin(), log.end(), [](const QJsonObject& o) {
+            return o.value(QStringLiteral("event")).toString() == QStringLiteral("file-written");
+        });
+    }));
+    QFile slot(emulator.outDir() + QStringLiteral("/Externl2.ejf"));
+    QVERIFY(slot.open(QIODevice::ReadOnly));
+    QCOMPARE(slot.readAll(), QByteArray("AB"));
+    for (const QJsonObject& frame : emulator.readFrames())
+        QVERIFY(frame.value(QStringLiteral("ok")).toBool());
 }
 
 void MSCommTest::writesFramesAndReadsWhatArrived()

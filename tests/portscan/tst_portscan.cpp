@@ -150,6 +150,8 @@ private slots:
         QCOMPARE(rig.form->Combo1->currentText(), QStringLiteral("2"));
         QCOMPARE(rig.form->PortNumber, QStringLiteral("2"));
         QVERIFY(!rig.form->MSComm1.PortOpen());
+        // Each entry shows which device it stands for.
+        QCOMPARE(rig.form->Combo1->itemData(1, Qt::ToolTipRole).toString(), ten.slavePath());
     }
 
     void portHeldByAnotherProgramIsSkipped()

@@ -1,0 +1,10 @@
+#include "VersionRecord.h"
+
+#include <QCoreApplication>
+
+void VersionRecord::apply()
+{
+    QCoreApplication::setOrganizationName(CompanyName);
+    QCoreApplication::setApplicationName(ProductName);
+    QCoreApplication::setApplicationVersion(ProductVersion);
+}
