@@ -7,52 +7,38 @@
 
 #include <QPushButton>
 
+template <class Handler, class OnFailure>
+void Form1::runDeviceEvent(Handler&& handler, OnFailure&& onFailure)
+{
+    if (deviceBusy_)
+        return;
+    DeviceTalk talk(*this);
+    runEvent([&] {
+        try {
+            handler();
+        } catch (...) {
+            // Put the program in a usable state first, then report once.
+            onFailure();
+            throw;
+        }
+    });
+}
+
 void Form1::wireDeviceEvents()
 {
     connect(&Timer1, &QTimer::timeout, this, [this] {
-        if (deviceBusy_)
-            return;
-        DeviceTalk talk(*this);
-        runEvent([this] {
-            try {
-                Timer1_Timer();
-            } catch (...) {
-                // Reported once: the release is not retried on a failed line.
-                Timer1.stop();
-                showLineLost();
-                throw;
-            }
-        });
+        // The release is not retried on a failed line.
+        runDeviceEvent([this] { Timer1_Timer(); },
+                       [this] {
+                           Timer1.stop();
+                           showLineLost();
+                       });
     });
-
-    connect(&Timer2, &QTimer::timeout, this, [this] {
-        if (deviceBusy_)
-            return;
-        DeviceTalk talk(*this);
-        runEvent([this] {
-            try {
-                Timer2_Timer();
-            } catch (...) {
-                endFailedSequence();
-                throw;
-            }
-        });
-    });
-
+    connect(&Timer2, &QTimer::timeout, this,
+            [this] { runDeviceEvent([this] { Timer2_Timer(); }, [this] { endFailedSequence(); }); });
     connect(StatusBar1, &StatusBar::PanelClick, this, [this](StatusPanel* panel) {
-        if (deviceBusy_)
-            return;
-        DeviceTalk talk(*this);
-        runEvent([this, panel] {
-            try {
-                StatusBar1_PanelClick(panel);
-            } catch (...) {
-                showLineLost();
-                throw;
-            }
-        });
+        runDeviceEvent([this, panel] { StatusBar1_PanelClick(panel); }, [this] { showLineLost(); });
     });
-
     connect(Command1, &QPushButton::clicked, this, [this] { runEvent([this] { Command1_Click(); }); });
 }
 

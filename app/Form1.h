@@ -121,6 +121,10 @@ protected:
 private:
     // Wires the device-talking events (timers, Load, status panel clicks).
     void wireDeviceEvents();
+    // Runs a device-talking handler under the guard; a failure runs
+    // onFailure, then is reported once.
+    template <class Handler, class OnFailure>
+    void runDeviceEvent(Handler&& handler, OnFailure&& onFailure);
     // Runs one event handler: any numbered error is reported once, never
     // reaches Qt. Returns false when the handler ended in an error.
     template <class Handler>

@@ -35,16 +35,10 @@ emulator=$(dirname "$program")/rv7k-emulator
 [ -x "$program" ] || fail "no program at $program"
 [ -x "$emulator" ] || fail "no emulator beside $program"
 
-mkdir -p "$work/out" "$work/home"
-"$emulator" --pty --out "$work/out" --log "$work/log.jsonl" >"$work/emulator.txt" 2>&1 &
-emulator_pid=$!
-pty=
-for _ in $(seq 50); do
-    pty=$(head -n1 "$work/emulator.txt" 2>/dev/null || true)
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
-[ -n "$pty" ] || fail "the emulator did not start"
+mkdir -p "$work/home"
+source "$here/../scripts/emulator.sh"
+pelmora_start_emulator "$emulator" "$work/out" --log "$work/log.jsonl" || fail "the emulator did not start"
+pty=$emulator_pty
 
 # A label file with line ends, a tab and a few bytes above 127.
 label=$work/label.txt

@@ -18,16 +18,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/out"
 ports=
 if [ -x "$bin/rv7k-emulator" ]; then
-    "$bin/rv7k-emulator" --pty --out "$work/out" >"$work/emulator.txt" 2>&1 &
-    emulator_pid=$!
-    for _ in $(seq 50); do
-        ports=$(head -n1 "$work/emulator.txt" 2>/dev/null || true)
-        [ -n "$ports" ] && break
-        sleep 0.1
-    done
+    source scripts/emulator.sh
+    pelmora_start_emulator "$bin/rv7k-emulator" "$work/out" && ports=$emulator_pty
 fi
 
 # One screen the size of a small desktop; no window manager, so no title bar.

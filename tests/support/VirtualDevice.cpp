@@ -91,22 +91,6 @@ QByteArray VirtualLine::readAvailable()
     return out;
 }
 
-void RecordingDialogs::message(QWidget*, const QString& text, Icon icon)
-{
-    messages.push_back({text, icon});
-    if (onMessage)
-        onMessage(text);
-}
-
-std::optional<QString> RecordingDialogs::openFile(QWidget*, const QString&, const QString& filter,
-                                                  const QString& initialFileName)
-{
-    ++fileDialogs;
-    lastFilter = filter;
-    lastInitialFile = initialFileName;
-    return nextFile;
-}
-
 Seams VirtualSeams::seams()
 {
     Seams s;

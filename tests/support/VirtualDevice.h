@@ -4,6 +4,7 @@
 // timeline, so a test sees every wait asked for and every frame written, in
 // order, with the virtual time at which it happened.
 
+#include "FakeDialogs.h"
 #include "Seams.h"
 
 #include <QByteArray>
@@ -73,30 +74,11 @@ private:
     int written_ = 0;
 };
 
-// Dialogs that record what they were asked and answer as scripted.
-class RecordingDialogs final : public OperatorDialogs {
-public:
-    struct Shown {
-        QString text;
-        Icon icon;
-    };
-    std::vector<Shown> messages;
-    std::function<void(const QString&)> onMessage;  // runs while the "box" is open
-    std::optional<QString> nextFile;
-    QString lastFilter;
-    QString lastInitialFile;
-    int fileDialogs = 0;
-
-    void message(QWidget* parent, const QString& text, Icon icon) override;
-    std::optional<QString> openFile(QWidget* parent, const QString& title, const QString& filter,
-                                    const QString& initialFileName) override;
-};
-
 // Seams for a Form1 in virtual time: port 1 is the virtual device, every
 // other number has no device behind it.
 struct VirtualSeams {
     std::shared_ptr<Timeline> timeline = std::make_shared<Timeline>();
     std::shared_ptr<DeviceScript> script = std::make_shared<DeviceScript>();
-    std::shared_ptr<RecordingDialogs> dialogs = std::make_shared<RecordingDialogs>();
+    std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
     Seams seams();
 };

@@ -135,7 +135,7 @@ void UploadSequenceTest::wholeUploadRunsInOneTickWhenTheDeviceAnswersAtOnce()
     QCOMPARE(rig.form->DeviceFileName, QStringLiteral("Externl3.ejf"));
     QCOMPARE(rig.form->FileLength, 3);
 
-    QCOMPARE(rig.v.dialogs->messages.size(), size_t(1));
+    QCOMPARE(rig.v.dialogs->messages.size(), 1);
     QCOMPARE(rig.v.dialogs->messages[0].text, QStringLiteral("Loading file process completed"));
     QCOMPARE(rig.v.dialogs->messages[0].icon, OperatorDialogs::Icon::Information);
     QCOMPARE(valueAtMessage, 3);
@@ -254,7 +254,7 @@ void UploadSequenceTest::blankBoxAndClosedPort()
 
     rig.form->Text1->setText(rig.makeFile("abc"));
     rig.form->Command1->click();  // the port is closed
-    QCOMPARE(rig.v.dialogs->messages.size(), size_t(1));
+    QCOMPARE(rig.v.dialogs->messages.size(), 1);
     QCOMPARE(rig.v.dialogs->messages[0].text, QStringLiteral("Can't loaded without connection"));
     QCOMPARE(rig.v.dialogs->messages[0].icon, OperatorDialogs::Icon::Error);
     QVERIFY(!rig.form->Command1->isHidden());
@@ -297,7 +297,7 @@ void UploadSequenceTest::fileThatVanishesIsReportedOnceAndTheSequenceEnds()
     rig.load(path);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.v.dialogs->messages.empty(), 5000);
     QTest::qWait(1000);  // later ticks must not report again
-    QCOMPARE(rig.v.dialogs->messages.size(), size_t(1));
+    QCOMPARE(rig.v.dialogs->messages.size(), 1);
     QCOMPARE(rig.v.dialogs->messages[0].text, QStringLiteral("Error 53: File not found: ") + path);
     QCOMPARE(rig.v.dialogs->messages[0].icon, OperatorDialogs::Icon::Error);
     QVERIFY(!rig.form->Timer2.isActive());
@@ -322,7 +322,7 @@ void UploadSequenceTest::lineFailureMidStreamIsReportedOnceAndReconnectWorks()
     rig.load(rig.makeFile(patterned(300)));
     QTRY_VERIFY_WITH_TIMEOUT(!rig.v.dialogs->messages.empty(), 5000);
     QTest::qWait(1000);
-    QCOMPARE(rig.v.dialogs->messages.size(), size_t(1));
+    QCOMPARE(rig.v.dialogs->messages.size(), 1);
     QVERIFY2(rig.v.dialogs->messages[0].text.startsWith(QStringLiteral("Error 8010: ")),
              qPrintable(rig.v.dialogs->messages[0].text));
     QVERIFY(!rig.form->Timer2.isActive());
@@ -387,7 +387,7 @@ void UploadSequenceTest::emptyFileAndFileThatGrew()
     QCOMPARE(grown.v.timeline->payloads(),
              QStringList({"#Externl1.ejf#", "%2#", "97", "98", "99", "100", "101", "102", "#File#"}));
     QCOMPARE(valueAtMessage, 2);
-    QCOMPARE(grown.v.dialogs->messages.size(), size_t(1));
+    QCOMPARE(grown.v.dialogs->messages.size(), 1);
 }
 
 void UploadSequenceTest::pollRepliesAreJudgedByTheirFirstCharacterExactly_data()

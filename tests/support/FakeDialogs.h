@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class FakeDialogs final : public OperatorDialogs {
@@ -25,8 +26,15 @@ public:
     QList<OpenFileCall> openFileCalls;
     // One answer per opening, in order; an empty text cancels, as does running out.
     QStringList openFileAnswers;
+    // Runs while the "box" is open, as the event loop would run under a real one.
+    std::function<void(const QString&)> onMessage;
 
-    void message(QWidget*, const QString& text, Icon icon) override { messages.append({text, icon}); }
+    void message(QWidget*, const QString& text, Icon icon) override
+    {
+        messages.append({text, icon});
+        if (onMessage)
+            onMessage(text);
+    }
 
     std::optional<QString> openFile(QWidget*, const QString& title, const QString& filter,
                                     const QString& initialFileName) override
