@@ -58,6 +58,7 @@ private slots:
     void hangUpBecomesNumberedErrorOnNextWrite();
     void permissionTextSaysHowToGetAccess();
     void portsAreNumberedInNaturalOrder();
+    void drainIsBoundedByWhatTheQueueNeedsAtLineSpeed();
 };
 
 void MSCommTest::settingsTextIsParsedStrictly_data()
@@ -293,6 +294,53 @@ void MSCommTest::portsAreNumberedInNaturalOrder()
     usePorts({"/dev/a", " /dev/b "});
     QCOMPARE(PortDirectory::deviceFor(2), QStringLiteral("/dev/b"));
     QCOMPARE(PortDirectory::deviceFor(3), QString());
+}
+
+namespace {
+// A line that reports a fixed queue and records how long it was asked to drain.
+class QueuedLine final : public SerialLine {
+public:
+    QueuedLine(qint64 queued, std::vector<double>* asked) : queued_(queued), asked_(asked) {}
+    void write(const QByteArray&) override {}
+    QByteArray readAvailable() override { return {}; }
+    void drain(double maxSeconds) override { asked_->push_back(maxSeconds); }
+    qint64 outputQueued() override { return queued_; }
+
+private:
+    qint64 queued_;
+    std::vector<double>* asked_;
+};
+}  // namespace
+
+void MSCommTest::drainIsBoundedByWhatTheQueueNeedsAtLineSpeed()
+{
+    std::vector<double> asked;
+    qint64 queued = 120;
+    MSComm comm([&](short, const LineSettings&) { return std::make_unique<QueuedLine>(queued, &asked); });
+    comm.drainOutput();  // closed: nothing to wait for
+    QVERIFY(asked.empty());
+
+    // 120 characters of 10 bits at 1200 baud need 1 s; half a second more is the margin.
+    comm.setSettings(QStringLiteral("1200,n,8,1"));
+    comm.setPortOpen(true);
+    comm.drainOutput();
+    QCOMPARE(asked.size(), size_t(1));
+    QCOMPARE(asked[0], 1.5);
+
+    // Parity and two stop bits make a character 12 bits long.
+    comm.setPortOpen(false);
+    comm.setSettings(QStringLiteral("9600,e,8,2"));
+    comm.setPortOpen(true);
+    comm.drainOutput();
+    QCOMPARE(asked.size(), size_t(2));
+    QCOMPARE(asked[1], 120 * 12.0 / 9600 + 0.5);
+
+    // An empty queue is not waited on.
+    queued = 0;
+    comm.setPortOpen(false);
+    comm.setPortOpen(true);
+    comm.drainOutput();
+    QCOMPARE(asked.size(), size_t(2));
 }
 
 QTEST_GUILESS_MAIN(MSCommTest)

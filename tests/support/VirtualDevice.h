@@ -51,6 +51,8 @@ struct DeviceScript {
     QMap<QString, QString> replies;
     // Written frames after which the line fails (0: never).
     int failAfterWrites = 0;
+    // How often the program waited for its output to leave the machine.
+    int drains = 0;
     // Runs after each whole frame reaches the far end, with its payload.
     std::function<void(const QByteArray&)> onFrame;
 };
@@ -63,8 +65,9 @@ public:
     }
     void write(const QByteArray& bytes) override;
     QByteArray readAvailable() override;
-    void drain(double) override {}
-    qint64 outputQueued() override { return 0; }
+    void drain(double) override { ++script_->drains; }
+    // Always something queued, so the program has to drain before it may say "done".
+    qint64 outputQueued() override { return 1; }
 
 private:
     std::shared_ptr<Timeline> t_;

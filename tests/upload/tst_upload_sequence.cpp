@@ -103,6 +103,7 @@ private slots:
     void disconnectDuringNameStageKeepsTheFlag();
     void blankBoxAndClosedPort();
     void noSecondStreamWhileTheCompletionMessageIsOpen();
+    void pendingReleaseSendsNothingWhileTheCompletionMessageIsOpen();
     void fileThatVanishesIsReportedOnceAndTheSequenceEnds();
     void lineFailureMidStreamIsReportedOnceAndReconnectWorks();
     void fileTooLongToAnnounceIsRefusedBeforeSending();
@@ -120,10 +121,12 @@ void UploadSequenceTest::wholeUploadRunsInOneTickWhenTheDeviceAnswersAtOnce()
     QVERIFY(rig.form->Timer2.isActive());
 
     int valueAtMessage = -1;
+    int drainsAtMessage = -1;
     QStringList traceAtMessage;
     rig.v.dialogs->onMessage = [&](const QString&) {
         valueAtMessage = rig.form->ProgressBar1->value();
         traceAtMessage = trace(*rig.v.timeline);
+        drainsAtMessage = rig.v.script->drains;
     };
     rig.form->Timer2_Timer();
 
@@ -132,6 +135,7 @@ void UploadSequenceTest::wholeUploadRunsInOneTickWhenTheDeviceAnswersAtOnce()
     expected += expectedStream("abc");
     QCOMPARE(trace(*rig.v.timeline), expected);
     QCOMPARE(traceAtMessage, expected);  // the message comes after "#File#", before the release
+    QCOMPARE(drainsAtMessage, 1);        // and only once the frames have left the machine
     QCOMPARE(rig.form->DeviceFileName, QStringLiteral("Externl3.ejf"));
     QCOMPARE(rig.form->FileLength, 3);
 
@@ -283,6 +287,38 @@ void UploadSequenceTest::noSecondStreamWhileTheCompletionMessageIsOpen()
     QCOMPARE(rig.v.timeline->payloads().count(QStringLiteral("#Externl1.ejf#")), 1);
     QTest::qWait(700);
     QCOMPARE(rig.fileFrames(), 1);
+}
+
+void UploadSequenceTest::pendingReleaseSendsNothingWhileTheCompletionMessageIsOpen()
+{
+    Rig rig;
+    rig.connect();
+    rig.v.script->replies[QStringLiteral("end")] = QString();  // the device does not release yet
+    rig.form->StatusBar1_PanelClick(rig.form->StatusBar1->Panels(4));
+    QVERIFY(rig.form->Timer1.isActive());
+    // "Load" is accepted while the release is pending: the port is still open.
+    rig.load(rig.makeFile("abc"));
+    QVERIFY(rig.form->Timer2.isActive());
+
+    size_t writesAtMessage = 0;
+    size_t writesAtClose = 0;
+    rig.v.dialogs->onMessage = [&](const QString& text) {
+        if (text != QStringLiteral("Loading file process completed"))
+            return;
+        writesAtMessage = rig.v.timeline->writes().size();
+        QTest::qWait(1500);  // Timer1 falls due many times meanwhile
+        writesAtClose = rig.v.timeline->writes().size();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(rig.v.dialogs->messages.size() == 1, 5000);
+    QVERIFY(writesAtMessage > 0);
+    QCOMPARE(writesAtClose, writesAtMessage);
+    const QStringList payloads = rig.v.timeline->payloads();
+    QCOMPARE(payloads.count(QStringLiteral("#File#")), 1);
+    QCOMPARE(payloads[int(writesAtMessage) - 1], QStringLiteral("#File#"));
+    // The toggle then finds "No Connection" on panel 4 and connects instead of disconnecting.
+    QCOMPARE(payloads.value(int(writesAtMessage)), QStringLiteral("S"));
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
+    QVERIFY(!rig.form->Timer1.isActive());
 }
 
 void UploadSequenceTest::fileThatVanishesIsReportedOnceAndTheSequenceEnds()
