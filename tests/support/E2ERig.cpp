@@ -1,5 +1,6 @@
 #include "E2ERig.h"
 
+#include "link/Clock.h"
 #include "link/PortDirectory.h"
 #include "window/StatusBar.h"
 
@@ -29,6 +30,7 @@ void BoxCloser::poll()
     const size_t index = seen.size() - 1;
     QTimer::singleShot(holdMs, box, [this, box, index] {
         seen[index].framesAtClose = frameCount ? frameCount() : -1;
+        seen[index].closedAt = SteadyClock().now();
         if (QAbstractButton* ok = box->button(QMessageBox::Ok))
             ok->click();
         else

@@ -21,13 +21,15 @@ public:
         QString text;
         QMessageBox::Icon icon;
         QString title;
-        int framesAtOpen = -1;
-        int framesAtClose = -1;
+        int framesAtOpen = -1;   // what the device had logged when the box appeared
+        int framesAtClose = -1;  // and just before it was closed
+        double closedAt = 0;     // monotonic seconds, the emulator's clock
     };
 
     BoxCloser();
     std::vector<Seen> seen;
-    int holdMs = 150;
+    // Long enough for the emulator to log what reached it before the box.
+    int holdMs = 500;
     // Counts the frames the device has seen, read when a box opens and closes.
     std::function<int()> frameCount;
 
