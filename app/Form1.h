@@ -109,10 +109,6 @@ public:
     // Why the logo control could not be created; empty when it was.
     QString logoFailure() const { return logoFailure_; }
 
-    const Seams& seams() const { return seams_; }
-    // True while a handler that talks to the device (or its message box) runs.
-    bool deviceBusy() const { return deviceBusy_; }
-
 protected:
     void resizeEvent(QResizeEvent* event) override;
     // The load event: Form_Load runs once, before the window is first shown.
