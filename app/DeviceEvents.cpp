@@ -10,12 +10,14 @@
 template <class Handler, class OnFailure>
 void Form1::runDeviceEvent(Handler&& handler, OnFailure&& onFailure)
 {
-    if (deviceBusy_)
+    if (deviceBusy_ || closing_)
         return;
     DeviceTalk talk(*this);
     runEvent([&] {
         try {
             handler();
+        } catch (const SequenceAbandoned&) {
+            throw;  // the window is closing; nothing to put right
         } catch (...) {
             // Put the program in a usable state first, then report once.
             onFailure();
@@ -44,8 +46,11 @@ void Form1::wireDeviceEvents()
 
 void Form1::endFailedSequence()
 {
-    // The flags stay as they were; the sequence just stops and "Load" returns.
+    // The flags stay as they were (the next Load starts afresh); the sequence
+    // stops, the bar empties and "Load" returns.
     Timer2.stop();
+    showPlainProgress();
+    setProgressValue(0);
     Command1->setVisible(true);
     showLineLost();
 }

@@ -6,6 +6,7 @@
 //   window/  construction from the description, start-up, layout, settings, file choice
 
 #include "Seams.h"
+#include "SequenceAbandoned.h"
 #include "link/Errors.h"
 #include "link/Loose.h"
 #include "link/MSComm.h"
@@ -27,6 +28,8 @@ class StatusBar;
 class StatusPanel;
 class CommonDialog;
 class PelmoraError;
+class BlockedCloseFilter;
+class InputHoldback;
 namespace Ui {
 class Form1;
 }
@@ -111,8 +114,12 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The window manager's frame becomes known after the window is shown.
+    bool event(QEvent* event) override;
     // The load event: Form_Load runs once, before the window is first shown.
     void showEvent(QShowEvent* event) override;
+    // Closing ends the program at once, whatever runs: nothing more is sent.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Wires the device-talking events (timers, Load, status panel clicks).
@@ -128,21 +135,33 @@ private:
     void reportError(const PelmoraError& error);
     void reportUnexpected(const char* what);
 
-    // Marks a device-talking handler as running; a tick that finds it
-    // running does nothing.
+    // Marks a device-talking handler (or a wait) as running; a tick that
+    // finds it running does nothing.
     class DeviceTalk {
     public:
-        explicit DeviceTalk(Form1& form) : form_(form) { form_.deviceBusy_ = true; }
-        ~DeviceTalk() { form_.deviceBusy_ = false; }
+        explicit DeviceTalk(Form1& form) : form_(form), wasBusy_(form.deviceBusy_) { form_.deviceBusy_ = true; }
+        ~DeviceTalk() { form_.deviceBusy_ = wasBusy_; }
         DeviceTalk(const DeviceTalk&) = delete;
         DeviceTalk& operator=(const DeviceTalk&) = delete;
 
     private:
         Form1& form_;
+        bool wasBusy_;
     };
+
+    // Between the slices of a wait: the window system's own events (paint,
+    // resize, the window manager's ping, the close request), never input.
+    void serveWindowDuringWait();
+    // Ends the running sequence quietly once the window has closed; called
+    // after every wait turn and after every message box.
+    void stopIfClosed() const;
 
     void setProgressMax(float max);
     void setProgressValue(float value);
+    // The bar's own text says how long the stream still needs; outside a
+    // stream the bar shows no text.
+    void showStreamTimeLeft(double seconds);
+    void showPlainProgress();
     // Ends an upload sequence that failed: the timer stops, "Load" comes back.
     void endFailedSequence();
     // After a failure that closed the line: the panels show it, the release stops.
@@ -151,11 +170,18 @@ private:
     Seams seams_;
     std::unique_ptr<Ui::Form1> ui_;
     bool deviceBusy_ = false;
+    bool closing_ = false;
+    // On X11, a close request that a modal box would make Qt drop.
+    std::unique_ptr<BlockedCloseFilter> blockedCloseFilter_;
+    // Input that comes during a wait is handled after it.
+    std::unique_ptr<InputHoldback> inputHoldback_;
 
     // ---- main window (private) -------------------------------------------
     void createLogo();
     void placeControl(QWidget* control, const TwipsPlacement& placement);
     bool loaded_ = false;
+    QSize laidOutFor_;  // the outer size the layout rule last ran with, pixels
+    bool relayoutQueued_ = false;
     TwipsPlacement logoPlacement_;
     TwipsPlacement frame1Placement_;
     TwipsPlacement frame2Placement_;
@@ -171,6 +197,8 @@ bool Form1::runEvent(Handler&& handler)
     try {
         handler();
         return true;
+    } catch (const SequenceAbandoned&) {
+        // The window closed: the sequence ends where it was, quietly.
     } catch (const PelmoraError& error) {
         reportError(error);
     } catch (const std::exception& error) {

@@ -20,6 +20,9 @@ public:
     // A modal open-file dialog. The chosen path, or nothing when cancelled.
     virtual std::optional<QString> openFile(QWidget* parent, const QString& title, const QString& filter,
                                             const QString& initialFileName) = 0;
+    // Closes the dialog that is open, if any, as if cancelled: the window is
+    // closing and the program ends.
+    virtual void dismiss() {}
 };
 
 // The real Qt dialogs (QMessageBox, QFileDialog).

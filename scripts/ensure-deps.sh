@@ -2,9 +2,9 @@
 # Installs the Debian packages the build, the tests and ./run need, and only when one is missing.
 pelmora_packages=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxcb1-dev
   fonts-liberation
-  xvfb xauth imagemagick x11-utils xdotool
+  xvfb xauth imagemagick x11-utils xdotool openbox wmctrl
   desktop-file-utils dpkg-dev file
 )
 

@@ -75,7 +75,7 @@ QString MSComm::Input()
     }
 }
 
-void MSComm::drainOutput()
+void MSComm::drainOutput(const WaitServe& between)
 {
     if (!line_)
         return;
@@ -83,7 +83,7 @@ void MSComm::drainOutput()
     if (queued <= 0)
         return;
     const double needed = static_cast<double>(queued) * openedWith_.bitsPerCharacter() / openedWith_.baud;
-    line_->drain(needed + kDrainMarginSeconds);
+    line_->drain(needed + kDrainMarginSeconds, between);
 }
 
 }  // namespace MSCommLib

@@ -37,8 +37,9 @@ public:
     QString Input();
 
     // Not one of the five: lets the written bytes leave the machine, bounded
-    // by what they need at the line's speed plus a margin.
-    void drainOutput();
+    // by what they need at the line's speed plus a margin; `between` runs
+    // every few milliseconds meanwhile.
+    void drainOutput(const WaitServe& between = {});
 
 private:
     void dropLineAfterFailure();

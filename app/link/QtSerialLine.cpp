@@ -199,8 +199,16 @@ qint64 QtSerialLine::outputQueued()
 
 void QtSerialLine::drain(double maxSeconds)
 {
+    drain(maxSeconds, {});
+}
+
+void QtSerialLine::drain(double maxSeconds, const WaitServe& between)
+{
     QElapsedTimer elapsed;
     elapsed.start();
-    while (outputQueued() > 0 && elapsed.elapsed() < maxSeconds * 1000.0)
+    while (outputQueued() > 0 && elapsed.elapsed() < maxSeconds * 1000.0) {
+        if (between)
+            between();
         QThread::usleep(1000);
+    }
 }

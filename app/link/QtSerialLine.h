@@ -15,6 +15,7 @@ public:
     void write(const QByteArray& bytes) override;
     QByteArray readAvailable() override;
     void drain(double maxSeconds) override;
+    void drain(double maxSeconds, const WaitServe& between) override;
     qint64 outputQueued() override;
 
     const QString& devicePath() const { return path_; }

@@ -4,6 +4,7 @@
 // real port; production opens QSerialPort (QtSerialLine.h).
 
 #include "LineSettings.h"
+#include "Wait.h"
 
 #include <QByteArray>
 #include <functional>
@@ -19,6 +20,12 @@ public:
     virtual QByteArray readAvailable() = 0;
     // Waits until written bytes have left the machine, at most maxSeconds.
     virtual void drain(double maxSeconds) = 0;
+    // The same, letting `between` run every few milliseconds meanwhile.
+    virtual void drain(double maxSeconds, const WaitServe& between)
+    {
+        (void)between;
+        drain(maxSeconds);
+    }
     // Bytes written but still queued for the line, as far as the system knows.
     virtual qint64 outputQueued() = 0;
 };

@@ -1,14 +1,27 @@
 #pragma once
 // The timed wait behind Bekle. It holds the thread like a busy wait, but
-// sleeps for all of it except the last fraction of a millisecond, then reads
-// the clock until the reading lies strictly past start + seconds. The clock is
-// monotonic, so a wait across midnight is no special case.
+// sleeps in slices for all of it except the last fraction of a millisecond,
+// then reads the clock until the reading lies strictly past start + seconds.
+// The clock is monotonic, so a wait across midnight is no special case.
+//
+// Between slices the caller may let other work through (the window's own
+// events): never in the final stretch, so that work cannot make the wait late.
 
 #include "Clock.h"
+
+#include <functional>
 
 // Sleeps on this kind of machine wake 0.1 to 0.2 ms late at the median; stop
 // sleeping this far before the deadline and read the clock for the rest.
 inline constexpr double kWaitSpinMargin = 0.0004;
+// The longest sleep between two turns of the work let through.
+inline constexpr double kWaitSlice = 0.004;
+// Work is let through only while at least this much of the wait is left, plus
+// twice the longest turn seen so far in the wait.
+inline constexpr double kWaitServeReserve = 0.003;
+
+// What a wait lets through between its slices. It may throw to end the wait.
+using WaitServe = std::function<void()>;
 
 // Returns the reading that ended the wait.
-double waitOn(Clock& clock, double seconds);
+double waitOn(Clock& clock, double seconds, const WaitServe& serve = {});

@@ -16,12 +16,20 @@ void Form1::Command1_Click()
 {
     if (Text1->text().trimmed().isEmpty())
         return;
-    if (!MSComm1.PortOpen()) {
+    // While a release is pending the device is being let go: that is no
+    // connection to load over either.
+    if (!MSComm1.PortOpen() || Timer1.isActive()) {
         seams_.dialogs->message(this, QStringLiteral("Can't loaded without connection"), OperatorDialogs::Icon::Error);
         return;
     }
+    // A file that cannot be sent is refused before anything goes to the device.
+    checkLabelFile(Text1->text());
     Command1->setVisible(false);
+    // A new sequence: the length goes out only after the device took the slot
+    // name, the data only after it took the length, whatever came before.
     FileStage = VbTrue;
+    LengthStage = VbFalse;
+    LoadStage = VbFalse;
     Timer2.start();
 }
 
@@ -57,13 +65,7 @@ void Form1::UzunlukYolla()
 {
     // Reopened on every repeat, so a file that grew is announced with its new length.
     const std::unique_ptr<QFile> file = openLabelFile(Text1->text());
-    const qint64 size = file->size();
-    if (size > std::numeric_limits<qint32>::max())
-        throw PelmoraError(ErrorNumber::Overflow,
-                           QStringLiteral("%1 has %2 bytes; at most 2147483647 can be announced")
-                               .arg(Text1->text())
-                               .arg(size));
-    FileLength = static_cast<qint32>(size);
+    FileLength = announcedLength(*file);
     Gönder(QStringLiteral("%") + Loose(FileLength).text() + QStringLiteral("#"));
     Bekle(1);
     if (MSComm1.Input().startsWith(QLatin1Char('U'))) {
@@ -86,5 +88,9 @@ void Form1::setProgressValue(float value)
 {
     // A file that grew after its length was announced stops the bar at its maximum.
     const double limited = std::clamp<double>(value, ProgressBar1->minimum(), ProgressBar1->maximum());
+    // The bar would repaint itself at once, between a frame and its wait; the
+    // wait paints it anyway, so leave the paint to the wait.
+    ProgressBar1->setUpdatesEnabled(false);
     ProgressBar1->setValue(static_cast<int>(limited));
+    ProgressBar1->setUpdatesEnabled(true);
 }

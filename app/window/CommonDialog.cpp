@@ -39,9 +39,10 @@ QString CommonDialog::presentedFilter(const QString& filter)
     return choices.join(QStringLiteral(";;"));
 }
 
-void CommonDialog::ShowOpen()
+bool CommonDialog::ShowOpen()
 {
-    if (const std::optional<QString> chosen =
-            dialogs_->openFile(owner_, DialogTitle, presentedFilter(Filter), FileName))
+    const std::optional<QString> chosen = dialogs_->openFile(owner_, DialogTitle, presentedFilter(Filter), FileName);
+    if (chosen)
         FileName = *chosen;
+    return chosen.has_value();
 }

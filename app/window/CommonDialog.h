@@ -11,8 +11,8 @@ class QWidget;
 
 class CommonDialog {
 public:
-    // The dialog starts with a filter and a title of its own; its file name
-    // starts empty, so a first opening that is cancelled yields no path.
+    // The dialog starts with a filter of its own and a title that says what it
+    // is for; its file name starts empty.
     CommonDialog(QWidget* owner, std::shared_ptr<OperatorDialogs> dialogs, const QString& initialFilter,
                  const QString& dialogTitle);
 
@@ -20,9 +20,9 @@ public:
     QString FileName;
     QString DialogTitle;
 
-    // Shows the dialog; FileName becomes the chosen path, and stays as it was
-    // when the operator cancels.
-    void ShowOpen();
+    // Shows the dialog at FileName; true when a file was chosen (FileName is
+    // then its path), false when the operator cancelled.
+    bool ShowOpen();
 
     // The filter as the dialog presents it. A text of "description|patterns"
     // pairs gives one choice per pair; a bare list of patterns ("*.txt,*.epl")

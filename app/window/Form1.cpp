@@ -5,6 +5,8 @@
 #include "Form1.h"
 
 #include "ui_Form1.h"
+#include "window/BlockedCloseFilter.h"
+#include "window/InputHoldback.h"
 #include "window/CommonDialog.h"
 #include "window/StatusBar.h"
 
@@ -73,7 +75,7 @@ Form1::Form1(Seams seams, QWidget* parent)
     createLogo();
 
     CommonDialog1 = std::make_unique<CommonDialog>(this, seams_.dialogs, QStringLiteral("*.txt;*.ejf"),
-                                                   QStringLiteral("(*.ejf)"));
+                                                   QStringLiteral("Choose the label file to load"));
 
     Timer1.setInterval(100);
     Timer2.setInterval(300);
@@ -81,6 +83,8 @@ Form1::Form1(Seams seams, QWidget* parent)
     Timer2.stop();
 
     wireDeviceEvents();
+    blockedCloseFilter_ = BlockedCloseFilter::installFor(this);
+    inputHoldback_ = std::make_unique<InputHoldback>();
     connect(Command2, &QPushButton::clicked, this, [this] { runEvent([this] { Command2_Click(); }); });
     connect(Command3, &QPushButton::clicked, this, [this] { runEvent([this] { Command3_Click(); }); });
 }

@@ -51,6 +51,7 @@ void Form1::Form_Resize()
 {
     // The outer size: border and title bar included.
     const QRect outer = frameGeometry();
+    laidOutFor_ = outer.size();
     applyLayout(twips(outer.width()), twips(outer.height()));
 }
 
@@ -59,4 +60,31 @@ void Form1::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     StatusBar1->dock();
     runEvent([this] { Form_Resize(); });
+}
+
+bool Form1::event(QEvent* event)
+{
+    // The first size event comes before the window manager has framed the
+    // window, and no event says when the frame is on; the outer size is
+    // looked at again whenever the window is moved, activated or painted.
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::WindowActivate:
+    case QEvent::Paint:
+        if (loaded_ && !relayoutQueued_ && frameGeometry().size() != laidOutFor_) {
+            relayoutQueued_ = true;
+            // Not from inside a paint: controls must not move while the window paints.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    relayoutQueued_ = false;
+                    runEvent([this] { Form_Resize(); });
+                },
+                Qt::QueuedConnection);
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
 }

@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
 
@@ -13,7 +14,7 @@ public:
     {
         QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::Information, kProgramName,
                         text, QMessageBox::Ok, parent);
-        box.exec();
+        run(box);
     }
 
     std::optional<QString> openFile(QWidget* parent, const QString& title, const QString& filter,
@@ -25,10 +26,28 @@ public:
         dialog.setNameFilters(filter.split(QStringLiteral(";;")));
         if (!initialFileName.isEmpty())
             dialog.selectFile(initialFileName);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        if (run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return std::nullopt;
         return dialog.selectedFiles().constFirst();
     }
+
+    void dismiss() override
+    {
+        if (open_)
+            open_->done(QDialog::Rejected);
+    }
+
+private:
+    int run(QDialog& dialog)
+    {
+        const QPointer<QDialog> outer = open_;
+        open_ = &dialog;
+        const int result = dialog.exec();
+        open_ = outer;
+        return result;
+    }
+
+    QPointer<QDialog> open_;
 };
 
 }  // namespace

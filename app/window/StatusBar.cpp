@@ -230,6 +230,12 @@ void StatusBar::mouseReleaseEvent(QMouseEvent* e)
     QWidget::mouseReleaseEvent(e);
 }
 
+void StatusBar::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    pressed_ = nullptr;
+    e->accept();
+}
+
 void StatusBar::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);

@@ -98,6 +98,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // A double-click is one click: its second press starts nothing.
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     friend class StatusPanel;

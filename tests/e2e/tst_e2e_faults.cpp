@@ -3,9 +3,13 @@
 #include "E2ERig.h"
 
 #include <QFile>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <thread>
 
 class FaultsE2ETest : public QObject {
@@ -13,6 +17,7 @@ class FaultsE2ETest : public QObject {
 
 private slots:
     void hangUpMidStream();
+    void nextLoadAfterAHangupStartsClean();
     void fileVanishesBetweenNameAndLength();
     void blankBoxAndClosedPort();
 };
@@ -53,6 +58,45 @@ void FaultsE2ETest::hangUpMidStream()
     QCOMPARE(got.readAll(), QByteArray("ok"));
 }
 
+void FaultsE2ETest::nextLoadAfterAHangupStartsClean()
+{
+    // Port 1 is a link, pointed at a new device once the first has hung up.
+    QTemporaryDir links;
+    const QString port = links.filePath(QStringLiteral("rv7k"));
+    E2ERig rig;
+    QVERIFY(rig.start({QStringLiteral("--hangup-after"), QStringLiteral("50")}, [&](Seams&) {
+        QFile::link(rig.emulator.ptyPath(), port);
+        rig.usePort(port);
+    }));
+    rig.clickPanel(4);
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("long.bin"), QByteArray(300, 'z')));
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.seen.empty(), 20000);
+    QVERIFY2(rig.boxes.seen[0].text.startsWith(QStringLiteral("Error 8010: ")), qPrintable(rig.boxes.seen[0].text));
+    QCOMPARE(rig.form->ProgressBar1->value(), 0);
+
+    // The new device does not take the slot name: it gets slot names only.
+    EmulatorProcess second;
+    QVERIFY(second.start({QStringLiteral("--reply"), QStringLiteral("name=N")}));
+    QFile::remove(port);
+    QVERIFY(QFile::link(second.ptyPath(), port));
+    rig.clickPanel(4);
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
+    rig.clickLoad();
+    const auto names = [](const QList<QJsonObject>& log) {
+        return std::count_if(log.begin(), log.end(), [](const QJsonObject& o) {
+            return o.value(QStringLiteral("payload")).toString() == QStringLiteral("#Externl1.ejf#");
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(names(second.readFrames()) >= 2, 15000);
+    rig.clickPanel(4);  // stop asking
+    QStringList payloads;
+    for (const QJsonObject& frame : second.readFrames())
+        payloads << frame.value(QStringLiteral("payload")).toString();
+    QCOMPARE(payloads.first(), QStringLiteral("S"));
+    QCOMPARE(payloads.mid(1).filter(QStringLiteral("#Externl1.ejf#")).size(), payloads.size() - 1);
+}
+
 void FaultsE2ETest::fileVanishesBetweenNameAndLength()
 {
     E2ERig rig;
@@ -72,7 +116,7 @@ void FaultsE2ETest::fileVanishesBetweenNameAndLength()
     remover.join();
     QTest::qWait(1000);
     QCOMPARE(rig.boxes.seen.size(), size_t(1));
-    QCOMPARE(rig.boxes.seen[0].text, QStringLiteral("Error 53: File not found: ") + path);
+    QCOMPARE(rig.boxes.seen[0].text, QStringLiteral("Error 53: File not found: \"%1\"").arg(path));
     QCOMPARE(rig.payloads(), QStringList({"S", "#Externl1.ejf#"}));
     QVERIFY(!rig.form->Timer2.isActive());
     QVERIFY(!rig.form->Command1->isHidden());

@@ -2,6 +2,7 @@
 
 #include "link/Clock.h"
 #include "link/PortDirectory.h"
+#include "link/QtSerialLine.h"
 #include "window/StatusBar.h"
 
 #include <QAbstractButton>
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 
 BoxCloser::BoxCloser()
 {
@@ -38,13 +40,16 @@ void BoxCloser::poll()
     });
 }
 
-bool E2ERig::start(const QStringList& emulatorArgs)
+bool E2ERig::start(const QStringList& emulatorArgs, const std::function<void(Seams&)>& adjust)
 {
     if (!emulator.start(emulatorArgs))
         return false;
     usePort(emulator.ptyPath());
     boxes.frameCount = [this] { return int(emulator.readFrames().size()); };
-    form = std::make_unique<Form1>(Seams::production());
+    Seams seams = Seams::production();
+    if (adjust)
+        adjust(seams);
+    form = std::make_unique<Form1>(seams);
     form->Form_Load();
     form->show();
     return QTest::qWaitForWindowExposed(form.get());
@@ -90,6 +95,41 @@ QString E2ERig::writeFile(const QString& name, const QByteArray& bytes) const
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write(bytes);
     return path;
+}
+
+namespace {
+class RecordingLine final : public SerialLine {
+public:
+    RecordingLine(std::unique_ptr<SerialLine> line, std::shared_ptr<WriteTimes> times)
+        : line_(std::move(line)), times_(std::move(times))
+    {
+    }
+    void write(const QByteArray& bytes) override
+    {
+        times_->at.push_back(SteadyClock().now());
+        line_->write(bytes);
+    }
+    QByteArray readAvailable() override { return line_->readAvailable(); }
+    void drain(double maxSeconds) override { line_->drain(maxSeconds); }
+    void drain(double maxSeconds, const WaitServe& between) override { line_->drain(maxSeconds, between); }
+    qint64 outputQueued() override { return line_->outputQueued(); }
+
+private:
+    std::unique_ptr<SerialLine> line_;
+    std::shared_ptr<WriteTimes> times_;
+};
+}  // namespace
+
+int WriteTimes::after(double t) const
+{
+    return int(std::count_if(at.begin(), at.end(), [t](double w) { return w > t; }));
+}
+
+LineOpener recordingWrites(std::shared_ptr<WriteTimes> times)
+{
+    return [times](short port, const LineSettings& settings) -> std::unique_ptr<SerialLine> {
+        return std::make_unique<RecordingLine>(openQtSerialLine(port, settings), times);
+    };
 }
 
 int openFileCount()

@@ -39,13 +39,22 @@ private:
     QPointer<QMessageBox> current_;
 };
 
+// When the program wrote to the line (monotonic seconds), seen from its side.
+struct WriteTimes {
+    std::vector<double> at;
+    int after(double t) const;
+};
+// Opens the real line as the program does, noting every write.
+LineOpener recordingWrites(std::shared_ptr<WriteTimes> times);
+
 struct E2ERig {
     EmulatorProcess emulator;
     std::unique_ptr<Form1> form;
     BoxCloser boxes;
 
-    // Starts the emulator with these options and the program with its pty as port 1.
-    bool start(const QStringList& emulatorArgs = {});
+    // Starts the emulator with these options and the program with its pty as
+    // port 1; `adjust` may replace some of the production seams first.
+    bool start(const QStringList& emulatorArgs = {}, const std::function<void(Seams&)>& adjust = {});
     // Points port 1 at another emulator (the old one is gone).
     void usePort(const QString& ptyPath);
 

@@ -103,10 +103,12 @@ private slots:
     void disconnectDuringNameStageKeepsTheFlag();
     void blankBoxAndClosedPort();
     void noSecondStreamWhileTheCompletionMessageIsOpen();
-    void pendingReleaseSendsNothingWhileTheCompletionMessageIsOpen();
+    void loadDuringAPendingReleaseIsRefused();
     void fileThatVanishesIsReportedOnceAndTheSequenceEnds();
     void lineFailureMidStreamIsReportedOnceAndReconnectWorks();
-    void fileTooLongToAnnounceIsRefusedBeforeSending();
+    void badFilesAreRefusedBeforeAnythingIsSent();
+    void doubleClickOnTheIndicatorConnectsOnce();
+    void theBarTellsHowLongTheStreamStillTakes();
     void emptyFileAndFileThatGrew();
     void pollRepliesAreJudgedByTheirFirstCharacterExactly_data();
     void pollRepliesAreJudgedByTheirFirstCharacterExactly();
@@ -289,36 +291,23 @@ void UploadSequenceTest::noSecondStreamWhileTheCompletionMessageIsOpen()
     QCOMPARE(rig.fileFrames(), 1);
 }
 
-void UploadSequenceTest::pendingReleaseSendsNothingWhileTheCompletionMessageIsOpen()
+void UploadSequenceTest::loadDuringAPendingReleaseIsRefused()
 {
     Rig rig;
     rig.connect();
     rig.v.script->replies[QStringLiteral("end")] = QString();  // the device does not release yet
     rig.form->StatusBar1_PanelClick(rig.form->StatusBar1->Panels(4));
     QVERIFY(rig.form->Timer1.isActive());
-    // "Load" is accepted while the release is pending: the port is still open.
-    rig.load(rig.makeFile("abc"));
-    QVERIFY(rig.form->Timer2.isActive());
+    QVERIFY(rig.form->MSComm1.PortOpen());
+    rig.v.timeline->events.clear();
 
-    size_t writesAtMessage = 0;
-    size_t writesAtClose = 0;
-    rig.v.dialogs->onMessage = [&](const QString& text) {
-        if (text != QStringLiteral("Loading file process completed"))
-            return;
-        writesAtMessage = rig.v.timeline->writes().size();
-        QTest::qWait(1500);  // Timer1 falls due many times meanwhile
-        writesAtClose = rig.v.timeline->writes().size();
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(rig.v.dialogs->messages.size() == 1, 5000);
-    QVERIFY(writesAtMessage > 0);
-    QCOMPARE(writesAtClose, writesAtMessage);
-    const QStringList payloads = rig.v.timeline->payloads();
-    QCOMPARE(payloads.count(QStringLiteral("#File#")), 1);
-    QCOMPARE(payloads[int(writesAtMessage) - 1], QStringLiteral("#File#"));
-    // The toggle then finds "No Connection" on panel 4 and connects instead of disconnecting.
-    QCOMPARE(payloads.value(int(writesAtMessage)), QStringLiteral("S"));
-    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
-    QVERIFY(!rig.form->Timer1.isActive());
+    rig.load(rig.makeFile("abc"));
+    QCOMPARE(rig.v.dialogs->messages.size(), 1);
+    QCOMPARE(rig.v.dialogs->messages[0].text, QStringLiteral("Can't loaded without connection"));
+    QCOMPARE(rig.v.dialogs->messages[0].icon, OperatorDialogs::Icon::Error);
+    QVERIFY(!rig.form->Timer2.isActive());
+    QVERIFY(!rig.form->Command1->isHidden());
+    QVERIFY(rig.v.timeline->writes().empty());
 }
 
 void UploadSequenceTest::fileThatVanishesIsReportedOnceAndTheSequenceEnds()
@@ -334,7 +323,7 @@ void UploadSequenceTest::fileThatVanishesIsReportedOnceAndTheSequenceEnds()
     QTRY_VERIFY_WITH_TIMEOUT(!rig.v.dialogs->messages.empty(), 5000);
     QTest::qWait(1000);  // later ticks must not report again
     QCOMPARE(rig.v.dialogs->messages.size(), 1);
-    QCOMPARE(rig.v.dialogs->messages[0].text, QStringLiteral("Error 53: File not found: ") + path);
+    QCOMPARE(rig.v.dialogs->messages[0].text, QStringLiteral("Error 53: File not found: \"%1\"").arg(path));
     QCOMPARE(rig.v.dialogs->messages[0].icon, OperatorDialogs::Icon::Error);
     QVERIFY(!rig.form->Timer2.isActive());
     QVERIFY(!rig.form->Command1->isHidden());
@@ -377,22 +366,66 @@ void UploadSequenceTest::lineFailureMidStreamIsReportedOnceAndReconnectWorks()
     QCOMPARE(rig.v.timeline->payloads().mid(2, 3), QStringList({"111", "107", "#File#"}));
 }
 
-void UploadSequenceTest::fileTooLongToAnnounceIsRefusedBeforeSending()
+void UploadSequenceTest::badFilesAreRefusedBeforeAnythingIsSent()
 {
     Rig rig;
     rig.connect();
-    const QString path = rig.dir.filePath(QStringLiteral("huge.ejf"));
+    const QString huge = rig.dir.filePath(QStringLiteral("huge.ejf"));
     {
-        QFile f(path);
+        QFile f(huge);
         QVERIFY(f.open(QIODevice::WriteOnly));
         QVERIFY(f.resize(qint64(2147483647) + 1));  // sparse: takes no disk
     }
-    rig.load(path);
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.v.dialogs->messages.empty(), 5000);
-    QVERIFY2(rig.v.dialogs->messages[0].text.startsWith(QStringLiteral("Error 6: Overflow")),
-             qPrintable(rig.v.dialogs->messages[0].text));
-    QCOMPARE(rig.v.timeline->payloads(), QStringList({"#Externl1.ejf#"}));  // no length frame
+    const QString missing = rig.makeFile("abc") + QLatin1Char(' ');  // a blank after the name
+    const QString folder = rig.dir.path();
+    for (const QString& path : {folder, missing, huge}) {
+        rig.form->Text1->setText(path);
+        rig.form->Command1->click();
+    }
+
+    const auto& messages = rig.v.dialogs->messages;
+    QCOMPARE(messages.size(), 3);
+    QCOMPARE(messages[0].text, QStringLiteral("Error 75: Path/File access error: \"%1\" is a folder").arg(folder));
+    QCOMPARE(messages[1].text, QStringLiteral("Error 53: File not found: \"%1\"").arg(missing));
+    QVERIFY2(messages[2].text.startsWith(QStringLiteral("Error 6: Overflow: \"%1\"").arg(huge)), qPrintable(messages[2].text));
+    QVERIFY(rig.v.timeline->writes().empty());
     QVERIFY(!rig.form->Timer2.isActive());
+    QVERIFY(!rig.form->Command1->isHidden());
+}
+
+void UploadSequenceTest::doubleClickOnTheIndicatorConnectsOnce()
+{
+    Rig rig;
+    rig.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
+    StatusBar* bar = rig.form->StatusBar1;
+    // What the platform delivers for a double-click: the second press comes as a double-click.
+    const QPoint at = bar->panelRect(4).center();
+    QTest::mousePress(bar, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(bar, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, at);
+    QCOMPARE(rig.v.timeline->payloads(), QStringList({"S"}));
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
+    QVERIFY(!rig.form->Timer1.isActive());
+}
+
+void UploadSequenceTest::theBarTellsHowLongTheStreamStillTakes()
+{
+    Rig rig;
+    rig.connect();
+    rig.load(rig.makeFile(patterned(1000)));
+    QString textAt500;
+    rig.v.script->onFrame = [&](const QByteArray&) {
+        if (rig.form->ProgressBar1->value() == 499 && textAt500.isEmpty())
+            textAt500 = rig.form->ProgressBar1->text();
+    };
+    bool textAtMessage = true;
+    rig.v.dialogs->onMessage = [&](const QString&) { textAtMessage = rig.form->ProgressBar1->isTextVisible(); };
+    rig.form->Timer2_Timer();
+    // 501 bytes and 6 extra pauses to come, 0.015 s each: 7.6 s.
+    QCOMPARE(textAt500, QStringLiteral("49 % \u00b7 0:08 left"));
+    QVERIFY(!textAtMessage);
 }
 
 void UploadSequenceTest::emptyFileAndFileThatGrew()

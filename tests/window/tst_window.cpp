@@ -469,14 +469,16 @@ private slots:
         QVERIFY(rig.dialogs->messages.isEmpty());
     }
 
-    void firstOpeningCancelledLeavesTheBoxEmpty()
+    void cancelLeavesATypedPathAlone()
     {
         Rig rig;
         Form1& f = *rig.form;
-        f.Text1->setText(QStringLiteral("typed by hand"));
-        f.Command3->click();
-        // The dialog starts with no file name, so no pattern lands in the box.
-        QCOMPARE(f.Text1->text(), QString());
+        f.Text1->setText(QStringLiteral("/home/op/labels/typed.txt"));
+        f.Command3->click();  // cancelled on its first opening
+        QCOMPARE(f.Text1->text(), QStringLiteral("/home/op/labels/typed.txt"));
+        QCOMPARE(rig.dialogs->openFileCalls.size(), 1);
+        QCOMPARE(rig.dialogs->openFileCalls[0].title, QStringLiteral("Choose the label file to load"));
+        QCOMPARE(rig.dialogs->openFileCalls[0].initialFileName, QStringLiteral("/home/op/labels/typed.txt"));
     }
 
     void presentedFilter_data()

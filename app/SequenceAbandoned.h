@@ -1,0 +1,6 @@
+#pragma once
+// Thrown out of a wait (or after a message box) once the window has closed:
+// the running sequence stops where it is, without an error report, and
+// nothing more goes to the device.
+
+struct SequenceAbandoned {};

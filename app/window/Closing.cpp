@@ -1,0 +1,18 @@
+// Closing the window ends the program at once, whatever runs: nothing more
+// goes to the device, the port is closed, and a sequence in a wait or behind a
+// message box stops where it is, quietly.
+
+#include "Form1.h"
+
+#include <QCloseEvent>
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    closing_ = true;
+    Timer1.stop();
+    Timer2.stop();
+    // A box that is open returns; the sequence behind it then stops.
+    seams_.dialogs->dismiss();
+    MSComm1.setPortOpen(false);
+    event->accept();
+}
