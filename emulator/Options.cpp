@@ -1,156 +1,125 @@
 #include "Options.h"
 
-#include <cerrno>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
 #include <cmath>
-#include <cstdlib>
-#include <string_view>
-#include <sys/stat.h>
 
 namespace rv7k {
 
 namespace {
 
-bool parseCount(const std::string& text, long& out)
+const QString usage = QStringLiteral("Usage: rv7k-emulator (--pty | --device PATH) [options]");
+
+bool parseCount(const QString& text, long& out)
 {
-    if (text.empty() || text.front() < '0' || text.front() > '9')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < 1)
+    bool ok = false;
+    const long v = text.toLong(&ok);
+    if (!ok || v < 1)
         return false;
     out = v;
     return true;
 }
 
-bool parseSeconds(const std::string& text, double& out)
+bool parseSeconds(const QString& text, double& out)
 {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0 || v > 86400.0)
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v < 0.0 || v > 86400.0)
         return false;
     out = v;
     return true;
 }
 
-bool isDirectory(const std::string& path)
+// Reads the values of the options that take one; false with the reason in message.
+bool readValues(const QCommandLineParser& parser, Options& o, QString& message)
 {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const auto refuse = [&](const QString& why) {
+        message = why;
+        return false;
+    };
+    o.pty = parser.isSet(QStringLiteral("pty"));
+    o.silent = parser.isSet(QStringLiteral("silent"));
+    o.noRelease = parser.isSet(QStringLiteral("no-release"));
+    if (parser.isSet(QStringLiteral("device")) && (o.device = parser.value(QStringLiteral("device"))).isEmpty())
+        return refuse(QStringLiteral("--device needs a path"));
+    if (parser.isSet(QStringLiteral("log")) && (o.logPath = parser.value(QStringLiteral("log"))).isEmpty())
+        return refuse(QStringLiteral("--log needs a file"));
+    if (parser.isSet(QStringLiteral("out"))) {
+        o.outDir = parser.value(QStringLiteral("out"));
+        if (!QFileInfo(o.outDir).isDir())
+            return refuse(QStringLiteral("--out: not a directory: ") + o.outDir);
+    }
+    if (parser.isSet(QStringLiteral("late")) && !parseSeconds(parser.value(QStringLiteral("late")), o.late))
+        return refuse(QStringLiteral("--late: not a number of seconds: ") + parser.value(QStringLiteral("late")));
+    for (const QString& value : parser.values(QStringLiteral("reply"))) {
+        const qsizetype eq = value.indexOf(u'=');
+        const auto kind = eq < 0 ? std::nullopt : kindFromName(value.left(eq).toStdString());
+        if (!kind)
+            return refuse(QStringLiteral("--reply: expected KIND=TEXT with KIND one of "
+                                         "poll|name|length|data|file|end: ") + value);
+        o.replies[*kind] = value.mid(eq + 1).toLocal8Bit().toStdString();
+    }
+    for (const auto& [name, count] : {std::pair{"release-after", &o.releaseAfter}, {"hangup-after", &o.hangupAfter}}) {
+        const QString option = QString::fromLatin1(name);
+        if (parser.isSet(option) && !parseCount(parser.value(option), *count))
+            return refuse(QStringLiteral("--%1: not a count of 1 or more: %2").arg(option, parser.value(option)));
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument: ") + parser.positionalArguments().first());
+    if (o.pty == !o.device.isEmpty())
+        return refuse(QStringLiteral("give exactly one of --pty and --device PATH"));
+    return true;
 }
 
 } // namespace
 
-std::string helpText()
+Request parseOptions(const QStringList& arguments, Options& o, QString& message)
 {
-    return "Usage: rv7k-emulator (--pty | --device PATH) [options]\n"
-           "Plays the RV7k device on a serial line; prints the line's path as its first line of output.\n"
-           "  --pty                  open a pseudo-terminal and serve its slave side\n"
-           "  --device PATH          serve the given tty instead of a pseudo-terminal\n"
-           "  --out DIR              write each received slot file into DIR (nothing is written without it)\n"
-           "  --log FILE             write one JSON line per frame (t, payload, ok, kind, reply) and per event to FILE\n"
-           "  --silent               never reply\n"
-           "  --late SECONDS         send each reply SECONDS after its frame\n"
-           "  --reply KIND=TEXT      reply TEXT (may be empty) to poll|name|length|data|file|end; repeatable\n"
-           "  --no-release           never answer \"#End#\"\n"
-           "  --release-after N      answer \"#End#\" only from its N-th arrival on\n"
-           "  --hangup-after N       close the line and exit after N data frames\n"
-           "  --help                 show this text and exit\n";
-}
-
-bool parseOptions(int argc, char** argv, Options& o, std::string& error)
-{
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::optional<std::string> inlineValue;
-        if (arg.rfind("--", 0) == 0) {
-            const auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                inlineValue = arg.substr(eq + 1);
-                arg.resize(eq);
-            }
-        }
-        const bool takesValue = arg == "--device" || arg == "--out" || arg == "--log" || arg == "--late"
-            || arg == "--reply" || arg == "--release-after" || arg == "--hangup-after";
-        std::string value;
-        if (takesValue) {
-            if (inlineValue) {
-                value = *inlineValue;
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
-                error = arg + " needs a value";
-                return false;
-            }
-        } else if (inlineValue) {
-            error = arg + " takes no value";
-            return false;
-        }
-
-        if (arg == "--help") {
-            o.help = true;
-        } else if (arg == "--pty") {
-            o.pty = true;
-        } else if (arg == "--device") {
-            if (value.empty()) {
-                error = "--device needs a path";
-                return false;
-            }
-            o.device = value;
-        } else if (arg == "--out") {
-            if (!isDirectory(value)) {
-                error = "--out: not a directory: " + value;
-                return false;
-            }
-            o.outDir = value;
-        } else if (arg == "--log") {
-            if (value.empty()) {
-                error = "--log needs a file";
-                return false;
-            }
-            o.logPath = value;
-        } else if (arg == "--silent") {
-            o.silent = true;
-        } else if (arg == "--late") {
-            if (!parseSeconds(value, o.late)) {
-                error = "--late: not a number of seconds: " + value;
-                return false;
-            }
-        } else if (arg == "--reply") {
-            const auto eq = value.find('=');
-            const auto kind = eq == std::string::npos ? std::nullopt : kindFromName(std::string_view(value).substr(0, eq));
-            if (!kind) {
-                error = "--reply: expected KIND=TEXT with KIND one of poll|name|length|data|file|end: " + value;
-                return false;
-            }
-            o.replies[*kind] = value.substr(eq + 1);
-        } else if (arg == "--no-release") {
-            o.noRelease = true;
-        } else if (arg == "--release-after") {
-            if (!parseCount(value, o.releaseAfter)) {
-                error = "--release-after: not a count of 1 or more: " + value;
-                return false;
-            }
-        } else if (arg == "--hangup-after") {
-            if (!parseCount(value, o.hangupAfter)) {
-                error = "--hangup-after: not a count of 1 or more: " + value;
-                return false;
-            }
-        } else {
-            error = "unknown option: " + std::string(argv[i]);
-            return false;
-        }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays the Zelkor RV7k device on a serial line, for tests and trials without\n"
+        "a device. It prints the line's path as its first line of output, answers\n"
+        "\"S\" to the poll, \"D\" to a slot file name, \"U\" to a length and \"T\" to\n"
+        "\"#End#\", checks every frame, and writes each received slot file into --out.\n"
+        "It accepts only plain slot file names (letters, digits, dot, dash,\n"
+        "underscore) and never writes outside --out. It serves until SIGINT or\n"
+        "SIGTERM (exit status 0), --hangup-after (0) or the loss of the line (1);\n"
+        "a wrong command line exits with status 2."));
+    parser.addOptions({
+        {QStringLiteral("pty"), QStringLiteral("open a pseudo-terminal and serve its slave side")},
+        {QStringLiteral("device"), QStringLiteral("serve the given tty instead of a pseudo-terminal"), QStringLiteral("PATH")},
+        {QStringLiteral("out"), QStringLiteral("write each received slot file into DIR (nothing is written without it)"),
+         QStringLiteral("DIR")},
+        {QStringLiteral("log"), QStringLiteral("write one JSON line per frame (t, payload, ok, kind, reply) and per "
+                                               "event to FILE"), QStringLiteral("FILE")},
+        {QStringLiteral("silent"), QStringLiteral("never reply")},
+        {QStringLiteral("late"), QStringLiteral("send each reply SECONDS after its frame"), QStringLiteral("SECONDS")},
+        {QStringLiteral("reply"), QStringLiteral("reply TEXT (may be empty) to poll|name|length|data|file|end; "
+                                                 "repeatable"), QStringLiteral("KIND=TEXT")},
+        {QStringLiteral("no-release"), QStringLiteral("never answer \"#End#\"")},
+        {QStringLiteral("release-after"), QStringLiteral("answer \"#End#\" only from its N-th arrival on"),
+         QStringLiteral("N")},
+        {QStringLiteral("hangup-after"), QStringLiteral("close the line and exit after N data frames"), QStringLiteral("N")},
+        {QStringLiteral("help"), QStringLiteral("show this text and exit")},
+        {QStringLiteral("version"), QStringLiteral("show the version and exit")},
+    });
+    if (!parser.parse(arguments)) {
+        message = parser.errorText();
+        return Request::Refuse;
     }
-    if (o.help)
-        return true;
-    if (o.pty == !o.device.empty()) {
-        error = "give exactly one of --pty and --device PATH";
-        return false;
+    if (parser.isSet(QStringLiteral("help"))) {
+        // Qt's first line names the program by the path it was started with.
+        const QString help = parser.helpText();
+        message = usage + help.mid(help.indexOf(u'\n'));
+        return Request::ShowText;
     }
-    return true;
+    if (parser.isSet(QStringLiteral("version"))) {
+        message = QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n';
+        return Request::ShowText;
+    }
+    return readValues(parser, o, message) ? Request::Serve : Request::Refuse;
 }
 
 } // namespace rv7k
