@@ -82,11 +82,11 @@ Request parseOptions(const QStringList& arguments, Options& o, QString& message)
         "Plays the Zelkor RV7k device on a serial line, for tests and trials without\n"
         "a device. It prints the line's path as its first line of output, answers\n"
         "\"S\" to the poll, \"D\" to a slot file name, \"U\" to a length and \"T\" to\n"
-        "\"#End#\", checks every frame, and writes each received slot file into --out.\n"
+        "\"#End#\", checks every frame, and writes each received slot file into --out.\n\n"
         "It accepts only plain slot file names (letters, digits, dot, dash,\n"
-        "underscore) and never writes outside --out. It serves until SIGINT or\n"
-        "SIGTERM (exit status 0), --hangup-after (0) or the loss of the line (1);\n"
-        "a wrong command line exits with status 2."));
+        "underscore) and never writes outside --out.\n\n"
+        "It serves until SIGINT or SIGTERM (exit status 0), --hangup-after (0) or\n"
+        "the loss of the line (1); a wrong command line exits with status 2."));
     parser.addOptions({
         {QStringLiteral("pty"), QStringLiteral("open a pseudo-terminal and serve its slave side")},
         {QStringLiteral("device"), QStringLiteral("serve the given tty instead of a pseudo-terminal"), QStringLiteral("PATH")},
