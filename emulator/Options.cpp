@@ -10,7 +10,38 @@ namespace rv7k {
 
 namespace {
 
-const QString usage = QStringLiteral("Usage: rv7k-emulator (--pty | --device PATH) [options]");
+const char* const usage = "Usage: rv7k-emulator (--pty | --device PATH) [options]";
+
+const char* const description =
+    "Plays the Zelkor RV7k device on a serial line, for tests and trials without\n"
+    "a device. It prints the line's path as its first line of output, answers\n"
+    "\"S\" to the poll, \"D\" to a slot file name, \"U\" to a length and \"T\" to\n"
+    "\"#End#\", checks every frame, and writes each received slot file into --out.\n\n"
+    "It accepts only plain slot file names (letters, digits, dot, dash,\n"
+    "underscore) and never writes outside --out.\n\n"
+    "It serves until SIGINT or SIGTERM (exit status 0), --hangup-after (0) or\n"
+    "the loss of the line (1); a wrong command line exits with status 2.";
+
+struct OptionText {
+    const char* name;
+    const char* valueName;  // null: the option takes no value
+    const char* description;
+};
+
+const OptionText optionTexts[] = {
+    {"pty", nullptr, "open a pseudo-terminal and serve its slave side"},
+    {"device", "PATH", "serve the given tty instead of a pseudo-terminal"},
+    {"out", "DIR", "write each received slot file into DIR (nothing is written without it)"},
+    {"log", "FILE", "write one JSON line per frame (t, payload, ok, kind, reply) and per event to FILE"},
+    {"silent", nullptr, "never reply"},
+    {"late", "SECONDS", "send each reply SECONDS after its frame"},
+    {"reply", "KIND=TEXT", "reply TEXT (may be empty) to poll|name|length|data|file|end; repeatable"},
+    {"no-release", nullptr, "never answer \"#End#\""},
+    {"release-after", "N", "answer \"#End#\" only from its N-th arrival on"},
+    {"hangup-after", "N", "close the line and exit after N data frames"},
+    {"help", nullptr, "show this text and exit"},
+    {"version", nullptr, "show the version and exit"},
+};
 
 bool parseCount(const QString& text, long& out)
 {
@@ -32,40 +63,40 @@ bool parseSeconds(const QString& text, double& out)
     return true;
 }
 
-// Reads the values of the options that take one; false with the reason in message.
+// Takes the parsed options into o; false with the reason in message.
 bool readValues(const QCommandLineParser& parser, Options& o, QString& message)
 {
+    const auto isSet = [&](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
+    const auto value = [&](const char* name) { return parser.value(QString::fromLatin1(name)); };
     const auto refuse = [&](const QString& why) {
         message = why;
         return false;
     };
-    o.pty = parser.isSet(QStringLiteral("pty"));
-    o.silent = parser.isSet(QStringLiteral("silent"));
-    o.noRelease = parser.isSet(QStringLiteral("no-release"));
-    if (parser.isSet(QStringLiteral("device")) && (o.device = parser.value(QStringLiteral("device"))).isEmpty())
+    o.pty = isSet("pty");
+    o.silent = isSet("silent");
+    o.noRelease = isSet("no-release");
+    o.device = value("device");
+    o.logPath = value("log");
+    o.outDir = value("out");
+    if (isSet("device") && o.device.isEmpty())
         return refuse(QStringLiteral("--device needs a path"));
-    if (parser.isSet(QStringLiteral("log")) && (o.logPath = parser.value(QStringLiteral("log"))).isEmpty())
+    if (isSet("log") && o.logPath.isEmpty())
         return refuse(QStringLiteral("--log needs a file"));
-    if (parser.isSet(QStringLiteral("out"))) {
-        o.outDir = parser.value(QStringLiteral("out"));
-        if (!QFileInfo(o.outDir).isDir())
-            return refuse(QStringLiteral("--out: not a directory: ") + o.outDir);
-    }
-    if (parser.isSet(QStringLiteral("late")) && !parseSeconds(parser.value(QStringLiteral("late")), o.late))
-        return refuse(QStringLiteral("--late: not a number of seconds: ") + parser.value(QStringLiteral("late")));
-    for (const QString& value : parser.values(QStringLiteral("reply"))) {
-        const qsizetype eq = value.indexOf(u'=');
-        const auto kind = eq < 0 ? std::nullopt : kindFromName(value.left(eq).toStdString());
+    if (isSet("out") && !QFileInfo(o.outDir).isDir())
+        return refuse(QStringLiteral("--out: not a directory: ") + o.outDir);
+    if (isSet("late") && !parseSeconds(value("late"), o.late))
+        return refuse(QStringLiteral("--late: not a number of seconds: ") + value("late"));
+    for (const QString& reply : parser.values(QStringLiteral("reply"))) {
+        const qsizetype eq = reply.indexOf(u'=');
+        const auto kind = eq < 0 ? std::nullopt : kindFromName(reply.left(eq).toStdString());
         if (!kind)
             return refuse(QStringLiteral("--reply: expected KIND=TEXT with KIND one of "
-                                         "poll|name|length|data|file|end: ") + value);
-        o.replies[*kind] = value.mid(eq + 1).toLocal8Bit().toStdString();
+                                         "poll|name|length|data|file|end: ") + reply);
+        o.replies[*kind] = reply.mid(eq + 1).toLocal8Bit().toStdString();
     }
-    for (const auto& [name, count] : {std::pair{"release-after", &o.releaseAfter}, {"hangup-after", &o.hangupAfter}}) {
-        const QString option = QString::fromLatin1(name);
-        if (parser.isSet(option) && !parseCount(parser.value(option), *count))
-            return refuse(QStringLiteral("--%1: not a count of 1 or more: %2").arg(option, parser.value(option)));
-    }
+    for (const auto& [name, count] : {std::pair{"release-after", &o.releaseAfter}, {"hangup-after", &o.hangupAfter}})
+        if (isSet(name) && !parseCount(value(name), *count))
+            return refuse(QStringLiteral("--%1: not a count of 1 or more: %2").arg(QLatin1String(name), value(name)));
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("unexpected argument: ") + parser.positionalArguments().first());
     if (o.pty == !o.device.isEmpty())
@@ -78,33 +109,10 @@ bool readValues(const QCommandLineParser& parser, Options& o, QString& message)
 Request parseOptions(const QStringList& arguments, Options& o, QString& message)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Plays the Zelkor RV7k device on a serial line, for tests and trials without\n"
-        "a device. It prints the line's path as its first line of output, answers\n"
-        "\"S\" to the poll, \"D\" to a slot file name, \"U\" to a length and \"T\" to\n"
-        "\"#End#\", checks every frame, and writes each received slot file into --out.\n\n"
-        "It accepts only plain slot file names (letters, digits, dot, dash,\n"
-        "underscore) and never writes outside --out.\n\n"
-        "It serves until SIGINT or SIGTERM (exit status 0), --hangup-after (0) or\n"
-        "the loss of the line (1); a wrong command line exits with status 2."));
-    parser.addOptions({
-        {QStringLiteral("pty"), QStringLiteral("open a pseudo-terminal and serve its slave side")},
-        {QStringLiteral("device"), QStringLiteral("serve the given tty instead of a pseudo-terminal"), QStringLiteral("PATH")},
-        {QStringLiteral("out"), QStringLiteral("write each received slot file into DIR (nothing is written without it)"),
-         QStringLiteral("DIR")},
-        {QStringLiteral("log"), QStringLiteral("write one JSON line per frame (t, payload, ok, kind, reply) and per "
-                                               "event to FILE"), QStringLiteral("FILE")},
-        {QStringLiteral("silent"), QStringLiteral("never reply")},
-        {QStringLiteral("late"), QStringLiteral("send each reply SECONDS after its frame"), QStringLiteral("SECONDS")},
-        {QStringLiteral("reply"), QStringLiteral("reply TEXT (may be empty) to poll|name|length|data|file|end; "
-                                                 "repeatable"), QStringLiteral("KIND=TEXT")},
-        {QStringLiteral("no-release"), QStringLiteral("never answer \"#End#\"")},
-        {QStringLiteral("release-after"), QStringLiteral("answer \"#End#\" only from its N-th arrival on"),
-         QStringLiteral("N")},
-        {QStringLiteral("hangup-after"), QStringLiteral("close the line and exit after N data frames"), QStringLiteral("N")},
-        {QStringLiteral("help"), QStringLiteral("show this text and exit")},
-        {QStringLiteral("version"), QStringLiteral("show the version and exit")},
-    });
+    parser.setApplicationDescription(QString::fromLatin1(description));
+    for (const OptionText& t : optionTexts)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(t.name), QString::fromLatin1(t.description),
+                                            t.valueName ? QString::fromLatin1(t.valueName) : QString()));
     if (!parser.parse(arguments)) {
         message = parser.errorText();
         return Request::Refuse;
@@ -112,7 +120,7 @@ Request parseOptions(const QStringList& arguments, Options& o, QString& message)
     if (parser.isSet(QStringLiteral("help"))) {
         // Qt's first line names the program by the path it was started with.
         const QString help = parser.helpText();
-        message = usage + help.mid(help.indexOf(u'\n'));
+        message = QString::fromLatin1(usage) + help.mid(help.indexOf(u'\n'));
         return Request::ShowText;
     }
     if (parser.isSet(QStringLiteral("version"))) {

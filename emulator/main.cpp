@@ -96,7 +96,8 @@ void Server::send(const std::string& text)
     if (text.empty())
         return;
     if (m_output.size() + text.size() > maxPendingOutput) {
-        m_log.write(now(), {{"event", "reply-dropped"}, {"reply", bytesText(text)}, {"reason", "nobody reads the line"}});
+        m_log.write(now(),
+                    {{"event", "reply-dropped"}, {"reply", bytesText(text)}, {"reason", "nobody reads the line"}});
         return;
     }
     m_output += text;
@@ -123,11 +124,11 @@ void Server::frameArrived(const Frame& frame, Instant t)
                      {"reply", bytesText(reply)}};
     if (!frame.ok)
         line.insert("error", QString::fromStdString(frame.error));
+    // The reply is on the line before its log line, so a reader who has seen
+    // the log line and finds no reply knows none is coming (unless it is late).
     if (m_options.late > 0.0 && !reply.empty())
         m_late.push_back(LateReply{t + std::llround(m_options.late * 1e9), reply});
     else
-        // The reply is on the line before its log line, so a reader who has
-        // seen the log line and finds no reply knows none is coming.
         send(reply);
     m_log.write(t, line);
     if (frame.ok && frame.kind == Kind::Data && m_options.hangupAfter > 0
@@ -195,7 +196,8 @@ int Server::run()
                 if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                     break;
                 // End of file or an error: the line itself is gone.
-                m_log.write(now(), {{"event", "line-lost"}, {"error", n == 0 ? "end of file" : std::strerror(errno)}});
+                const char* const error = n == 0 ? "end of file" : std::strerror(errno);
+                m_log.write(now(), {{"event", "line-lost"}, {"error", error}});
                 std::fprintf(stderr, "rv7k-emulator: line %s lost\n", m_line.path().c_str());
                 return 1;
             }
@@ -237,7 +239,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "rv7k-emulator: %s\n", qPrintable(message));
         return 1;
     }
-    if (!(options.pty ? line.openPty(error) : line.openDevice(QFile::encodeName(options.device).toStdString(), error))) {
+    const bool opened = options.pty ? line.openPty(error)
+                                    : line.openDevice(QFile::encodeName(options.device).toStdString(), error);
+    if (!opened) {
         std::fprintf(stderr, "rv7k-emulator: %s\n", error.c_str());
         return 1;
     }
