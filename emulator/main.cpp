@@ -145,8 +145,10 @@ void Server::sendDueReplies()
     while (!m_late.empty() && m_late.front().due <= t) {
         const std::string text = m_late.front().text;
         m_late.pop_front();
+        // Read before the write: whoever reads the reply reads the clock later.
+        const Instant sentAt = now();
         send(text);
-        m_log.write(now(), {{"event", "reply-sent"}, {"reply", bytesText(text)}});
+        m_log.write(sentAt, {{"event", "reply-sent"}, {"reply", bytesText(text)}});
     }
 }
 
