@@ -1,5 +1,6 @@
 // Pelmora: one window, shown centred on the screen.
 
+#include "CommandLine.h"
 #include "Form1.h"
 #include "VersionRecord.h"
 
@@ -9,6 +10,8 @@
 
 int main(int argc, char* argv[])
 {
+    if (const std::optional<int> status = CommandLine::answer(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     VersionRecord::apply();
 

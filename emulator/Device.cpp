@@ -1,5 +1,7 @@
 #include "Device.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -56,7 +58,7 @@ std::string Device::handle(const Frame& frame, Instant t)
         const std::string name = frame.payload.substr(1, frame.payload.size() - 2);
         resetUpload();
         if (!isPlainName(name)) {
-            m_log.write(JsonLine(t).add("event", "refused-name").add("name", name));
+            m_log.write(t, {{"event", "refused-name"}, {"name", bytesText(name)}});
             reply.clear();
             break;
         }
@@ -91,23 +93,26 @@ std::string Device::handle(const Frame& frame, Instant t)
 
 void Device::finishFile(Instant t)
 {
-    JsonLine line(t);
-    const auto bytes = static_cast<long long>(m_bytes.size());
+    QJsonObject line{{"bytes", static_cast<qint64>(m_bytes.size())}};
     if (!m_slot) {
-        line.add("event", "file-not-written").add("reason", "no slot file name chosen").add("bytes", bytes);
-    } else if (m_options.outDir.empty()) {
-        line.add("event", "file-not-written").add("reason", "no --out").add("name", *m_slot).add("bytes", bytes);
+        line.insert("event", "file-not-written");
+        line.insert("reason", "no slot file name chosen");
+    } else if (m_options.outDir.isEmpty()) {
+        line.insert("event", "file-not-written");
+        line.insert("reason", "no --out");
+        line.insert("name", bytesText(*m_slot));
     } else {
         std::string path;
         std::string error;
-        if (writeFile(*m_slot, path, error))
-            line.add("event", "file-written").add("path", path).add("bytes", bytes);
-        else
-            line.add("event", "file-error").add("path", path).add("error", error).add("bytes", bytes);
+        const bool written = writeFile(*m_slot, path, error);
+        line.insert("event", written ? "file-written" : "file-error");
+        line.insert("path", QString::fromLocal8Bit(path));
+        if (!written)
+            line.insert("error", QString::fromLocal8Bit(error));
     }
     if (m_announced)
-        line.add("announced", *m_announced);
-    m_log.write(line);
+        line.insert("announced", *m_announced);
+    m_log.write(t, line);
     // The slot is used up: a second "#File#" without a new name must not
     // overwrite the file just written.
     resetUpload();
@@ -115,8 +120,9 @@ void Device::finishFile(Instant t)
 
 bool Device::writeFile(const std::string& name, std::string& path, std::string& error) const
 {
-    path = m_options.outDir + "/" + name;
-    const std::string tmp = m_options.outDir + "/." + name + ".part-" + std::to_string(::getpid());
+    const std::string dir = QFile::encodeName(m_options.outDir).toStdString();
+    path = dir + "/" + name;
+    const std::string tmp = dir + "/." + name + ".part-" + std::to_string(::getpid());
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         error = std::strerror(errno);

@@ -1,107 +1,27 @@
 #include "JsonLog.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <QJsonDocument>
 
 namespace rv7k {
 
-std::string jsonString(std::string_view bytes)
+bool JsonLog::open(const QString& path, QString& error)
 {
-    std::string out = "\"";
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(ch);
-        } else if (c >= 0x20 && c < 0x7F) {
-            out.push_back(ch);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04X", c);
-            out += buf;
-        }
-    }
-    out.push_back('"');
-    return out;
+    m_file.setFileName(path);
+    // Unbuffered: each line goes out in one write, so a reader tailing the
+    // file while the emulator runs never sees half a line it would have to keep.
+    if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return true;
+    error = QStringLiteral("cannot open log %1: %2").arg(path, m_file.errorString());
+    return false;
 }
 
-JsonLine::JsonLine(Instant t)
+void JsonLog::write(Instant t, QJsonObject fields)
 {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "{\"t\":%lld.%09ld", t.sec, t.nsec);
-    m_text = buf;
-}
-
-void JsonLine::key(std::string_view k)
-{
-    m_text += ',';
-    m_text += jsonString(k);
-    m_text += ':';
-}
-
-JsonLine& JsonLine::add(std::string_view k, std::string_view text)
-{
-    key(k);
-    m_text += jsonString(text);
-    return *this;
-}
-
-JsonLine& JsonLine::add(std::string_view k, long long number)
-{
-    key(k);
-    m_text += std::to_string(number);
-    return *this;
-}
-
-JsonLine& JsonLine::add(std::string_view k, bool flag)
-{
-    key(k);
-    m_text += flag ? "true" : "false";
-    return *this;
-}
-
-JsonLog::~JsonLog()
-{
-    close();
-}
-
-bool JsonLog::open(const std::string& path, std::string& error)
-{
-    close();
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        error = "cannot open log " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
-void JsonLog::write(const JsonLine& line)
-{
-    if (m_fd < 0)
+    if (!m_file.isOpen())
         return;
-    const std::string text = line.finish();
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(m_fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // A log that cannot be written must not stop the device.
-            return;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-void JsonLog::close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    fields.insert(QStringLiteral("t"), static_cast<double>(t) / 1e9);
+    // A log that cannot be written must not stop the device.
+    m_file.write(QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n');
 }
 
 } // namespace rv7k

@@ -1,156 +1,133 @@
 #include "Options.h"
 
-#include <cerrno>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
 #include <cmath>
-#include <cstdlib>
-#include <string_view>
-#include <sys/stat.h>
 
 namespace rv7k {
 
 namespace {
 
-bool parseCount(const std::string& text, long& out)
+const char* const usage = "Usage: rv7k-emulator (--pty | --device PATH) [options]";
+
+const char* const description =
+    "Plays the Zelkor RV7k device on a serial line, for tests and trials without\n"
+    "a device. It prints the line's path as its first line of output, answers\n"
+    "\"S\" to the poll, \"D\" to a slot file name, \"U\" to a length and \"T\" to\n"
+    "\"#End#\", checks every frame, and writes each received slot file into --out.\n\n"
+    "It accepts only plain slot file names (letters, digits, dot, dash,\n"
+    "underscore) and never writes outside --out.\n\n"
+    "It serves until SIGINT or SIGTERM (exit status 0), --hangup-after (0) or\n"
+    "the loss of the line (1); a wrong command line exits with status 2.";
+
+struct OptionText {
+    const char* name;
+    const char* valueName;  // null: the option takes no value
+    const char* description;
+};
+
+const OptionText optionTexts[] = {
+    {"pty", nullptr, "open a pseudo-terminal and serve its slave side"},
+    {"device", "PATH", "serve the given tty instead of a pseudo-terminal"},
+    {"out", "DIR", "write each received slot file into DIR (nothing is written without it)"},
+    {"log", "FILE", "write one JSON line per frame (t, payload, ok, kind, reply) and per event to FILE"},
+    {"silent", nullptr, "never reply"},
+    {"late", "SECONDS", "send each reply SECONDS after its frame"},
+    {"reply", "KIND=TEXT", "reply TEXT (may be empty) to poll|name|length|data|file|end; repeatable"},
+    {"no-release", nullptr, "never answer \"#End#\""},
+    {"release-after", "N", "answer \"#End#\" only from its N-th arrival on"},
+    {"hangup-after", "N", "close the line and exit after N data frames"},
+    {"help", nullptr, "show this text and exit"},
+    {"version", nullptr, "show the version and exit"},
+};
+
+bool parseCount(const QString& text, long& out)
 {
-    if (text.empty() || text.front() < '0' || text.front() > '9')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < 1)
+    bool ok = false;
+    const long v = text.toLong(&ok);
+    if (!ok || v < 1)
         return false;
     out = v;
     return true;
 }
 
-bool parseSeconds(const std::string& text, double& out)
+bool parseSeconds(const QString& text, double& out)
 {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0 || v > 86400.0)
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v < 0.0 || v > 86400.0)
         return false;
     out = v;
     return true;
 }
 
-bool isDirectory(const std::string& path)
+// Takes the parsed options into o; false with the reason in message.
+bool readValues(const QCommandLineParser& parser, Options& o, QString& message)
 {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const auto isSet = [&](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
+    const auto value = [&](const char* name) { return parser.value(QString::fromLatin1(name)); };
+    const auto refuse = [&](const QString& why) {
+        message = why;
+        return false;
+    };
+    o.pty = isSet("pty");
+    o.silent = isSet("silent");
+    o.noRelease = isSet("no-release");
+    o.device = value("device");
+    o.logPath = value("log");
+    o.outDir = value("out");
+    if (isSet("device") && o.device.isEmpty())
+        return refuse(QStringLiteral("--device needs a path"));
+    if (isSet("log") && o.logPath.isEmpty())
+        return refuse(QStringLiteral("--log needs a file"));
+    if (isSet("out") && !QFileInfo(o.outDir).isDir())
+        return refuse(QStringLiteral("--out: not a directory: ") + o.outDir);
+    if (isSet("late") && !parseSeconds(value("late"), o.late))
+        return refuse(QStringLiteral("--late: not a number of seconds: ") + value("late"));
+    for (const QString& reply : parser.values(QStringLiteral("reply"))) {
+        const qsizetype eq = reply.indexOf(u'=');
+        const auto kind = eq < 0 ? std::nullopt : kindFromName(reply.left(eq).toStdString());
+        if (!kind)
+            return refuse(QStringLiteral("--reply: expected KIND=TEXT with KIND one of "
+                                         "poll|name|length|data|file|end: ") + reply);
+        o.replies[*kind] = reply.mid(eq + 1).toLocal8Bit().toStdString();
+    }
+    for (const auto& [name, count] : {std::pair{"release-after", &o.releaseAfter}, {"hangup-after", &o.hangupAfter}})
+        if (isSet(name) && !parseCount(value(name), *count))
+            return refuse(QStringLiteral("--%1: not a count of 1 or more: %2").arg(QLatin1String(name), value(name)));
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument: ") + parser.positionalArguments().first());
+    if (o.pty == !o.device.isEmpty())
+        return refuse(QStringLiteral("give exactly one of --pty and --device PATH"));
+    return true;
 }
 
 } // namespace
 
-std::string helpText()
+Request parseOptions(const QStringList& arguments, Options& o, QString& message)
 {
-    return "Usage: rv7k-emulator (--pty | --device PATH) [options]\n"
-           "Plays the RV7k device on a serial line; prints the line's path as its first line of output.\n"
-           "  --pty                  open a pseudo-terminal and serve its slave side\n"
-           "  --device PATH          serve the given tty instead of a pseudo-terminal\n"
-           "  --out DIR              write each received slot file into DIR (nothing is written without it)\n"
-           "  --log FILE             write one JSON line per frame (t, payload, ok, kind, reply) and per event to FILE\n"
-           "  --silent               never reply\n"
-           "  --late SECONDS         send each reply SECONDS after its frame\n"
-           "  --reply KIND=TEXT      reply TEXT (may be empty) to poll|name|length|data|file|end; repeatable\n"
-           "  --no-release           never answer \"#End#\"\n"
-           "  --release-after N      answer \"#End#\" only from its N-th arrival on\n"
-           "  --hangup-after N       close the line and exit after N data frames\n"
-           "  --help                 show this text and exit\n";
-}
-
-bool parseOptions(int argc, char** argv, Options& o, std::string& error)
-{
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::optional<std::string> inlineValue;
-        if (arg.rfind("--", 0) == 0) {
-            const auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                inlineValue = arg.substr(eq + 1);
-                arg.resize(eq);
-            }
-        }
-        const bool takesValue = arg == "--device" || arg == "--out" || arg == "--log" || arg == "--late"
-            || arg == "--reply" || arg == "--release-after" || arg == "--hangup-after";
-        std::string value;
-        if (takesValue) {
-            if (inlineValue) {
-                value = *inlineValue;
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
-                error = arg + " needs a value";
-                return false;
-            }
-        } else if (inlineValue) {
-            error = arg + " takes no value";
-            return false;
-        }
-
-        if (arg == "--help") {
-            o.help = true;
-        } else if (arg == "--pty") {
-            o.pty = true;
-        } else if (arg == "--device") {
-            if (value.empty()) {
-                error = "--device needs a path";
-                return false;
-            }
-            o.device = value;
-        } else if (arg == "--out") {
-            if (!isDirectory(value)) {
-                error = "--out: not a directory: " + value;
-                return false;
-            }
-            o.outDir = value;
-        } else if (arg == "--log") {
-            if (value.empty()) {
-                error = "--log needs a file";
-                return false;
-            }
-            o.logPath = value;
-        } else if (arg == "--silent") {
-            o.silent = true;
-        } else if (arg == "--late") {
-            if (!parseSeconds(value, o.late)) {
-                error = "--late: not a number of seconds: " + value;
-                return false;
-            }
-        } else if (arg == "--reply") {
-            const auto eq = value.find('=');
-            const auto kind = eq == std::string::npos ? std::nullopt : kindFromName(std::string_view(value).substr(0, eq));
-            if (!kind) {
-                error = "--reply: expected KIND=TEXT with KIND one of poll|name|length|data|file|end: " + value;
-                return false;
-            }
-            o.replies[*kind] = value.substr(eq + 1);
-        } else if (arg == "--no-release") {
-            o.noRelease = true;
-        } else if (arg == "--release-after") {
-            if (!parseCount(value, o.releaseAfter)) {
-                error = "--release-after: not a count of 1 or more: " + value;
-                return false;
-            }
-        } else if (arg == "--hangup-after") {
-            if (!parseCount(value, o.hangupAfter)) {
-                error = "--hangup-after: not a count of 1 or more: " + value;
-                return false;
-            }
-        } else {
-            error = "unknown option: " + std::string(argv[i]);
-            return false;
-        }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(description));
+    for (const OptionText& t : optionTexts)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(t.name), QString::fromLatin1(t.description),
+                                            t.valueName ? QString::fromLatin1(t.valueName) : QString()));
+    if (!parser.parse(arguments)) {
+        message = parser.errorText();
+        return Request::Refuse;
     }
-    if (o.help)
-        return true;
-    if (o.pty == !o.device.empty()) {
-        error = "give exactly one of --pty and --device PATH";
-        return false;
+    if (parser.isSet(QStringLiteral("help"))) {
+        // Qt's first line names the program by the path it was started with.
+        const QString help = parser.helpText();
+        message = QString::fromLatin1(usage) + help.mid(help.indexOf(u'\n'));
+        return Request::ShowText;
     }
-    return true;
+    if (parser.isSet(QStringLiteral("version"))) {
+        message = QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n';
+        return Request::ShowText;
+    }
+    return readValues(parser, o, message) ? Request::Serve : Request::Refuse;
 }
 
 } // namespace rv7k

@@ -2,29 +2,31 @@
 
 #include "Frame.h"
 
+#include <QString>
+#include <QStringList>
+
 #include <map>
-#include <optional>
 #include <string>
 
 namespace rv7k {
 
 struct Options {
     bool pty = false;
-    std::string device;            // --device PATH
-    std::string outDir;            // empty: nothing is written
-    std::string logPath;           // empty: no log
+    QString device;                // --device PATH
+    QString outDir;                // empty: nothing is written
+    QString logPath;               // empty: no log
     bool silent = false;
     double late = 0.0;             // seconds between a frame and its reply
     std::map<Kind, std::string> replies;  // --reply KIND=TEXT
     bool noRelease = false;
     long releaseAfter = 0;         // 0: every "#End#" is answered
     long hangupAfter = 0;          // 0: never hang up
-    bool help = false;
 };
 
-// Parses argv. On failure returns false and says why in error.
-bool parseOptions(int argc, char** argv, Options& options, std::string& error);
+enum class Request { Serve, ShowText, Refuse };
 
-std::string helpText();
+// Parses the arguments (the program's name first). ShowText: print message
+// and exit (--help, --version). Refuse: message says what is wrong.
+Request parseOptions(const QStringList& arguments, Options& options, QString& message);
 
 } // namespace rv7k

@@ -8,6 +8,9 @@
 #include "Line.h"
 #include "Options.h"
 
+#include <QCoreApplication>
+#include <QFile>
+
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -47,23 +50,6 @@ bool installSignals()
         return false;
     std::signal(SIGPIPE, SIG_IGN);
     return true;
-}
-
-double secondsBetween(Instant a, Instant b)
-{
-    return static_cast<double>(b.sec - a.sec) + static_cast<double>(b.nsec - a.nsec) * 1e-9;
-}
-
-Instant later(Instant t, double seconds)
-{
-    const auto whole = static_cast<long long>(seconds);
-    long long nsec = t.nsec + std::llround((seconds - static_cast<double>(whole)) * 1e9);
-    long long sec = t.sec + whole;
-    if (nsec >= 1000000000) {
-        nsec -= 1000000000;
-        ++sec;
-    }
-    return Instant{sec, static_cast<long>(nsec)};
 }
 
 struct LateReply {
@@ -110,8 +96,8 @@ void Server::send(const std::string& text)
     if (text.empty())
         return;
     if (m_output.size() + text.size() > maxPendingOutput) {
-        m_log.write(JsonLine(now()).add("event", "reply-dropped").add("reply", text)
-                        .add("reason", "nobody reads the line"));
+        m_log.write(now(),
+                    {{"event", "reply-dropped"}, {"reply", bytesText(text)}, {"reason", "nobody reads the line"}});
         return;
     }
     m_output += text;
@@ -134,22 +120,20 @@ void Server::flushOutput()
 void Server::frameArrived(const Frame& frame, Instant t)
 {
     const std::string reply = m_device.handle(frame, t);
-    JsonLine line(t);
-    line.add("payload", frame.payload).add("ok", frame.ok).add("kind", kindName(frame.kind)).add("reply", reply);
+    QJsonObject line{{"payload", bytesText(frame.payload)}, {"ok", frame.ok}, {"kind", kindName(frame.kind)},
+                     {"reply", bytesText(reply)}};
     if (!frame.ok)
-        line.add("error", frame.error);
-    if (m_options.late > 0.0 && !reply.empty()) {
-        m_late.push_back(LateReply{later(t, m_options.late), reply});
-        m_log.write(line);
-    } else {
-        // The reply is on the line before its log line, so a reader who has
-        // seen the log line and finds no reply knows none is coming.
+        line.insert("error", QString::fromStdString(frame.error));
+    // The reply is on the line before its log line, so a reader who has seen
+    // the log line and finds no reply knows none is coming (unless it is late).
+    if (m_options.late > 0.0 && !reply.empty())
+        m_late.push_back(LateReply{t + std::llround(m_options.late * 1e9), reply});
+    else
         send(reply);
-        m_log.write(line);
-    }
+    m_log.write(t, line);
     if (frame.ok && frame.kind == Kind::Data && m_options.hangupAfter > 0
         && m_device.dataFrames() >= m_options.hangupAfter) {
-        m_log.write(JsonLine(now()).add("event", "hangup").add("data-frames", static_cast<long long>(m_device.dataFrames())));
+        m_log.write(now(), {{"event", "hangup"}, {"data-frames", static_cast<qint64>(m_device.dataFrames())}});
         m_line.hangUp();
         m_hungUp = true;
     }
@@ -158,11 +142,13 @@ void Server::frameArrived(const Frame& frame, Instant t)
 void Server::sendDueReplies()
 {
     const Instant t = now();
-    while (!m_late.empty() && secondsBetween(m_late.front().due, t) >= 0.0) {
+    while (!m_late.empty() && m_late.front().due <= t) {
         const std::string text = m_late.front().text;
         m_late.pop_front();
+        // Read before the write: whoever reads the reply reads the clock later.
+        const Instant sentAt = now();
         send(text);
-        m_log.write(JsonLine(now()).add("event", "reply-sent").add("reply", text));
+        m_log.write(sentAt, {{"event", "reply-sent"}, {"reply", bytesText(text)}});
     }
 }
 
@@ -170,10 +156,8 @@ int Server::pollTimeoutMs() const
 {
     if (m_late.empty())
         return 1000;
-    const double wait = secondsBetween(now(), m_late.front().due);
-    if (wait <= 0.0)
-        return 0;
-    return static_cast<int>(std::ceil(wait * 1000.0));
+    const Instant wait = m_late.front().due - now();
+    return wait <= 0 ? 0 : static_cast<int>((wait + 999'999) / 1'000'000);
 }
 
 int Server::run()
@@ -192,7 +176,7 @@ int Server::run()
             return 1;
         }
         if (ready > 0 && (fds[0].revents & POLLIN)) {
-            m_log.write(JsonLine(now()).add("event", "stop").add("reason", "signal"));
+            m_log.write(now(), {{"event", "stop"}, {"reason", "signal"}});
             return 0;
         }
         if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
@@ -214,8 +198,8 @@ int Server::run()
                 if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                     break;
                 // End of file or an error: the line itself is gone.
-                m_log.write(JsonLine(now()).add("event", "line-lost")
-                                .add("error", n == 0 ? "end of file" : std::strerror(errno)));
+                const char* const error = n == 0 ? "end of file" : std::strerror(errno);
+                m_log.write(now(), {{"event", "line-lost"}, {"error", error}});
                 std::fprintf(stderr, "rv7k-emulator: line %s lost\n", m_line.path().c_str());
                 return 1;
             }
@@ -230,15 +214,20 @@ int Server::run()
 
 int main(int argc, char** argv)
 {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rv7k-emulator"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PELMORA_VERSION_TEXT));
     Options options;
-    std::string error;
-    if (!parseOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "rv7k-emulator: %s\nTry --help.\n", error.c_str());
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(helpText().c_str(), stdout);
+    QString message;
+    switch (parseOptions(QCoreApplication::arguments(), options, message)) {
+    case Request::ShowText:
+        std::fputs(qPrintable(message), stdout);
         return 0;
+    case Request::Refuse:
+        std::fprintf(stderr, "rv7k-emulator: %s\nTry --help.\n", qPrintable(message));
+        return 2;
+    case Request::Serve:
+        break;
     }
     if (!installSignals()) {
         std::fprintf(stderr, "rv7k-emulator: cannot set up signal handling: %s\n", std::strerror(errno));
@@ -246,24 +235,21 @@ int main(int argc, char** argv)
     }
 
     JsonLog log;
-    if (!options.logPath.empty() && !log.open(options.logPath, error)) {
-        std::fprintf(stderr, "rv7k-emulator: %s\n", error.c_str());
+    Line line;
+    std::string error;
+    if (!options.logPath.isEmpty() && !log.open(options.logPath, message)) {
+        std::fprintf(stderr, "rv7k-emulator: %s\n", qPrintable(message));
         return 1;
     }
-    Line line;
-    const bool opened = options.pty ? line.openPty(error) : line.openDevice(options.device, error);
+    const bool opened = options.pty ? line.openPty(error)
+                                    : line.openDevice(QFile::encodeName(options.device).toStdString(), error);
     if (!opened) {
         std::fprintf(stderr, "rv7k-emulator: %s\n", error.c_str());
         return 1;
     }
 
-    log.write(JsonLine(now()).add("event", "start").add("line", line.path()));
+    log.write(now(), {{"event", "start"}, {"line", QString::fromLocal8Bit(line.path())}});
     std::printf("%s\n", line.path().c_str());
     std::fflush(stdout);
-
-    Server server(options, line, log);
-    const int status = server.run();
-    line.close();
-    log.close();
-    return status;
+    return Server(options, line, log).run();
 }

@@ -26,7 +26,9 @@ else
     program=$work/prefix/bin/pelmora
     for f in bin/pelmora bin/rv7k-emulator lib/pelmora/ZelkorLogo1.ocx lib/pelmora/zelkor-regsvr \
              share/applications/pelmora.desktop share/icons/hicolor/16x16/apps/pelmora.xpm \
-             share/icons/hicolor/32x32/apps/pelmora.xpm; do
+             share/icons/hicolor/32x32/apps/pelmora.xpm share/metainfo/invalid.zelkor.pelmora.metainfo.xml \
+             share/man/man1/pelmora.1.gz share/man/man1/rv7k-emulator.1.gz \
+             share/doc/pelmora/copyright share/doc/pelmora/changelog.gz; do
         [ -e "$work/prefix/$f" ] || fail "not installed: $f"
     done
     desktop-file-validate "$work/prefix/share/applications/pelmora.desktop"

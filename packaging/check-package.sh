@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package from BUILD_DIR, installs it, checks that the
+# Builds the Debian packages from BUILD_DIR and judges them: lintian must
+# report no error and no warning (overrides, each with its reason, travel in
+# the package), the AppStream metadata and the desktop entry must validate.
+# Then it installs them, reads both manual pages with man, checks that the
 # installed pelmora on the PATH shows its logo, connects and loads a file,
-# then removes the package and checks that nothing it installed is left.
+# removes the packages and checks that nothing they installed is left.
 # It changes the system's packages, so it refuses to run where pelmora is
 # already installed.
 set -euo pipefail
@@ -14,24 +17,48 @@ sudo=()
 dpkg-query -W -f='${Status}' pelmora 2>/dev/null | grep -q 'install ok installed' &&
     fail "pelmora is already installed here; not touching it"
 
-(cd "$build" && cpack -G DEB >/dev/null)
+cpack_log=$(cd "$build" && cpack -G DEB 2>&1) || fail "cpack: $cpack_log"
 deb="$build/package/pelmora_1.00.0011_amd64.deb"
+dbgsym="$build/package/pelmora-dbgsym_1.00.0011_amd64.ddeb"
 [ -f "$deb" ] || fail "no package at $deb"
+[ -f "$dbgsym" ] || fail "no debug symbols package at $dbgsym"
 [ "$(dpkg-deb -f "$deb" Version)" = "1.00.0011" ] || fail "package version is not 1.00.0011"
 
-"${sudo[@]}" dpkg -i "$deb" >/dev/null
-installed=$(dpkg -L pelmora)
-trap '"${sudo[@]}" dpkg -r pelmora >/dev/null 2>&1 || true' EXIT
+status=0
+findings=$(lintian --fail-on error,warning "$deb" "$dbgsym" 2>&1) || status=$?
+# Run as root, lintian says it would rather not be; that is no finding.
+findings=$(grep -v '^running with root privileges' <<<"$findings" || true)
+[ "$status" -eq 0 ] && ! grep -qE '^[EW]: ' <<<"$findings" || fail "lintian:
+$findings"
+
+contents=$(mktemp -d)
+trap 'rm -rf "$contents"' EXIT
+dpkg-deb -x "$deb" "$contents"
+desktop-file-validate "$contents/usr/share/applications/pelmora.desktop"
+# The metainfo files and the desktop entries they name, together.
+report=$(appstreamcli validate-tree --no-net "$contents" 2>&1) || fail "AppStream metadata: $report"
+
+"${sudo[@]}" dpkg -i "$deb" "$dbgsym" >/dev/null
+installed=$(dpkg -L pelmora pelmora-dbgsym)
+trap 'rm -rf "$contents"; "${sudo[@]}" dpkg -r pelmora-dbgsym pelmora >/dev/null 2>&1 || true' EXIT
+for page in "pelmora - load label files" "rv7k-emulator - stand-in for a Zelkor RV7k device"; do
+    name=${page%% *}
+    man -w "$name" >/dev/null 2>&1 ||
+        fail "man finds no page for $name$(grep -qs 'path-exclude=*/usr/share/man' /etc/dpkg/dpkg.cfg.d/* &&
+            echo ' (dpkg here is set to leave manual pages out: /etc/dpkg/dpkg.cfg.d)')"
+    LC_ALL=C MANPAGER=cat MANWIDTH=200 man "$name" 2>/dev/null | grep -qF "$page" ||
+        fail "man $name does not show its page"
+done
 [ "$(command -v pelmora)" = /usr/bin/pelmora ] || fail "pelmora is not on the PATH"
 "$here/check-install.sh" --program "$(command -v pelmora)"
 
-"${sudo[@]}" dpkg -r pelmora >/dev/null
-trap - EXIT
+"${sudo[@]}" dpkg -r pelmora-dbgsym pelmora >/dev/null
+trap 'rm -rf "$contents"' EXIT
 left=()
 while IFS= read -r path; do
     # Folders the system shares (/usr, /usr/share/...) stay; anything of ours must go.
     if [ -f "$path" ] || [ -L "$path" ]; then left+=("$path"); fi
-    case "$path" in */pelmora) [ -d "$path" ] && left+=("$path") ;; esac
+    case "$path" in */pelmora | */pelmora-dbgsym) [ -d "$path" ] && left+=("$path") ;; esac
 done <<<"$installed"
 [ ${#left[@]} -eq 0 ] || fail "left behind after removal: ${left[*]}"
-echo "check-package: $(basename "$deb") installs, runs from the PATH and removes cleanly ($(grep -c . <<<"$installed") paths)"
+echo "check-package: $(basename "$deb") and its debug symbols are lintian clean, install, show their manual pages, run from the PATH and remove cleanly ($(grep -c . <<<"$installed") paths)"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and ./run need, and only when one is missing.
+# Installs the Debian packages the build, the tests, the package check and ./run
+# need, and only when one is missing.
 pelmora_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxcb1-dev
   fonts-liberation
   xvfb xauth imagemagick x11-utils xdotool openbox wmctrl
   desktop-file-utils dpkg-dev file
+  help2man lintian appstream man-db
 )
 
 pelmora_ensure_deps() {
