@@ -39,26 +39,33 @@ QStringList naturallySorted(QStringList paths)
     return paths;
 }
 
-QStringList devicePaths()
+std::optional<QStringList> pinnedPaths()
 {
-    if (qEnvironmentVariableIsSet(kEnvironmentVariable)) {
-        QStringList paths;
-        for (const QString& p : qEnvironmentVariable(kEnvironmentVariable).split(QLatin1Char(',')))
-            paths << p.trimmed();
-        return paths;
-    }
+    if (!qEnvironmentVariableIsSet(kEnvironmentVariable))
+        return std::nullopt;
     QStringList paths;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        paths << info.systemLocation();
-    return naturallySorted(paths);
+    for (const QString& p : qEnvironmentVariable(kEnvironmentVariable).split(QLatin1Char(',')))
+        paths << p.trimmed();
+    return paths;
 }
 
-QString deviceFor(int portNumber)
+QList<Device> systemPorts()
 {
-    const QStringList paths = devicePaths();
-    if (portNumber < 1 || portNumber > paths.size())
-        return {};
-    return paths[portNumber - 1];
+    QList<Device> devices;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        Device d;
+        d.path = info.systemLocation();
+        if (info.hasVendorIdentifier())
+            d.identity.vendorId = info.vendorIdentifier();
+        if (info.hasProductIdentifier())
+            d.identity.productId = info.productIdentifier();
+        d.identity.serialNumber = info.serialNumber();
+        d.identity.description = info.description();
+        devices << d;
+    }
+    std::stable_sort(devices.begin(), devices.end(),
+                     [](const Device& a, const Device& b) { return naturalLess(a.path, b.path); });
+    return devices;
 }
 
 }  // namespace PortDirectory
