@@ -33,7 +33,10 @@ PortBindings::PortBindings(PortDirectory::Lister systemPorts) : list_(std::move(
 
 void PortBindings::update()
 {
-    const QList<PortDirectory::Device> now = list_ ? list_() : QList<PortDirectory::Device>{};
+    QList<PortDirectory::Device> now = list_ ? list_() : QList<PortDirectory::Device>{};
+    std::stable_sort(now.begin(), now.end(), [](const PortDirectory::Device& a, const PortDirectory::Device& b) {
+        return PortDirectory::naturalLess(a.path, b.path);
+    });
     if (const std::optional<QStringList> pinned = PortDirectory::pinnedPaths())
         updatePinned(*pinned, now);
     else
@@ -69,14 +72,14 @@ void PortBindings::updateBound(const QList<PortDirectory::Device>& now)
         }
     }
     // Devices seen for the first time take the lowest numbers never given out.
-    auto free = bound_.begin();
+    auto unused = bound_.begin();
     for (const PortDirectory::Device& d : now) {
         if (taken.contains(d.path))
             continue;
-        free = std::find_if(free, bound_.end(), [](const std::optional<Binding>& b) { return !b; });
-        if (free == bound_.end())
+        unused = std::find_if(unused, bound_.end(), [](const std::optional<Binding>& b) { return !b; });
+        if (unused == bound_.end())
             break;  // ten numbers given out: the rest go unnumbered this run
-        *free = Binding{d.path, d.identity, true};
+        *unused = Binding{d.path, d.identity, true};
         taken.insert(d.path);
     }
 }
@@ -120,15 +123,13 @@ QString PortBindings::devicePath(int n) const
     if (b->present || pinned_)
         return b->path;
     if (b->identity.isKnown()) {
-        const QString adapter = adapterName(b->identity);
+        const QString comma = b->identity.serialNumber.isEmpty() ? QString() : QStringLiteral(",");
         throw PelmoraError(ErrorNumber::InvalidPortNumber,
                            QStringLiteral("%1%2 is not plugged in (port %3, last seen as %4)")
-                               .arg(adapter, b->identity.serialNumber.isEmpty() ? QString() : QStringLiteral(","))
-                               .arg(n)
-                               .arg(b->path));
+                               .arg(adapterName(b->identity), comma, QString::number(n), b->path));
     }
     throw PelmoraError(ErrorNumber::InvalidPortNumber,
-                       QStringLiteral("the device %1 of port %2 is not there any more").arg(b->path).arg(n));
+                       QStringLiteral("the device %1 of port %2 is not there any more").arg(b->path, QString::number(n)));
 }
 
 QString PortBindings::describe(int n) const

@@ -2,12 +2,9 @@
 
 #include <QSerialPortInfo>
 #include <QtGlobal>
-#include <algorithm>
 
 namespace PortDirectory {
 
-namespace {
-// Runs of digits compare by their value, everything else by character.
 bool naturalLess(const QString& a, const QString& b)
 {
     qsizetype i = 0, j = 0;
@@ -30,13 +27,6 @@ bool naturalLess(const QString& a, const QString& b)
         ++j;
     }
     return a.size() - i < b.size() - j;
-}
-}  // namespace
-
-QStringList naturallySorted(QStringList paths)
-{
-    std::stable_sort(paths.begin(), paths.end(), naturalLess);
-    return paths;
 }
 
 std::optional<QStringList> pinnedPaths()
@@ -63,8 +53,6 @@ QList<Device> systemPorts()
         d.identity.description = info.description();
         devices << d;
     }
-    std::stable_sort(devices.begin(), devices.end(),
-                     [](const Device& a, const Device& b) { return naturalLess(a.path, b.path); });
     return devices;
 }
 

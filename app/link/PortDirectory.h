@@ -31,14 +31,14 @@ struct Device {
     Identity identity;
 };
 
-// The system's serial devices now, in natural order of the device path.
+// The system's serial devices now, in any order.
 using Lister = std::function<QList<Device>()>;
 
 // QSerialPortInfo::availablePorts().
 QList<Device> systemPorts();
 // The paths PELMORA_PORTS names, blanks trimmed; nothing when it is not set.
 std::optional<QStringList> pinnedPaths();
-// Natural ordering, digits compared as numbers:
+// Natural ordering, runs of digits compared as numbers:
 // /dev/ttyACM0, /dev/ttyS0, /dev/ttyS2, /dev/ttyS10, /dev/ttyUSB0.
-QStringList naturallySorted(QStringList paths);
+bool naturalLess(const QString& a, const QString& b);
 }  // namespace PortDirectory

@@ -292,14 +292,23 @@ void MSCommTest::permissionTextSaysHowToGetAccess()
 
 void MSCommTest::portsAreNumberedInNaturalOrder()
 {
-    const QStringList sorted = PortDirectory::naturallySorted(
-        {"/dev/ttyUSB0", "/dev/ttyS10", "/dev/ttyS2", "/dev/ttyACM0", "/dev/ttyS0"});
-    QCOMPARE(sorted, QStringList({"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0"}));
+    PortBindings system([] {
+        QList<PortDirectory::Device> devices;
+        for (const char* path : {"/dev/ttyUSB0", "/dev/ttyS10", "/dev/ttyS2", "/dev/ttyACM0", "/dev/ttyS0"})
+            devices.append({QString::fromLatin1(path), {}});
+        return devices;
+    });
+    system.update();
+    QStringList numbered;
+    for (int n = 1; n <= 5; ++n)
+        numbered << system.devicePath(n);
+    QCOMPARE(numbered, QStringList({"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0"}));
+
     usePorts({"/dev/a", " /dev/b "});
-    PortBindings ports([] { return QList<PortDirectory::Device>{}; });
-    ports.update();
-    QCOMPARE(ports.devicePath(2), QStringLiteral("/dev/b"));
-    QCOMPARE(errorOf([&] { ports.devicePath(3); }), ErrorNumber::InvalidPortNumber);
+    PortBindings pinned([] { return QList<PortDirectory::Device>{}; });
+    pinned.update();
+    QCOMPARE(pinned.devicePath(2), QStringLiteral("/dev/b"));
+    QCOMPARE(errorOf([&] { pinned.devicePath(3); }), ErrorNumber::InvalidPortNumber);
 }
 
 namespace {
