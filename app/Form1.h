@@ -189,6 +189,17 @@ private:
     // What made the ports refuse to open during the scan, for the message a
     // connect attempt gives when no port could be opened.
     QStringList scanRefusals_;
+
+    // ---- port list following the cable -----------------------------------
+    // Brings Combo1 up to date with the devices there are now: new ones are
+    // probed and listed at their numbers, vanished ones leave the list
+    // (link/PortList.cpp).
+    void updatePortList();
+    // The settings frame, shown with the port list brought up to date
+    // (window/SettingsFrame.cpp).
+    void showSettingsFrame();
+    // What a connect attempt with no port chosen reports (link/PortDiscovery.cpp).
+    QString noPortChosenText() const;
 };
 
 template <class Handler>

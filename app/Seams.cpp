@@ -2,11 +2,12 @@
 
 #include "link/QtSerialLine.h"
 
-Seams Seams::production()
+Seams Seams::production(PortDirectory::Lister systemPorts)
 {
     Seams s;
     s.clock = makeSteadyClock();
-    s.openLine = openQtSerialLine;
+    s.ports = std::make_shared<PortBindings>(std::move(systemPorts));
+    s.openLine = qtSerialLineOpener(s.ports);
     s.dialogs = makeQtDialogs();
     return s;
 }

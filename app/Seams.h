@@ -1,8 +1,10 @@
 #pragma once
 // What Form1 is given from outside, so tests can replace it: the clock Bekle
-// reads, the way a port number opens a serial line, and the operator dialogs.
+// reads, the system's list of serial ports with the numbers bound to it, the
+// way a port number opens a serial line, and the operator dialogs.
 
 #include "link/Clock.h"
+#include "link/PortBindings.h"
 #include "link/SerialLine.h"
 
 #include <QString>
@@ -33,9 +35,12 @@ inline const QString kProgramName = QStringLiteral("Pelmora");
 
 struct Seams {
     std::shared_ptr<Clock> clock;
-    LineOpener openLine;  // empty: the real QSerialPort
+    // The numbers openLine serves, for the port list; empty: the system's.
+    std::shared_ptr<PortBindings> ports;
+    LineOpener openLine;  // empty: the real QSerialPort over ports
     std::shared_ptr<OperatorDialogs> dialogs;
 
-    // The monotonic clock, QSerialPort and the Qt dialogs.
-    static Seams production();
+    // The monotonic clock, QSerialPort over numbers bound to the system's
+    // port list (tests may give a list of their own), and the Qt dialogs.
+    static Seams production(PortDirectory::Lister systemPorts = PortDirectory::systemPorts);
 };

@@ -19,7 +19,7 @@ void Form1::StatusBar1_PanelClick(StatusPanel* Panel)
 {
     const QString text = Panel->Text();
     if (text != kNoConnectionText && !text.isEmpty()) {
-        Frame2->setVisible(true);
+        showSettingsFrame();
         return;
     }
     if (text == kNoConnectionText || Panel->ToolTipText() == kNoConnectionTip) {

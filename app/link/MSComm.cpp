@@ -12,7 +12,8 @@ constexpr double kDrainMarginSeconds = 0.5;
 }  // namespace
 
 MSComm::MSComm(LineOpener opener)
-    : opener_(opener ? std::move(opener) : LineOpener(openQtSerialLine)), parsed_(LineSettings::parse(settings_))
+    : opener_(opener ? std::move(opener) : qtSerialLineOpener(std::make_shared<PortBindings>())),
+      parsed_(LineSettings::parse(settings_))
 {
 }
 
@@ -43,6 +44,7 @@ void MSComm::setPortOpen(bool open)
     if (!line_)
         throw PelmoraError(ErrorNumber::DeviceNotOpen, QStringLiteral("port %1").arg(commPort_));
     openedWith_ = parsed_;
+    openedPort_ = commPort_;
 }
 
 void MSComm::dropLineAfterFailure()

@@ -1,7 +1,8 @@
 #pragma once
 // The serial-port component as the program uses it: five properties and
 // nothing else of the device is visible to the window. The line itself is
-// opened through a LineOpener, the real QSerialPort in production.
+// opened through a LineOpener, the real QSerialPort in production (by default
+// over port numbers bound for this component's lifetime).
 
 #include "LineSettings.h"
 #include "SerialLine.h"
@@ -40,6 +41,9 @@ public:
     // by what they need at the line's speed plus a margin; `between` runs
     // every few milliseconds meanwhile.
     void drainOutput(const WaitServe& between = {});
+    // Not one of the five: the number of the port that is open (CommPort may
+    // have changed since), 0 when closed.
+    short openedPort() const { return line_ ? openedPort_ : short(0); }
 
 private:
     void dropLineAfterFailure();
@@ -50,6 +54,7 @@ private:
     LineSettings parsed_;
     std::unique_ptr<SerialLine> line_;
     LineSettings openedWith_;
+    short openedPort_ = 0;
 };
 
 }  // namespace MSCommLib

@@ -2,12 +2,9 @@
 
 #include <QSerialPortInfo>
 #include <QtGlobal>
-#include <algorithm>
 
 namespace PortDirectory {
 
-namespace {
-// Runs of digits compare by their value, everything else by character.
 bool naturalLess(const QString& a, const QString& b)
 {
     qsizetype i = 0, j = 0;
@@ -31,34 +28,32 @@ bool naturalLess(const QString& a, const QString& b)
     }
     return a.size() - i < b.size() - j;
 }
-}  // namespace
 
-QStringList naturallySorted(QStringList paths)
+std::optional<QStringList> pinnedPaths()
 {
-    std::stable_sort(paths.begin(), paths.end(), naturalLess);
+    if (!qEnvironmentVariableIsSet(kEnvironmentVariable))
+        return std::nullopt;
+    QStringList paths;
+    for (const QString& p : qEnvironmentVariable(kEnvironmentVariable).split(QLatin1Char(',')))
+        paths << p.trimmed();
     return paths;
 }
 
-QStringList devicePaths()
+QList<Device> systemPorts()
 {
-    if (qEnvironmentVariableIsSet(kEnvironmentVariable)) {
-        QStringList paths;
-        for (const QString& p : qEnvironmentVariable(kEnvironmentVariable).split(QLatin1Char(',')))
-            paths << p.trimmed();
-        return paths;
+    QList<Device> devices;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        Device d;
+        d.path = info.systemLocation();
+        if (info.hasVendorIdentifier())
+            d.identity.vendorId = info.vendorIdentifier();
+        if (info.hasProductIdentifier())
+            d.identity.productId = info.productIdentifier();
+        d.identity.serialNumber = info.serialNumber();
+        d.identity.description = info.description();
+        devices << d;
     }
-    QStringList paths;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        paths << info.systemLocation();
-    return naturallySorted(paths);
-}
-
-QString deviceFor(int portNumber)
-{
-    const QStringList paths = devicePaths();
-    if (portNumber < 1 || portNumber > paths.size())
-        return {};
-    return paths[portNumber - 1];
+    return devices;
 }
 
 }  // namespace PortDirectory

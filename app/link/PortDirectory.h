@@ -1,19 +1,44 @@
 #pragma once
-// Which device stands behind port number n. PELMORA_PORTS (comma-separated
-// device paths, entry k is port k) replaces the system's list when set;
-// otherwise port n is the n-th serial port the system reports, in natural
-// order of the device path (/dev/ttyACM0, /dev/ttyS0, /dev/ttyS2, /dev/ttyS10, /dev/ttyUSB0).
+// The serial devices there are right now: the system's list, each device with
+// its identity where the system gives one, or the paths PELMORA_PORTS pins
+// (comma-separated, entry k is port k). Which number stands for which device
+// for the rest of the run is PortBindings' business.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
+#include <functional>
+#include <optional>
 
 namespace PortDirectory {
 inline constexpr char kEnvironmentVariable[] = "PELMORA_PORTS";
 
-// Device paths for ports 1, 2, ... in order.
-QStringList devicePaths();
-// The device of port n, or an empty text when no device stands behind it.
-QString deviceFor(int portNumber);
-// Natural ordering, digits compared as numbers.
-QStringList naturallySorted(QStringList paths);
+// What tells one adapter from another, as far as the system knows it.
+struct Identity {
+    std::optional<quint16> vendorId;
+    std::optional<quint16> productId;
+    QString serialNumber;
+    QString description;
+
+    // Enough to find the adapter again under another device name.
+    bool isKnown() const { return vendorId || productId || !serialNumber.isEmpty(); }
+    bool operator==(const Identity&) const = default;
+};
+
+struct Device {
+    QString path;
+    Identity identity;
+};
+
+// The system's serial devices now, in any order.
+using Lister = std::function<QList<Device>()>;
+
+// QSerialPortInfo::availablePorts().
+QList<Device> systemPorts();
+// The paths PELMORA_PORTS names, blanks trimmed; nothing when it is not set.
+std::optional<QStringList> pinnedPaths();
+// Natural ordering, runs of digits compared as numbers:
+// /dev/ttyACM0, /dev/ttyS0, /dev/ttyS2, /dev/ttyS10, /dev/ttyUSB0.
+bool naturalLess(const QString& a, const QString& b);
 }  // namespace PortDirectory

@@ -1,8 +1,6 @@
 // Port discovery at start-up, the default settings, and (re)opening the port.
 
 #include "Form1.h"
-#include "link/PortDirectory.h"
-
 #include "link/PortDiscovery.h"
 #include "window/StatusBar.h"
 
@@ -23,14 +21,13 @@ qint16 toInteger16(const QString& text)
     return static_cast<qint16>(rounded);
 }
 
-namespace {
-// The numbers after which the scan goes on with the next step.
 bool scanGoesOn(int number)
 {
     return number == ErrorNumber::PortNotOpen || number == ErrorNumber::PortAlreadyOpen ||
            number == ErrorNumber::InvalidPortNumber || number == ErrorNumber::DeviceNotOpen;
 }
 
+namespace {
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 10;
 constexpr int kEnd = 0;
@@ -53,7 +50,7 @@ void Form1::PortKontrol()
         case 7:
             Combo1->addItem(QString::number(n));
             // Which device the number stands for, for the operator's pointer.
-            Combo1->setItemData(Combo1->count() - 1, PortDirectory::deviceFor(n), Qt::ToolTipRole);
+            Combo1->setItemData(Combo1->count() - 1, seams_.ports->describe(n), Qt::ToolTipRole);
             return 8;
         case 8: MSComm1.setPortOpen(false); return 9;
         case 9: ++n; return n <= kLastPort ? 4 : 10;
@@ -100,20 +97,41 @@ void Form1::PortAç()
     if (MSComm1.PortOpen())
         MSComm1.setPortOpen(false);
     if (PortNumber.trimmed().isEmpty()) {
-        // No port could be opened at start-up: say so and why, rather than
-        // failing on the conversion of an empty port number.
-        QString why;
-        for (const QString& refusal : scanRefusals_)
-            if (!refusal.startsWith(errorText(ErrorNumber::InvalidPortNumber)) && !why.contains(refusal))
-                why += (why.isEmpty() ? QString() : QStringLiteral("; ")) + refusal;
-        if (why.isEmpty())
-            why = QStringLiteral("no serial device was found");
-        throw PelmoraError(ErrorNumber::InvalidPortNumber,
-                           QStringLiteral("No serial port could be opened at start-up; check that the device is "
-                                          "plugged in and that you may use it (group dialout). (%1)")
-                               .arg(why));
+        // No port was listed at start-up; the cable may have come since. Say
+        // what there is now, rather than failing on the conversion of an
+        // empty port number.
+        updatePortList();
+        throw PelmoraError(ErrorNumber::InvalidPortNumber, noPortChosenText());
     }
     MSComm1.setCommPort(toInteger16(PortNumber));
     MSComm1.setSettings(PortSettings);
-    MSComm1.setPortOpen(true);
+    try {
+        MSComm1.setPortOpen(true);
+    } catch (const PelmoraError& error) {
+        // The adapter is gone: the list shows what there is before the report.
+        if (error.number() == ErrorNumber::InvalidPortNumber)
+            updatePortList();
+        throw;
+    }
+}
+
+QString Form1::noPortChosenText() const
+{
+    if (Combo1->count() > 0) {
+        QStringList offered;
+        for (int i = 0; i < Combo1->count(); ++i)
+            offered << Combo1->itemText(i);
+        return QStringLiteral("No port is chosen yet; the port list now offers %1: choose one under Connection "
+                              "Settings, press OK and connect again.")
+            .arg(offered.join(QStringLiteral(", ")));
+    }
+    QString why;
+    for (const QString& refusal : scanRefusals_)
+        if (!refusal.startsWith(errorText(ErrorNumber::InvalidPortNumber)) && !why.contains(refusal))
+            why += (why.isEmpty() ? QString() : QStringLiteral("; ")) + refusal;
+    if (why.isEmpty())
+        why = QStringLiteral("no serial device was found");
+    return QStringLiteral("No serial port can be opened; check that the device is plugged in and that you may "
+                          "use it (group dialout). (%1)")
+        .arg(why);
 }

@@ -1,7 +1,6 @@
 #include "QtSerialLine.h"
 
 #include "Errors.h"
-#include "PortDirectory.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -60,9 +59,18 @@ QString heldOrDeniedText(const QString& devicePath, bool accessDenied)
 {
     if (!accessDenied)
         return QStringLiteral("%1 is in use by another program").arg(devicePath);
-    QString groupName;
     struct stat st {};
-    if (::stat(devicePath.toLocal8Bit().constData(), &st) == 0) {
+    const bool known = ::stat(devicePath.toLocal8Bit().constData(), &st) == 0;
+    if (known && st.st_gid == 0) {
+        // Joining root's group would hand out far more than one port.
+        return QStringLiteral("no permission to open %1, which belongs to root; the usual way is a udev rule "
+                              "that gives the device to the group dialout (GROUP=\"dialout\", MODE=\"0660\") "
+                              "and your user in the group dialout (sudo usermod -aG dialout $USER, then log in "
+                              "again)")
+            .arg(devicePath);
+    }
+    QString groupName;
+    if (known) {
         if (const struct group* g = ::getgrgid(st.st_gid))
             groupName = QString::fromLocal8Bit(g->gr_name);
     }
@@ -73,13 +81,12 @@ QString heldOrDeniedText(const QString& devicePath, bool accessDenied)
         .arg(devicePath, groupName);
 }
 
-std::unique_ptr<SerialLine> openQtSerialLine(short port, const LineSettings& settings)
+LineOpener qtSerialLineOpener(std::shared_ptr<PortBindings> ports)
 {
-    const QString path = PortDirectory::deviceFor(port);
-    if (path.isEmpty())
-        throw PelmoraError(ErrorNumber::InvalidPortNumber,
-                           QStringLiteral("no serial device for port %1").arg(port));
-    return std::make_unique<QtSerialLine>(path, settings);
+    return [ports = std::move(ports)](short port, const LineSettings& settings) -> std::unique_ptr<SerialLine> {
+        ports->update();
+        return std::make_unique<QtSerialLine>(ports->devicePath(port), settings);
+    };
 }
 
 QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settings)
@@ -102,20 +109,19 @@ QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settin
     port_.setFlowControl(QSerialPort::NoFlowControl);
 
     if (!port_.open(QIODevice::ReadWrite)) {
-        const QSerialPort::SerialPortError error = port_.error();
+        // A device that is there but cannot be used now (busy, denied, an
+        // I/O error, not ready) is 8005 whatever the cause, so the scan goes
+        // on past it; the system's reason goes with it.
         const QString why = port_.errorString();
-        switch (error) {
-        case QSerialPort::DeviceNotFoundError:
+        if (port_.error() == QSerialPort::DeviceNotFoundError)
             throw PelmoraError(ErrorNumber::InvalidPortNumber, QStringLiteral("no device %1").arg(path_));
-        case QSerialPort::PermissionError: {
+        if (port_.error() == QSerialPort::PermissionError) {
             const bool denied = ::access(path_.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES;
-            throw PelmoraError(ErrorNumber::PortAlreadyOpen, heldOrDeniedText(path_, denied));
+            throw PelmoraError(ErrorNumber::PortAlreadyOpen,
+                               QStringLiteral("%1 (%2)").arg(heldOrDeniedText(path_, denied), why));
         }
-        case QSerialPort::OpenError:
-            throw PelmoraError(ErrorNumber::PortAlreadyOpen, path_);
-        default:
-            throw PelmoraError(ErrorNumber::HardwareNotAvailable, QStringLiteral("%1: %2").arg(path_, why));
-        }
+        throw PelmoraError(ErrorNumber::PortAlreadyOpen,
+                           QStringLiteral("%1 is there but cannot be used now: %2").arg(path_, why));
     }
 
     // Programs that take the line with flock (picocom and friends) keep it.

@@ -1,10 +1,12 @@
 #pragma once
 // The real serial line: QSerialPort driven without an event loop.
 
+#include "PortBindings.h"
 #include "SerialLine.h"
 
 #include <QSerialPort>
 #include <QString>
+#include <memory>
 
 class QtSerialLine final : public SerialLine {
 public:
@@ -29,9 +31,10 @@ private:
     QSerialPort port_;
 };
 
-// Port number -> QtSerialLine through PortDirectory.
-std::unique_ptr<SerialLine> openQtSerialLine(short port, const LineSettings& settings);
+// Port number -> QtSerialLine at the device the number is bound to now.
+LineOpener qtSerialLineOpener(std::shared_ptr<PortBindings> ports);
 
 // Which text goes with a refused open of an existing device: access denied
-// says how to get access, anything else says the device is held elsewhere.
+// says how to get access (never by joining root's group), anything else says
+// the device is held elsewhere.
 QString heldOrDeniedText(const QString& devicePath, bool accessDenied);

@@ -5,6 +5,7 @@
 #include "Form1.h"
 
 #include "ui_Form1.h"
+#include "link/QtSerialLine.h"
 #include "window/BlockedCloseFilter.h"
 #include "window/InputHoldback.h"
 #include "window/CommonDialog.h"
@@ -42,10 +43,24 @@ void substituteFonts()
     }();
     Q_UNUSED(done);
 }
+
+// The port list and the opener must serve the same numbers: what a caller
+// left out is the system's.
+Seams& withPorts(Seams& seams)
+{
+    if (!seams.ports)
+        seams.ports = std::make_shared<PortBindings>();
+    if (!seams.openLine)
+        seams.openLine = qtSerialLineOpener(seams.ports);
+    return seams;
+}
 }  // namespace
 
 Form1::Form1(Seams seams, QWidget* parent)
-    : QWidget(parent), MSComm1(seams.openLine), seams_(std::move(seams)), ui_(std::make_unique<Ui::Form1>())
+    : QWidget(parent),
+      MSComm1(withPorts(seams).openLine),
+      seams_(std::move(seams)),
+      ui_(std::make_unique<Ui::Form1>())
 {
     initPictures();
     substituteFonts();

@@ -1,5 +1,6 @@
-// "OK" in the settings frame: the working port and line settings are taken
-// from the lists as they stand and used at the next opening of the port.
+// The settings frame: shown with the port list brought up to date; "OK"
+// takes the working port and line settings from the lists as they stand, to
+// be used at the next opening of the port.
 
 #include "Form1.h"
 
@@ -8,6 +9,12 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+
+void Form1::showSettingsFrame()
+{
+    updatePortList();
+    Frame2->setVisible(true);
+}
 
 void Form1::Command2_Click()
 {

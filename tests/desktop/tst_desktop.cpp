@@ -191,7 +191,7 @@ void DesktopTest::closingEndsEverythingAtOnce()
     auto writes = std::make_shared<WriteTimes>();
     const QStringList emulatorArgs =
         when == QStringLiteral("release") ? QStringList{QStringLiteral("--no-release")} : QStringList{};
-    QVERIFY(rig.start(emulatorArgs, [&](Seams& s) { s.openLine = recordingWrites(writes); }));
+    QVERIFY(rig.start(emulatorArgs, [&](Seams& s) { s.openLine = recordingWrites(s.openLine, writes); }));
     // The operator confirms the completion message, unless the close comes while it is open.
     rig.boxes.holdMs = when == QStringLiteral("message") ? 60000 : 300;
     Form1& form = *rig.form;

@@ -1,45 +1,90 @@
 // The port scan at start-up over real pseudo-terminals named through
-// PELMORA_PORTS, and its trap rule with scripted refusals.
+// PELMORA_PORTS, and its trap rule with scripted refusals; the port list that
+// follows the cable, through a fake system list whose devices are real
+// pseudo-terminals.
 
+#include "EmulatorProcess.h"
 #include "FakeDialogs.h"
 #include "Form1.h"
 #include "Pty.h"
-#include "link/QtSerialLine.h"
 #include "window/StatusBar.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <map>
 #include <memory>
 #include <stdexcept>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
 
-// Every open the scan asks for, and the number it failed with (0: opened).
+// Every open asked for, the number it failed with (0: opened) and the text.
 struct OpenRecord {
     QList<int> ports;
     QList<int> results;
+    QStringList texts;
 };
 
-LineOpener recordingRealOpener(const std::shared_ptr<OpenRecord>& record)
+LineOpener recording(const std::shared_ptr<OpenRecord>& record, LineOpener real)
 {
-    return [record](short port, const LineSettings& settings) {
+    return [record, real](short port, const LineSettings& settings) {
         record->ports << port;
         try {
-            auto line = openQtSerialLine(port, settings);
+            auto line = real(port, settings);
             record->results << 0;
+            record->texts << QString();
             return line;
         } catch (const PelmoraError& e) {
             record->results << e.number();
+            record->texts << e.text();
             throw;
         }
     };
+}
+
+// A pseudo-terminal whose far side was never unlocked: opening it fails with
+// an I/O error, as a port with no hardware behind it does.
+class LockedPty {
+public:
+    LockedPty() : master_(::posix_openpt(O_RDWR | O_NOCTTY))
+    {
+        if (master_ >= 0 && ::grantpt(master_) == 0)
+            path_ = QString::fromLocal8Bit(::ptsname(master_));
+    }
+    ~LockedPty()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+    }
+    LockedPty(const LockedPty&) = delete;
+    LockedPty& operator=(const LockedPty&) = delete;
+    const QString& slavePath() const { return path_; }
+
+private:
+    int master_;
+    QString path_;
+};
+
+// The system's list of serial devices as a test sets it.
+struct FakeList {
+    std::shared_ptr<QList<PortDirectory::Device>> now = std::make_shared<QList<PortDirectory::Device>>();
+    PortDirectory::Lister lister() const
+    {
+        return [list = now] { return *list; };
+    }
+};
+
+PortDirectory::Device adapter(const Pty& pty, const QString& serial)
+{
+    return {pty.slavePath(), {0x0403, 0x6001, serial, QStringLiteral("FT232R USB UART")}};
 }
 
 class IdleLine final : public SerialLine {
@@ -55,14 +100,17 @@ struct Rig {
     std::shared_ptr<OpenRecord> record = std::make_shared<OpenRecord>();
     std::unique_ptr<Form1> form;
 
-    explicit Rig(LineOpener opener = {})
+    explicit Rig(LineOpener opener = {}, PortDirectory::Lister systemPorts = PortDirectory::systemPorts)
     {
-        Seams seams = Seams::production();
+        Seams seams = Seams::production(std::move(systemPorts));
         seams.dialogs = dialogs;
-        seams.openLine = opener ? std::move(opener) : recordingRealOpener(record);
+        seams.openLine = opener ? std::move(opener) : recording(record, seams.openLine);
         form = std::make_unique<Form1>(std::move(seams));
         form->Form_Load();
     }
+
+    // A click on status panel n: 1 and 2 show the settings frame, 4 connects.
+    void clickPanel(int n) { form->StatusBar1_PanelClick(form->StatusBar1->Panels(n)); }
 
     QStringList listed() const
     {
@@ -116,7 +164,7 @@ private slots:
             QFAIL("opened a port although none was found");
         } catch (const PelmoraError& e) {
             QCOMPARE(e.number(), ErrorNumber::InvalidPortNumber);
-            QVERIFY2(e.text().contains(QStringLiteral("No serial port could be opened at start-up")),
+            QVERIFY2(e.text().contains(QStringLiteral("No serial port can be opened")),
                      qPrintable(e.text()));
             QVERIFY(e.text().contains(QStringLiteral("dialout")));
         }
@@ -177,27 +225,20 @@ private slots:
         holder.waitForFinished();
     }
 
-    void otherNumberStopsTheScan()
+    void deviceFailingWithAnIoErrorDoesNotStopTheScan()
     {
-        // A plain file is no serial line: the open fails with a number the
-        // scan does not go on after.
-        QTemporaryDir dir;
-        const QString plain = dir.filePath(QStringLiteral("not-a-tty"));
-        QFile f(plain);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        LockedPty broken;
         Pty one, three;
-        QVERIFY(one.isValid() && three.isValid());
-        setPorts({one.slavePath(), plain, three.slavePath()});
+        QVERIFY(!broken.slavePath().isEmpty() && one.isValid() && three.isValid());
+        setPorts({one.slavePath(), broken.slavePath(), three.slavePath()});
         Rig rig;
-        QCOMPARE(rig.record->ports, (QList<int>{1, 2}));
-        const int number = rig.record->results.value(1);
-        QVERIFY2(number != 0 && number != ErrorNumber::InvalidPortNumber && number != ErrorNumber::PortAlreadyOpen &&
-                     number != ErrorNumber::DeviceNotOpen && number != ErrorNumber::PortNotOpen,
-                 qPrintable(QString::number(number)));
-        QCOMPARE(rig.listed(), QStringList{QStringLiteral("1")});
+        QCOMPARE(rig.record->ports.size(), 10);
+        QCOMPARE(rig.record->results.mid(0, 3), (QList<int>{0, ErrorNumber::PortAlreadyOpen, 0}));
+        // The system's reason goes with it.
+        QVERIFY2(rig.record->texts[1].contains(QString::fromLocal8Bit(std::strerror(EIO))),
+                 qPrintable(rig.record->texts[1]));
+        QCOMPARE(rig.listed(), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
         QVERIFY(rig.dialogs->messages.isEmpty());
-        QCOMPARE(rig.form->PortNumber, QStringLiteral("1"));
     }
 
     void trapRuleByNumber_data()
@@ -252,6 +293,109 @@ private slots:
         QCOMPARE(opened, 10);
         QCOMPARE(rig.form->Combo1->count(), 10);
         QVERIFY(!rig.form->MSComm1.PortOpen());
+    }
+
+    // ---- the list follows the cable ------------------------------------------
+
+    void settingsFrameShowsTheUpdatedListWithTheSelectionKept()
+    {
+        Pty a, b, c;
+        FakeList system;
+        *system.now = {adapter(a, QStringLiteral("AAAA")), adapter(b, QStringLiteral("BBBB"))};
+        Rig rig({}, system.lister());
+        QCOMPARE(rig.listed(), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+        rig.form->Combo1->setCurrentIndex(1);
+
+        // A is pulled, C plugged in.
+        *system.now = {adapter(b, QStringLiteral("BBBB")), adapter(c, QStringLiteral("CCCC"))};
+        rig.record->ports.clear();
+        rig.clickPanel(1);
+        QVERIFY(!rig.form->Frame2->isHidden());
+        QCOMPARE(rig.listed(), (QStringList{QStringLiteral("2"), QStringLiteral("3")}));
+        QCOMPARE(rig.form->Combo1->currentText(), QStringLiteral("2"));
+        // Only the new device was opened; B was probed at start-up.
+        QCOMPARE(rig.record->ports, QList<int>{3});
+        const QString tip = rig.form->Combo1->itemData(1, Qt::ToolTipRole).toString();
+        QVERIFY2(tip.contains(c.slavePath()) && tip.contains(QStringLiteral("FT232R USB UART")) &&
+                     tip.contains(QStringLiteral("CCCC")),
+                 qPrintable(tip));
+    }
+
+    void portInUseStaysListedAndIsNotProbed()
+    {
+        Pty a;
+        FakeList system;
+        *system.now = {adapter(a, QStringLiteral("AAAA"))};
+        Rig rig({}, system.lister());
+        rig.form->PortAç();
+        QVERIFY(rig.form->MSComm1.PortOpen());
+        // The system no longer reports it, the program still holds it.
+        system.now->clear();
+        rig.record->ports.clear();
+        rig.clickPanel(2);
+        QCOMPARE(rig.listed(), QStringList{QStringLiteral("1")});
+        QVERIFY(rig.record->ports.isEmpty());
+        QVERIFY(rig.form->MSComm1.PortOpen());
+    }
+
+    void connectingToAGoneAdapterUpdatesTheListBeforeItReports()
+    {
+        Pty a, b;
+        FakeList system;
+        *system.now = {adapter(a, QStringLiteral("AAAA"))};
+        Rig rig({}, system.lister());
+        QCOMPARE(rig.form->PortNumber, QStringLiteral("1"));
+        *system.now = {adapter(b, QStringLiteral("BBBB"))};
+        try {
+            rig.form->PortAç();
+            QFAIL("opened a port whose adapter is gone");
+        } catch (const PelmoraError& e) {
+            QCOMPARE(e.number(), ErrorNumber::InvalidPortNumber);
+            QVERIFY2(e.text().contains(QStringLiteral("AAAA")), qPrintable(e.text()));
+        }
+        QCOMPARE(rig.listed(), QStringList{QStringLiteral("2")});
+    }
+
+    void connectingWithAnEmptyListUpdatesItBeforeItReports()
+    {
+        Pty a;
+        FakeList system;
+        Rig rig({}, system.lister());
+        QCOMPARE(rig.form->Combo1->count(), 0);
+        *system.now = {adapter(a, QStringLiteral("AAAA"))};
+        try {
+            rig.form->PortAç();
+            QFAIL("connected with no port chosen");
+        } catch (const PelmoraError& e) {
+            QCOMPARE(e.number(), ErrorNumber::InvalidPortNumber);
+            QVERIFY2(e.text().contains(QStringLiteral("now offers 1")), qPrintable(e.text()));
+        }
+        QCOMPARE(rig.listed(), QStringList{QStringLiteral("1")});
+        QVERIFY(!rig.form->MSComm1.PortOpen());
+    }
+
+    void deviceAppearingAfterStartUpIsListedAndConnects()
+    {
+        // Port 2 is a link that does not exist yet at start-up.
+        QTemporaryDir dir;
+        const QString later = dir.filePath(QStringLiteral("rv7k-later"));
+        Pty one;
+        setPorts({one.slavePath(), later});
+        Rig rig;
+        QCOMPARE(rig.listed(), QStringList{QStringLiteral("1")});
+
+        EmulatorProcess device;
+        QVERIFY2(device.start(), qPrintable(device.errorString()));
+        QVERIFY(QFile::link(device.ptyPath(), later));
+        rig.clickPanel(2);
+        QCOMPARE(rig.listed(), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+        QCOMPARE(rig.form->Combo1->currentText(), QStringLiteral("1"));
+
+        rig.form->Combo1->setCurrentIndex(1);
+        rig.form->Command2_Click();
+        rig.clickPanel(4);
+        QCOMPARE(rig.form->StatusBar1->Panels(3)->Text(), QStringLiteral("Connected :"));
+        QVERIFY(rig.dialogs->messages.isEmpty());
     }
 };
 

@@ -2,7 +2,6 @@
 
 #include "link/Clock.h"
 #include "link/PortDirectory.h"
-#include "link/QtSerialLine.h"
 #include "window/StatusBar.h"
 
 #include <QAbstractButton>
@@ -125,10 +124,10 @@ int WriteTimes::after(double t) const
     return int(std::count_if(at.begin(), at.end(), [t](double w) { return w > t; }));
 }
 
-LineOpener recordingWrites(std::shared_ptr<WriteTimes> times)
+LineOpener recordingWrites(LineOpener open, std::shared_ptr<WriteTimes> times)
 {
-    return [times](short port, const LineSettings& settings) -> std::unique_ptr<SerialLine> {
-        return std::make_unique<RecordingLine>(openQtSerialLine(port, settings), times);
+    return [open, times](short port, const LineSettings& settings) -> std::unique_ptr<SerialLine> {
+        return std::make_unique<RecordingLine>(open(port, settings), times);
     };
 }
 

@@ -44,8 +44,8 @@ struct WriteTimes {
     std::vector<double> at;
     int after(double t) const;
 };
-// Opens the real line as the program does, noting every write.
-LineOpener recordingWrites(std::shared_ptr<WriteTimes> times);
+// Opens the line as `open` does, noting every write.
+LineOpener recordingWrites(LineOpener open, std::shared_ptr<WriteTimes> times);
 
 struct E2ERig {
     EmulatorProcess emulator;

@@ -5,7 +5,6 @@
 #include "Form1.h"
 #include "Pty.h"
 #include "link/PortDiscovery.h"
-#include "link/QtSerialLine.h"
 #include "window/CommonDialog.h"
 #include "window/StatusBar.h"
 
@@ -31,8 +30,8 @@ struct Rig {
     {
         Seams seams = Seams::production();
         seams.dialogs = dialogs;
-        seams.openLine = [this](short port, const LineSettings& settings) {
-            auto line = openQtSerialLine(port, settings);
+        seams.openLine = [this, real = seams.openLine](short port, const LineSettings& settings) {
+            auto line = real(port, settings);
             openedWith << settings;
             return line;
         };
