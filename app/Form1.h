@@ -162,6 +162,7 @@ private:
     // stream the bar shows no text.
     void showStreamTimeLeft(double seconds);
     void showPlainProgress();
+    qint64 shownSecondsLeft_ = -1;
     // Ends an upload sequence that failed: the timer stops, "Load" comes back.
     void endFailedSequence();
     // After a failure that closed the line: the panels show it, the release stops.

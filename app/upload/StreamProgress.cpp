@@ -10,10 +10,14 @@ double streamSecondsLeft(qint64 announced, qint64 sent)
     return static_cast<double>(bytesLeft + pausesLeft) * kByteWait;
 }
 
-QString streamProgressFormat(double secondsLeft)
+qint64 wholeSecondsLeft(double secondsLeft)
 {
     // Sums of 0.015 s steps land a hair above whole seconds; do not round those up.
-    const auto total = static_cast<qint64>(std::ceil(std::max(0.0, secondsLeft) - 1e-9));
+    return static_cast<qint64>(std::ceil(std::max(0.0, secondsLeft) - 1e-9));
+}
+
+QString streamProgressFormat(qint64 total)
+{
     const qint64 hours = total / 3600;
     const qint64 minutes = total / 60 % 60;
     const qint64 seconds = total % 60;

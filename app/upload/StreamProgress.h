@@ -15,6 +15,9 @@ inline constexpr qint64 kPauseEvery = 100;       // one more byte wait after eve
 // out with their waits; never negative (a file that grew has none left).
 double streamSecondsLeft(qint64 announced, qint64 sent);
 
+// The time left as the bar shows it: whole seconds, rounded up.
+qint64 wholeSecondsLeft(double secondsLeft);
+
 // The bar's text while streaming, "%p % · 0:09 left" ("%p" is the bar's own
-// percentage); whole seconds, rounded up.
-QString streamProgressFormat(double secondsLeft);
+// percentage).
+QString streamProgressFormat(qint64 wholeSecondsLeft);

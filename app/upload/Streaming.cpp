@@ -54,11 +54,17 @@ void Form1::YüklemeYap()
 
 void Form1::showStreamTimeLeft(double seconds)
 {
-    ProgressBar1->setFormat(streamProgressFormat(seconds));
+    // The text changes once a second; the work between two frames stays small.
+    const qint64 whole = wholeSecondsLeft(seconds);
+    if (whole == shownSecondsLeft_)
+        return;
+    shownSecondsLeft_ = whole;
+    ProgressBar1->setFormat(streamProgressFormat(whole));
     ProgressBar1->setTextVisible(true);
 }
 
 void Form1::showPlainProgress()
 {
+    shownSecondsLeft_ = -1;
     ProgressBar1->setTextVisible(false);
 }
