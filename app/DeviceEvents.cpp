@@ -12,18 +12,23 @@ void Form1::runDeviceEvent(Handler&& handler, OnFailure&& onFailure)
 {
     if (deviceBusy_ || closing_)
         return;
-    DeviceTalk talk(*this);
-    runEvent([&] {
-        try {
-            handler();
-        } catch (const SequenceAbandoned&) {
-            throw;  // the window is closing; nothing to put right
-        } catch (...) {
-            // Put the program in a usable state first, then report once.
-            onFailure();
-            throw;
-        }
-    });
+    {
+        DeviceTalk talk(*this);
+        runEvent([&] {
+            try {
+                handler();
+            } catch (const SequenceAbandoned&) {
+                throw;  // the window is closing; nothing to put right
+            } catch (...) {
+                // Put the program in a usable state first, then report once.
+                onFailure();
+                throw;
+            }
+        });
+    }
+    // The window closed while this event ran: nothing more goes out.
+    if (closing_ && !deviceBusy_)
+        MSComm1.setPortOpen(false);
 }
 
 void Form1::wireDeviceEvents()
@@ -51,6 +56,7 @@ void Form1::endFailedSequence()
     Timer2.stop();
     showPlainProgress();
     setProgressValue(0);
+    setUploadRunning(false);
     Command1->setVisible(true);
     showLineLost();
 }

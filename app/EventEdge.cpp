@@ -5,11 +5,13 @@
 
 void Form1::reportError(const PelmoraError& error)
 {
+    handOverHeldInput();
     seams_.dialogs->message(this, error.report(), OperatorDialogs::Icon::Error);
 }
 
 void Form1::reportUnexpected(const char* what)
 {
+    handOverHeldInput();
     seams_.dialogs->message(this, QStringLiteral("Unexpected error: %1").arg(QString::fromLocal8Bit(what)),
                             OperatorDialogs::Icon::Error);
 }

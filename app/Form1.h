@@ -10,12 +10,15 @@
 #include "link/Errors.h"
 #include "link/Loose.h"
 #include "link/MSComm.h"
+#include "wire/Exchanges.h"
+#include "wire/LabelFile.h"
 
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 
 class QComboBox;
 class QGroupBox;
@@ -162,7 +165,17 @@ private:
     // stream the bar shows no text.
     void showStreamTimeLeft(double seconds);
     void showPlainProgress();
+    // Puts the count the stream last reported on the bar; the waits call it,
+    // so the bar moves inside a frame's wait, not between frame and wait.
+    void showStreamProgress();
     qint64 shownSecondsLeft_ = -1;
+    qint64 streamProgressDue_ = -1;
+    // From Load to the end of the upload the file box, "..." and the slots
+    // stay as Load found them; unlocking hands the held input over first.
+    void setUploadRunning(bool running);
+    // Input held during the waits, delivered now, before a message box of
+    // the same event could swallow it.
+    void handOverHeldInput();
     // Ends an upload sequence that failed: the timer stops, "Load" comes back.
     void endFailedSequence();
     // After a failure that closed the line: the panels show it, the release stops.
@@ -170,6 +183,13 @@ private:
 
     Seams seams_;
     std::unique_ptr<Ui::Form1> ui_;
+    // What the program says to the device, paced by Bekle.
+    Wire::Exchanges wire_{MSComm1, [this](double seconds) { Bekle(seconds); }};
+    // The file Load checked: every step of the upload sends exactly this one.
+    std::optional<LabelFileFacts> loadFile_;
+    Wire::StreamCount streamCount_;
+    // The last upload's file reached the slot and its release is pending.
+    bool fileDelivered_ = false;
     bool deviceBusy_ = false;
     bool closing_ = false;
     // On X11, a close request that a modal box would make Qt drop.
@@ -215,6 +235,8 @@ bool Form1::runEvent(Handler&& handler)
         reportError(error);
     } catch (const std::exception& error) {
         reportUnexpected(error.what());
+    } catch (...) {
+        reportUnexpected("an error of unknown kind");
     }
     return false;
 }

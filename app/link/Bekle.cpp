@@ -19,6 +19,7 @@ void Form1::Bekle(double nekadar)
 void Form1::serveWindowDuringWait()
 {
     stopIfClosed();
+    showStreamProgress();
     {
         // Input stays queued for after the running event.
         const InputHoldback::Holding holding(*inputHoldback_);
@@ -31,4 +32,9 @@ void Form1::stopIfClosed() const
 {
     if (closing_)
         throw SequenceAbandoned();
+}
+
+void Form1::handOverHeldInput()
+{
+    inputHoldback_->handOverNow();
 }

@@ -30,6 +30,7 @@ void Form1::StatusBar1_PanelClick(StatusPanel* Panel)
     }
     // Disconnect: the port stays open until the device confirms the release.
     Timer2.stop();
+    setUploadRunning(false);
     Panel->setToolTipText(kNoConnectionTip);
     StatusBar1->Panels(3)->setText(kNoConnectionText);
     Timer1.start();
@@ -42,11 +43,9 @@ void Form1::BağlantıKur()
     StatusPanel* panel4 = StatusBar1->Panels(4);
     int counter = 1;
     for (;;) {
-        Gönder("S");
-        Bekle(1);
-        const QString reply = MSComm1.Input();
+        const bool answered = wire_.poll();
         counter += 1;
-        if (reply.startsWith(QLatin1Char('S'))) {
+        if (answered) {
             panel3->setText(kConnectedText);
             panel4->setToolTipText(kConnectionOkTip);
             FileStage = VbTrue;
@@ -64,9 +63,21 @@ void Form1::BağlantıKur()
 
 void Form1::Timer1_Timer()
 {
-    Gönder("#End#");
-    Bekle(1.8);
-    if (MSComm1.Input().startsWith(QLatin1Char('T'))) {
+    bool released = false;
+    try {
+        released = wire_.release();
+    } catch (const PelmoraError& error) {
+        // The operator must know the file itself is safe in the slot.
+        if (error.number() != ErrorNumber::HardwareNotAvailable || !fileDelivered_)
+            throw;
+        fileDelivered_ = false;
+        throw PelmoraError(ErrorNumber::HardwareNotAvailable,
+                           QStringLiteral("the file was delivered to %1, but the line to the device was lost before "
+                                          "its release could be sent (%2)")
+                               .arg(DeviceFileName, error.text()));
+    }
+    if (released) {
+        fileDelivered_ = false;
         MSComm1.setPortOpen(false);
         Timer1.stop();
     }

@@ -10,6 +10,5 @@ QString Form1::BNC(const Loose& Gelen) const
 
 void Form1::Gönder(const Loose& ss)
 {
-    // One write per frame.
-    MSComm1.setOutput(QString::fromLatin1(commandFrame(ss)));
+    wire_.send(ss);
 }

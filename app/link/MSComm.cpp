@@ -9,6 +9,7 @@ namespace {
 constexpr short kLowestPort = 1;
 constexpr short kHighestPort = 10;
 constexpr double kDrainMarginSeconds = 0.5;
+constexpr qint64 kUnknownQueueBytes = 16;
 }  // namespace
 
 MSComm::MSComm(LineOpener opener)
@@ -81,9 +82,13 @@ void MSComm::drainOutput(const WaitServe& between)
 {
     if (!line_)
         return;
-    const qint64 queued = line_->outputQueued();
-    if (queued <= 0)
+    qint64 queued = line_->outputQueued();
+    if (queued == 0)
         return;
+    // Unknown: assume a full frame of the longest kind is still on its way,
+    // and wait the whole bound for it.
+    if (queued < 0)
+        queued = kUnknownQueueBytes;
     const double needed = static_cast<double>(queued) * openedWith_.bitsPerCharacter() / openedWith_.baud;
     line_->drain(needed + kDrainMarginSeconds, between);
 }

@@ -199,7 +199,7 @@ qint64 QtSerialLine::outputQueued()
         return 0;
     int queued = 0;
     if (::ioctl(static_cast<int>(port_.handle()), TIOCOUTQ, &queued) != 0)
-        return 0;
+        return -1;
     return queued + port_.bytesToWrite();
 }
 
@@ -212,7 +212,8 @@ void QtSerialLine::drain(double maxSeconds, const WaitServe& between)
 {
     QElapsedTimer elapsed;
     elapsed.start();
-    while (outputQueued() > 0 && elapsed.elapsed() < maxSeconds * 1000.0) {
+    // A queue that cannot be read is waited out to the bound.
+    while (outputQueued() != 0 && elapsed.elapsed() < maxSeconds * 1000.0) {
         if (between)
             between();
         QThread::usleep(1000);

@@ -26,7 +26,8 @@ public:
         (void)between;
         drain(maxSeconds);
     }
-    // Bytes written but still queued for the line, as far as the system knows.
+    // Bytes written but still queued for the line, as far as the system
+    // knows; -1 when it cannot tell.
     virtual qint64 outputQueued() = 0;
 };
 

@@ -3,7 +3,7 @@
 // returned, so one tick can carry the whole upload when the device answers at once.
 
 #include "Form1.h"
-#include "upload/LabelFile.h"
+#include "wire/LabelFile.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -22,9 +22,11 @@ void Form1::Command1_Click()
         seams_.dialogs->message(this, QStringLiteral("Can't loaded without connection"), OperatorDialogs::Icon::Error);
         return;
     }
-    // A file that cannot be sent is refused before anything goes to the device.
-    checkLabelFile(Text1->text());
+    // A file that cannot be sent is refused before anything goes to the
+    // device; what was checked here is what goes out.
+    loadFile_ = checkLabelFile(Text1->text());
     Command1->setVisible(false);
+    setUploadRunning(true);
     // A new sequence: the length goes out only after the device took the slot
     // name, the data only after it took the length, whatever came before.
     FileStage = VbTrue;
@@ -48,13 +50,12 @@ void Form1::DosyaYolla()
     if (FileStage == VbFalse)
         return;
     // Every button is examined on every run; the loop does not stop at a match.
+    // The buttons are locked while the upload runs, so every repeat names the same slot.
     for (QRadioButton* option : Option1) {
         if (!option->isChecked())
             continue;
         DeviceFileName = option->property("Tag").toString() + QStringLiteral(".ejf");
-        Gönder(QStringLiteral("#") + DeviceFileName + QStringLiteral("#"));
-        Bekle(2);
-        if (MSComm1.Input().startsWith(QLatin1Char('D'))) {
+        if (wire_.chooseSlot(DeviceFileName)) {
             FileStage = VbFalse;
             LengthStage = VbTrue;
         }
@@ -63,16 +64,36 @@ void Form1::DosyaYolla()
 
 void Form1::UzunlukYolla()
 {
-    // Reopened on every repeat, so a file that grew is announced with its new length.
-    const std::unique_ptr<QFile> file = openLabelFile(Text1->text());
-    FileLength = announcedLength(*file);
-    Gönder(QStringLiteral("%") + Loose(FileLength).text() + QStringLiteral("#"));
-    Bekle(1);
-    if (MSComm1.Input().startsWith(QLatin1Char('U'))) {
+    // Every repeat announces the file Load checked; one that changed since
+    // ends the upload before anything more goes out.
+    if (!loadFile_)
+        loadFile_ = checkLabelFile(Text1->text());
+    requireUnchangedSinceLoad(*loadFile_);
+    FileLength = loadFile_->length();
+    if (wire_.announceLength(FileLength)) {
         LoadStage = VbTrue;
         LengthStage = VbFalse;
         setProgressMax(static_cast<float>(FileLength));
     }
+}
+
+void Form1::setUploadRunning(bool running)
+{
+    // From Load to the end of the sequence the file and the slot stay as
+    // Load found them. The box stays focusable, so what is typed during the
+    // stream's waits is held and lands there once the file is sent.
+    if (running) {
+        Text1->setReadOnly(true);
+    } else if (Text1->isReadOnly()) {
+        // Held clicks still find "..." and the slots locked, as when they were made.
+        Text1->setReadOnly(false);
+        handOverHeldInput();
+    }
+    Command3->setEnabled(!running);
+    for (QRadioButton* option : Option1)
+        option->setEnabled(!running);
+    if (!running)
+        loadFile_.reset();
 }
 
 void Form1::setProgressMax(float max)
@@ -86,7 +107,6 @@ void Form1::setProgressMax(float max)
 
 void Form1::setProgressValue(float value)
 {
-    // A file that grew after its length was announced stops the bar at its maximum.
     const double limited = std::clamp<double>(value, ProgressBar1->minimum(), ProgressBar1->maximum());
     // The bar would repaint itself at once, between a frame and its wait; the
     // wait paints it anyway, so leave the paint to the wait.

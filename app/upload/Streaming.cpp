@@ -3,8 +3,7 @@
 // message and the release. The file is read one byte at a time, never held whole.
 
 #include "Form1.h"
-#include "upload/LabelFile.h"
-#include "upload/StreamProgress.h"
+#include "wire/StreamPacing.h"
 #include "window/StatusBar.h"
 
 #include <QLineEdit>
@@ -13,36 +12,20 @@
 
 void Form1::YüklemeYap()
 {
-    const qint64 announced = FileLength;
-    showStreamTimeLeft(kStreamStartWait + streamSecondsLeft(announced, 0));
-    Bekle(kStreamStartWait);
-    {
-        const QString path = Text1->text();
-        const std::unique_ptr<QFile> file = openLabelFile(path);
-        qint64 counter = 0;
-        qint64 nextPause = kPauseEvery;
-        while (!file->atEnd()) {
-            counter += 1;
-            char byte = 0;
-            const qint64 got = file->read(&byte, 1);
-            if (got < 0)
-                throw PelmoraError(ErrorNumber::PathFileAccess,
-                                   QStringLiteral("\"%1\": %2").arg(path, file->errorString()));
-            const int value = got == 1 ? static_cast<unsigned char>(byte) : 0;
-            Gönder(value);
-            Bekle(kByteWait);
-            if (counter == nextPause) {
-                Bekle(kByteWait);
-                nextPause += kPauseEvery;
-            }
-            setProgressValue(static_cast<float>(counter));
-            showStreamTimeLeft(streamSecondsLeft(announced, counter));
-        }
-    }  // the file is closed before the end-of-file frame
-    Gönder("#File#");
+    if (!loadFile_)
+        loadFile_ = checkLabelFile(Text1->text());
+    showStreamTimeLeft(kStreamStartWait + streamSecondsLeft(FileLength, 0));
+    // The bar follows inside the frame's own wait, so the work between a
+    // frame and its wait stays the write alone.
+    wire_.stream(*loadFile_, streamCount_, [this](qint64 sent) { streamProgressDue_ = sent; });
+    showStreamProgress();
     showPlainProgress();
     // The completion message must not come while frames are still queued for the line.
-    MSComm1.drainOutput([this] { serveWindowDuringWait(); });
+    wire_.drain([this] { serveWindowDuringWait(); });
+    // The file is in the slot; what was typed meanwhile lands in the box
+    // before the message takes the input.
+    setUploadRunning(false);
+    fileDelivered_ = true;
     seams_.dialogs->message(this, QStringLiteral("Loading file process completed"), OperatorDialogs::Icon::Information);
     stopIfClosed();
     LoadStage = VbFalse;
@@ -50,6 +33,16 @@ void Form1::YüklemeYap()
     setProgressValue(0);
     StatusBar1_PanelClick(StatusBar1->Panels(4));
     Command1->setVisible(true);
+}
+
+void Form1::showStreamProgress()
+{
+    if (streamProgressDue_ < 0)
+        return;
+    const qint64 sent = streamProgressDue_;
+    streamProgressDue_ = -1;
+    setProgressValue(static_cast<float>(sent));
+    showStreamTimeLeft(streamSecondsLeft(FileLength, sent));
 }
 
 void Form1::showStreamTimeLeft(double seconds)
@@ -66,5 +59,6 @@ void Form1::showStreamTimeLeft(double seconds)
 void Form1::showPlainProgress()
 {
     shownSecondsLeft_ = -1;
+    streamProgressDue_ = -1;
     ProgressBar1->setTextVisible(false);
 }

@@ -13,6 +13,9 @@ void Form1::closeEvent(QCloseEvent* event)
     Timer2.stop();
     // A box that is open returns; the sequence behind it then stops.
     seams_.dialogs->dismiss();
-    MSComm1.setPortOpen(false);
+    // A running event may be inside the line (its drain); the line is
+    // closed once that event has unwound.
+    if (!deviceBusy_)
+        MSComm1.setPortOpen(false);
     event->accept();
 }

@@ -32,6 +32,9 @@ public:
     };
 
     bool eventFilter(QObject* receiver, QEvent* event) override;
+    // Delivers what is held now, unless a wait runs; a box about to open
+    // would otherwise take the input from its window.
+    void handOverNow() { handOver(); }
 
 private:
     struct Held {

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <cstdio>
 #include <algorithm>
 #include <thread>
 
@@ -19,6 +20,8 @@ private slots:
     void hangUpMidStream();
     void nextLoadAfterAHangupStartsClean();
     void fileVanishesBetweenNameAndLength();
+    void fileChangedWhileLoading_data();
+    void fileChangedWhileLoading();
     void blankBoxAndClosedPort();
 };
 
@@ -128,6 +131,51 @@ void FaultsE2ETest::fileVanishesBetweenNameAndLength()
     rig.clickLoad();
     QTRY_VERIFY_WITH_TIMEOUT(rig.boxes.seen.size() == 2, 20000);
     QCOMPARE(rig.boxes.seen[1].text, QStringLiteral("Loading file process completed"));
+}
+
+void FaultsE2ETest::fileChangedWhileLoading_data()
+{
+    QTest::addColumn<int>("atMs");  // after Load: the length is taken at about 3.3 s, data from 4.3 s on
+    QTest::addColumn<QString>("how");
+    QTest::newRow("truncated after the length was taken") << 3800 << QStringLiteral("truncate");
+    QTest::newRow("replaced before the stream") << 3800 << QStringLiteral("replace");
+    QTest::newRow("truncated mid-stream") << 5300 << QStringLiteral("truncate");
+}
+
+void FaultsE2ETest::fileChangedWhileLoading()
+{
+    QFETCH(int, atMs);
+    QFETCH(QString, how);
+    E2ERig rig;
+    QVERIFY(rig.start());
+    rig.clickPanel(4);
+    const QString path = rig.writeFile(QStringLiteral("label.prn"), QByteArray(200, 'a'));
+    const QString other = rig.writeFile(QStringLiteral("other.prn"), QByteArray(200, 'b'));
+    rig.form->Text1->setText(path);
+    std::thread changer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(atMs));
+        if (how == QStringLiteral("truncate"))
+            QFile::resize(path, 100);
+        else
+            ::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData());  // as mv does
+    });
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.seen.empty(), 15000);
+    changer.join();
+    QTest::qWait(500);
+    const QStringList sent = rig.payloads();
+    QVERIFY2(!sent.contains(QStringLiteral("#File#")), qPrintable(sent.join(u' ')));
+    const qsizetype data = sent.size() - sent.indexOf(QStringLiteral("%200#")) - 1;
+    QCOMPARE(rig.boxes.seen.size(), size_t(1));
+    const QString text = rig.boxes.seen[0].text;
+    QVERIFY2(text.startsWith(QStringLiteral("Error 75: ")) && text.contains(QStringLiteral(" %1 of 200 bytes sent").arg(data)),
+             qPrintable(text));
+    if (atMs < 4300)
+        QCOMPARE(data, qsizetype(0));
+    else
+        QVERIFY2(data > 0 && text.contains(QStringLiteral("the slot holds an incomplete file")), qPrintable(text));
+    QVERIFY(!rig.form->Timer2.isActive());
+    QVERIFY(!rig.form->Command1->isHidden());
 }
 
 void FaultsE2ETest::blankBoxAndClosedPort()

@@ -1,4 +1,4 @@
-#include "StreamProgress.h"
+#include "StreamPacing.h"
 
 #include <algorithm>
 #include <cmath>

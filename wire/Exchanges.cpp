@@ -1,0 +1,81 @@
+#include "Exchanges.h"
+
+#include "StreamPacing.h"
+#include "link/CommandFrame.h"
+
+namespace Wire {
+
+Exchanges::Exchanges(MSCommLib::MSComm& port, Wait wait) : port_(port), wait_(std::move(wait)) {}
+
+void Exchanges::send(const Loose& payload)
+{
+    port_.setOutput(QString::fromLatin1(commandFrame(payload)));
+}
+
+bool Exchanges::exchange(const Loose& payload, double seconds, QChar accepted)
+{
+    send(payload);
+    wait_(seconds);
+    // A late answer to an earlier, identical frame is that frame's answer too.
+    lastReply_ = port_.Input();
+    return lastReply_.startsWith(accepted);
+}
+
+bool Exchanges::poll()
+{
+    return exchange("S", kPollWait, QLatin1Char('S'));
+}
+
+bool Exchanges::chooseSlot(const QString& deviceFileName)
+{
+    return exchange(QStringLiteral("#") + deviceFileName + QStringLiteral("#"), kSlotNameWait, QLatin1Char('D'));
+}
+
+bool Exchanges::announceLength(qint32 length)
+{
+    return exchange(QStringLiteral("%") + Loose(length).text() + QStringLiteral("#"), kLengthWait, QLatin1Char('U'));
+}
+
+void Exchanges::stream(const LabelFileFacts& announced, StreamCount& count,
+                       const std::function<void(qint64)>& frameSent)
+{
+    count = StreamCount{announced.size, 0, false};
+    wait_(kStreamStartWait);
+    {
+        LabelFileReader file(announced);
+        qint64 nextPause = kPauseEvery;
+        // Never more frames than announced: a file that grew is a changed file.
+        while (count.sent < announced.size) {
+            const unsigned char byte = file.next(count.sent);
+            send(int(byte));
+            count.sent += 1;
+            if (frameSent)
+                frameSent(count.sent);
+            wait_(kByteWait);
+            if (count.sent == nextPause) {
+                wait_(kByteWait);
+                nextPause += kPauseEvery;
+            }
+        }
+        file.requireUnchanged(count.sent);
+    }  // the file is closed before the end-of-file frame
+    send("#File#");
+    count.endSent = true;
+}
+
+void Exchanges::drain(const WaitServe& between)
+{
+    port_.drainOutput(between);
+}
+
+bool Exchanges::release()
+{
+    return exchange("#End#", kReleaseWait, QLatin1Char('T'));
+}
+
+QString slotFileName(int slot)
+{
+    return QStringLiteral("Externl%1.ejf").arg(slot);
+}
+
+}  // namespace Wire

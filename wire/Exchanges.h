@@ -1,0 +1,77 @@
+#pragma once
+// What the program says to the device, and when: each exchange with its
+// frame, its wait and the reply that moves on, and the stream with its pacing,
+// "#File#" and the drain. The window and the command line both talk to the
+// device through this, each with its own wait: the window's keeps the window
+// alive and stops when it closes, the command line's stops on a signal.
+//
+// Only the first character of everything read counts. The frames an exchange
+// repeats are identical (the slot and the file are fixed for the whole load),
+// so an acceptance that comes late can only answer that same frame.
+
+#include "LabelFile.h"
+#include "link/Loose.h"
+#include "link/MSComm.h"
+#include "link/Wait.h"
+
+#include <QString>
+#include <functional>
+
+namespace Wire {
+
+inline constexpr double kPollWait = 1.0;
+inline constexpr double kSlotNameWait = 2.0;
+inline constexpr double kLengthWait = 1.0;
+inline constexpr double kReleaseWait = 1.8;
+
+// Waits this many seconds; may throw to end the running sequence.
+using Wait = std::function<void(double seconds)>;
+
+// How far a stream got; kept up to date frame by frame, so it still tells
+// after the stream ended in an error or was stopped.
+struct StreamCount {
+    qint64 announced = 0;
+    qint64 sent = 0;  // data frames written
+    bool endSent = false;  // "#File#" written
+};
+
+class Exchanges {
+public:
+    Exchanges(MSCommLib::MSComm& port, Wait wait);
+
+    // One frame, one write.
+    void send(const Loose& payload);
+
+    // "S", 1 s: the device answers "S".
+    bool poll();
+    // "#Externl1.ejf#", 2 s: the device takes the slot file name with "D".
+    bool chooseSlot(const QString& deviceFileName);
+    // "%1234#", 1 s: the device takes the length with "U".
+    bool announceLength(qint32 length);
+    // 1 s, then one frame per byte of the announced file, 0.015 s after each
+    // and once more after every hundredth, then "#File#". `frameSent` runs
+    // right after each data frame, before its wait, with the count so far.
+    // A file that is no longer the announced one stops it before the next
+    // frame, without "#File#" (75, with how far it got).
+    void stream(const LabelFileFacts& announced, StreamCount& count,
+                const std::function<void(qint64 sent)>& frameSent = {});
+    // Lets the written frames leave the machine; `between` runs meanwhile.
+    void drain(const WaitServe& between = {});
+    // "#End#", 1.8 s: the device confirms the release with "T".
+    bool release();
+
+    // Everything read after the last exchange's wait.
+    const QString& lastReply() const { return lastReply_; }
+
+private:
+    bool exchange(const Loose& payload, double seconds, QChar accepted);
+
+    MSCommLib::MSComm& port_;
+    Wait wait_;
+    QString lastReply_;
+};
+
+// The slot file name of slot 1 to 5, "Externl1.ejf".
+QString slotFileName(int slot);
+
+}  // namespace Wire

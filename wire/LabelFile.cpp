@@ -1,0 +1,193 @@
+#include "LabelFile.h"
+
+#include "link/Errors.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace {
+
+QString quoted(const QString& path)
+{
+    return QLatin1Char('"') + path + QLatin1Char('"');
+}
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    return QStringLiteral("no file of data");
+}
+
+[[noreturn]] void notRegular(const QString& path, const QString& kind)
+{
+    throw PelmoraError(ErrorNumber::PathFileAccess, QStringLiteral("%1 is not a regular file (%2)").arg(quoted(path), kind));
+}
+
+LabelFileFacts factsOf(const QString& path, const struct stat& st)
+{
+    LabelFileFacts f;
+    f.path = path;
+    f.device = st.st_dev;
+    f.inode = st.st_ino;
+    f.size = st.st_size;
+    f.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return f;
+}
+
+// Files the kernel makes up as they are read: their size says nothing.
+bool onSystemFilesystem(int fd)
+{
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int openWithoutBlocking(const QString& path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+}
+
+void closeFd(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+}  // namespace
+
+LabelFileFacts checkLabelFile(const QString& path)
+{
+    if (path.isEmpty())
+        throw PelmoraError(ErrorNumber::FileNotFound, quoted(path));
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        if (errno == EACCES)
+            throw PelmoraError(ErrorNumber::PermissionDenied, quoted(path));
+        throw PelmoraError(ErrorNumber::FileNotFound, quoted(path));
+    }
+    if (S_ISDIR(st.st_mode))
+        throw PelmoraError(ErrorNumber::PathFileAccess, QStringLiteral("%1 is a folder").arg(quoted(path)));
+    // Opening a FIFO would wait for a writer: look before opening.
+    if (!S_ISREG(st.st_mode))
+        notRegular(path, kindOf(st.st_mode));
+
+    const int fd = openWithoutBlocking(path);
+    if (fd < 0) {
+        if (errno == EACCES || errno == EPERM)
+            throw PelmoraError(ErrorNumber::PermissionDenied, quoted(path));
+        throw PelmoraError(ErrorNumber::PathFileAccess, QStringLiteral("%1: %2").arg(quoted(path), QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    struct stat opened {};
+    const bool statted = ::fstat(fd, &opened) == 0;
+    const bool system = onSystemFilesystem(fd);
+    // An empty file must really be empty; one that says 0 bytes and yet has
+    // some would be announced as empty and streamed as something else.
+    char probe = 0;
+    const bool emptyButNot = statted && opened.st_size == 0 && ::read(fd, &probe, 1) > 0;
+    closeFd(fd);
+    if (!statted || !S_ISREG(opened.st_mode))
+        notRegular(path, kindOf(opened.st_mode));
+    if (system)
+        notRegular(path, QStringLiteral("a file the system makes up as it is read"));
+    if (emptyButNot)
+        notRegular(path, QStringLiteral("it reports 0 bytes but has content"));
+    if (opened.st_size > std::numeric_limits<qint32>::max())
+        throw PelmoraError(ErrorNumber::Overflow, QStringLiteral("%1 has %2 bytes; at most 2147483647 can be announced")
+                                                      .arg(quoted(path))
+                                                      .arg(qint64(opened.st_size)));
+    return factsOf(path, opened);
+}
+
+void requireUnchangedSinceLoad(const LabelFileFacts& facts)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(facts.path).constData(), &st) != 0)
+        throw PelmoraError(ErrorNumber::FileNotFound, quoted(facts.path));
+    if (factsOf(facts.path, st).sameAs(facts))
+        return;
+    throw PelmoraError(ErrorNumber::PathFileAccess,
+                       QStringLiteral("%1 changed after Load was pressed; nothing of it was sent, load it again")
+                           .arg(quoted(facts.path)));
+}
+
+LabelFileReader::LabelFileReader(const LabelFileFacts& announced) : announced_(announced)
+{
+    fd_ = openWithoutBlocking(announced_.path);
+    if (fd_ < 0)
+        changed(0);
+    requireUnchanged(0);
+}
+
+LabelFileReader::~LabelFileReader()
+{
+    closeFd(fd_);
+}
+
+void LabelFileReader::requireUnchanged(qint64 sent) const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !factsOf(announced_.path, st).sameAs(announced_))
+        changed(sent);
+}
+
+unsigned char LabelFileReader::next(qint64 sent)
+{
+    requireUnchanged(sent);
+    unsigned char byte = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd_, &byte, 1);
+        if (got == 1)
+            return byte;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw PelmoraError(ErrorNumber::PathFileAccess,
+                               QStringLiteral("%1: %2 after %3 of %4 bytes sent; the slot holds an incomplete file, load it again")
+                                   .arg(quoted(announced_.path), QString::fromLocal8Bit(std::strerror(errno)))
+                                   .arg(sent)
+                                   .arg(announced_.size));
+        changed(sent);  // ended before the announced length
+    }
+}
+
+void LabelFileReader::changed(qint64 sent) const
+{
+    if (sent == 0)
+        throw PelmoraError(ErrorNumber::PathFileAccess,
+                           QStringLiteral("%1 changed after its length was announced: 0 of %2 bytes sent; load it again")
+                               .arg(quoted(announced_.path))
+                               .arg(announced_.size));
+    throw PelmoraError(ErrorNumber::PathFileAccess,
+                       QStringLiteral("%1 changed while it was loading: %2 of %3 bytes sent; the slot holds an incomplete file, load it again")
+                           .arg(quoted(announced_.path))
+                           .arg(sent)
+                           .arg(announced_.size));
+}
