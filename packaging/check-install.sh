@@ -26,10 +26,21 @@ else
     program=$work/prefix/bin/pelmora
     for f in bin/pelmora bin/rv7k-emulator lib/pelmora/ZelkorLogo1.ocx lib/pelmora/zelkor-regsvr \
              share/applications/pelmora.desktop share/icons/hicolor/16x16/apps/pelmora.xpm \
-             share/icons/hicolor/32x32/apps/pelmora.xpm share/metainfo/invalid.zelkor.pelmora.metainfo.xml \
+             share/icons/hicolor/32x32/apps/pelmora.xpm share/icons/hicolor/scalable/apps/pelmora.svg \
+             share/metainfo/invalid.zelkor.pelmora.metainfo.xml \
              share/man/man1/pelmora.1.gz share/man/man1/rv7k-emulator.1.gz \
-             share/doc/pelmora/copyright share/doc/pelmora/changelog.gz; do
+             share/doc/pelmora/copyright share/doc/pelmora/changelog.gz share/doc/pelmora/README.md.gz; do
         [ -e "$work/prefix/$f" ] || fail "not installed: $f"
+    done
+    for size in 64 128 256; do
+        f=share/icons/hicolor/${size}x${size}/apps/pelmora.png
+        [ "$(identify -format %wx%h "$work/prefix/$f" 2>/dev/null)" = "${size}x${size}" ] ||
+            fail "no ${size} px icon at $f"
+    done
+    # What groff warns about in a page (lintian reports the same).
+    for page in "$work"/prefix/share/man/man1/*.1.gz; do
+        warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null) || true
+        [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
     done
     desktop-file-validate "$work/prefix/share/applications/pelmora.desktop"
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from BUILD_DIR and judges them: lintian must
 # report no error and no warning (overrides, each with its reason, travel in
-# the package), the AppStream metadata and the desktop entry must validate.
+# the package), the AppStream metadata and the desktop entry must validate,
+# and appstreamcli compose must take the package, icon included.
 # Then it installs them, reads both manual pages with man, checks that the
 # installed pelmora on the PATH shows its logo, connects and loads a file,
 # removes the packages and checks that nothing they installed is left.
@@ -32,15 +33,23 @@ findings=$(grep -v '^running with root privileges' <<<"$findings" || true)
 $findings"
 
 contents=$(mktemp -d)
-trap 'rm -rf "$contents"' EXIT
+catalog=$(mktemp -d)
+trap 'rm -rf "$contents" "$catalog"' EXIT
 dpkg-deb -x "$deb" "$contents"
 desktop-file-validate "$contents/usr/share/applications/pelmora.desktop"
 # The metainfo files and the desktop entries they name, together.
 report=$(appstreamcli validate-tree --no-net "$contents" 2>&1) || fail "AppStream metadata: $report"
+# What a software centre's catalog is built with: it must take the component
+# and an icon of at least 64 px for it.
+report=$(appstreamcli compose --no-net --no-color --origin=pelmora --result-root="$catalog" "$contents" 2>&1) ||
+    fail "appstreamcli compose: $report"
+zcat "$catalog/usr/share/swcatalog/xml/pelmora.xml.gz" | grep -q '<icon type="cached" width="64" height="64">' ||
+    fail "appstreamcli compose made no 64 px icon: $report"
+[ -f "$contents/usr/share/doc/pelmora/README.md.gz" ] || fail "the README is not in the package"
 
 "${sudo[@]}" dpkg -i "$deb" "$dbgsym" >/dev/null
 installed=$(dpkg -L pelmora pelmora-dbgsym)
-trap 'rm -rf "$contents"; "${sudo[@]}" dpkg -r pelmora-dbgsym pelmora >/dev/null 2>&1 || true' EXIT
+trap 'rm -rf "$contents" "$catalog"; "${sudo[@]}" dpkg -r pelmora-dbgsym pelmora >/dev/null 2>&1 || true' EXIT
 for page in "pelmora - load label files" "rv7k-emulator - stand-in for a Zelkor RV7k device"; do
     name=${page%% *}
     man -w "$name" >/dev/null 2>&1 ||
@@ -53,7 +62,7 @@ done
 "$here/check-install.sh" --program "$(command -v pelmora)"
 
 "${sudo[@]}" dpkg -r pelmora-dbgsym pelmora >/dev/null
-trap 'rm -rf "$contents"' EXIT
+trap 'rm -rf "$contents" "$catalog"' EXIT
 left=()
 while IFS= read -r path; do
     # Folders the system shares (/usr, /usr/share/...) stay; anything of ours must go.

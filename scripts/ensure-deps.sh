@@ -7,7 +7,7 @@ pelmora_packages=(
   fonts-liberation
   xvfb xauth imagemagick x11-utils xdotool openbox wmctrl
   desktop-file-utils dpkg-dev file
-  help2man lintian appstream man-db
+  help2man lintian appstream appstream-compose man-db librsvg2-bin
 )
 
 pelmora_ensure_deps() {

@@ -1,4 +1,5 @@
 #include "StatusBar.h"
+#include "PanelPicture.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -197,7 +198,8 @@ void StatusBar::setPanelPictures(const QStringList& paths)
     ensurePanels(paths.size());
     picturePaths_ = paths;
     for (qsizetype i = 0; i < paths.size(); ++i)
-        panels_[static_cast<std::size_t>(i)]->setPicture(paths[i].isEmpty() ? QPixmap() : QPixmap(paths[i]));
+        panels_[static_cast<std::size_t>(i)]->setPicture(paths[i].isEmpty() ? QPixmap()
+                                                                          : panelPicture(paths[i], devicePixelRatioF()));
 }
 
 bool StatusBar::event(QEvent* e)

@@ -5,9 +5,11 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
+#include <cmath>
 
 namespace {
 class CountingBar : public StatusBar {
@@ -140,6 +142,28 @@ private slots:
         window.resize(700, 500);
         bar.dock();
         QCOMPARE(bar.geometry(), QRect(0, 480, 700, 20));
+    }
+
+    // Run at 100 %, 125 % and 200 % (QT_SCALE_FACTOR): a picture has as many
+    // pixels as its panel on the screen, and at 2x it is the 2x drawing.
+    void picturesHaveTheScreensPixels()
+    {
+        Q_INIT_RESOURCE(pictures);
+        StatusBar bar;
+        const QStringList pictures{":/pictures/computers16.xpm", ":/pictures/connector16.xpm", "",
+                                   ":/pictures/device16.xpm"};
+        bar.setPanelPictures(pictures);
+        const qreal scale = bar.devicePixelRatioF();
+        for (int i : {1, 2, 4}) {
+            const QPixmap& picture = bar.Panels(i)->Picture();
+            QCOMPARE(picture.width(), static_cast<int>(std::lround(16 * scale)));
+            QCOMPARE(picture.deviceIndependentSize(), QSizeF(16, 16));
+            QString large = pictures[i - 1];
+            const QImage expected(scale == 2 ? large.replace(".xpm", "@2x.xpm") : large);
+            if (scale == 1 || scale == 2)
+                QCOMPARE(picture.toImage().convertToFormat(QImage::Format_ARGB32),
+                         expected.convertToFormat(QImage::Format_ARGB32));
+        }
     }
 };
 
