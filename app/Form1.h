@@ -10,7 +10,9 @@
 #include "link/Errors.h"
 #include "link/Loose.h"
 #include "link/MSComm.h"
+#include "window/StreamProgressBar.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -21,7 +23,6 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class StatusBar;
@@ -66,7 +67,7 @@ public:
     std::array<QLabel*, 6> Label2{};
     std::array<QRadioButton*, 5> Option1{};  // slots; Tag in the "Tag" property
     QLineEdit* Text1 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
+    StreamProgressBar* ProgressBar1 = nullptr;
     StatusBar* StatusBar1 = nullptr;
     QWidget* ZelkorLogo1 = nullptr;  // created by class name; may be a stand-in if that failed
     std::unique_ptr<CommonDialog> CommonDialog1;
@@ -97,6 +98,9 @@ public:
     void Form_Resize();
     void Command2_Click();
     void Command3_Click();
+    // Escape while no settings frame is shown, during an upload: a stop
+    // request (window/StopRequest.cpp).
+    void requestStop();
 
     // Where the layout rule last put a control, in twips, unrounded.
     struct TwipsPlacement {
@@ -120,6 +124,10 @@ protected:
     void showEvent(QShowEvent* event) override;
     // Closing ends the program at once, whatever runs: nothing more is sent.
     void closeEvent(QCloseEvent* event) override;
+    // The window's keys (window/Keyboard.cpp).
+    void keyPressEvent(QKeyEvent* event) override;
+    // While the settings frame is shown, Tab stays inside it.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     // Wires the device-talking events (timers, Load, status panel clicks).
@@ -201,6 +209,15 @@ private:
     void showSettingsFrame();
     // What a connect attempt with no port chosen reports (link/PortDiscovery.cpp).
     QString noPortChosenText() const;
+
+    // ---- keyboard, assistive technology, files handed over ----------------
+    // The keys in the panels' tooltips (window/Keyboard.cpp).
+    void setUpKeyboardHints();
+    // The focus goes into the settings frame as it is shown, and back to
+    // where it was as it is hidden.
+    void enterSettingsFrame();
+    void leaveSettingsFrame();
+    QPointer<QWidget> focusBeforeSettings_;
 };
 
 template <class Handler>

@@ -194,7 +194,7 @@ private slots:
     {
         Rig rig;
         Form1& f = *rig.form;
-        const QList<QWidget*> expected{f.Combo2[3], f.Combo2[2], f.Combo2[1], f.Combo2[0], f.Combo1,
+        const QList<QWidget*> expected{f.StatusBar1, f.Combo2[3], f.Combo2[2], f.Combo2[1], f.Combo2[0], f.Combo1,
                                        f.Command2,  f.Text1,     f.Command3,  f.Command1,  f.Option1[0],
                                        f.Option1[1], f.Option1[2], f.Option1[3], f.Option1[4]};
         QList<QWidget*> chain;
