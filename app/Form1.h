@@ -10,9 +10,11 @@
 #include "link/Errors.h"
 #include "link/Loose.h"
 #include "link/MSComm.h"
+#include "window/StreamProgressBar.h"
 #include "wire/Exchanges.h"
 #include "wire/LabelFile.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -24,7 +26,6 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class StatusBar;
@@ -69,7 +70,7 @@ public:
     std::array<QLabel*, 6> Label2{};
     std::array<QRadioButton*, 5> Option1{};  // slots; Tag in the "Tag" property
     QLineEdit* Text1 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
+    StreamProgressBar* ProgressBar1 = nullptr;
     StatusBar* StatusBar1 = nullptr;
     QWidget* ZelkorLogo1 = nullptr;  // created by class name; may be a stand-in if that failed
     std::unique_ptr<CommonDialog> CommonDialog1;
@@ -100,6 +101,9 @@ public:
     void Form_Resize();
     void Command2_Click();
     void Command3_Click();
+    // Escape while no settings frame is shown, during an upload: a stop
+    // request (window/StopRequest.cpp).
+    void requestStop();
 
     // Where the layout rule last put a control, in twips, unrounded.
     struct TwipsPlacement {
@@ -123,6 +127,10 @@ protected:
     void showEvent(QShowEvent* event) override;
     // Closing ends the program at once, whatever runs: nothing more is sent.
     void closeEvent(QCloseEvent* event) override;
+    // The window's keys (window/Keyboard.cpp).
+    void keyPressEvent(QKeyEvent* event) override;
+    // While the settings frame is shown, Tab stays inside it.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     // Wires the device-talking events (timers, Load, status panel clicks).
@@ -173,6 +181,7 @@ private:
     // From Load to the end of the upload the file box, "..." and the slots
     // stay as Load found them; unlocking hands the held input over first.
     void setUploadRunning(bool running);
+    bool uploadRunning_ = false;
     // Input held during the waits, delivered now, before a message box of
     // the same event could swallow it.
     void handOverHeldInput();
@@ -221,6 +230,15 @@ private:
     void showSettingsFrame();
     // What a connect attempt with no port chosen reports (link/PortDiscovery.cpp).
     QString noPortChosenText() const;
+
+    // ---- keyboard, assistive technology, files handed over ----------------
+    // The keys in the panels' tooltips (window/Keyboard.cpp).
+    void setUpKeyboardHints();
+    // The focus goes into the settings frame as it is shown, and back to
+    // where it was as it is hidden.
+    void enterSettingsFrame();
+    void leaveSettingsFrame();
+    QPointer<QWidget> focusBeforeSettings_;
 };
 
 template <class Handler>

@@ -3,7 +3,7 @@
 # need, and only when one is missing.
 pelmora_packages=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxcb1-dev
+  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-serialport-dev libgl-dev libxcb1-dev
   fonts-liberation
   xvfb xauth imagemagick x11-utils xdotool openbox wmctrl
   desktop-file-utils dpkg-dev file

@@ -19,7 +19,9 @@ void Form1::StatusBar1_PanelClick(StatusPanel* Panel)
 {
     const QString text = Panel->Text();
     if (text != kNoConnectionText && !text.isEmpty()) {
-        showSettingsFrame();
+        // New settings would hide the bar and change nothing of the running upload.
+        if (!uploadRunning_)
+            showSettingsFrame();
         return;
     }
     if (text == kNoConnectionText || Panel->ToolTipText() == kNoConnectionTip) {

@@ -82,6 +82,7 @@ void Form1::setUploadRunning(bool running)
     // From Load to the end of the sequence the file and the slot stay as
     // Load found them. The box stays focusable, so what is typed during the
     // stream's waits is held and lands there once the file is sent.
+    uploadRunning_ = running;
     if (running) {
         Text1->setReadOnly(true);
     } else if (Text1->isReadOnly()) {

@@ -9,7 +9,10 @@
 #include "window/BlockedCloseFilter.h"
 #include "window/InputHoldback.h"
 #include "window/CommonDialog.h"
+#include "window/FileHandOver.h"
+#include "window/SlotArrowKeys.h"
 #include "window/StatusBar.h"
+#include "wire/StreamPacing.h"
 
 #include "Create.h"
 
@@ -102,6 +105,16 @@ Form1::Form1(Seams seams, QWidget* parent)
     inputHoldback_ = std::make_unique<InputHoldback>();
     connect(Command2, &QPushButton::clicked, this, [this] { runEvent([this] { Command2_Click(); }); });
     connect(Command3, &QPushButton::clicked, this, [this] { runEvent([this] { Command3_Click(); }); });
+
+    setUpKeyboardHints();
+    new SlotArrowKeys({Option1.begin(), Option1.end()}, this);
+    // The box is left alone while an upload reads it ("Load" is hidden then).
+    new FileHandOver(this, Text1, [this] { return !Command1->isHidden(); });
+    // The bar says how long the stream still needs, spaced by the program's clock.
+    ProgressBar1->setTimeLeftRule([](qint64 maximum, qint64 value) {
+        return (value == 0 ? kStreamStartWait : 0.0) + streamSecondsLeft(maximum, value);
+    });
+    ProgressBar1->setClock([clock = seams_.clock] { return clock->now(); });
 }
 
 Form1::~Form1() = default;
@@ -113,6 +126,8 @@ void Form1::createLogo()
     try {
         QWidget* logo = component::createByClassName(kLogoClassName, this);
         logo->setObjectName(QStringLiteral("ZelkorLogo1"));
+        logo->setAccessibleName(QStringLiteral("Zelkor"));
+        logo->setAccessibleDescription(QStringLiteral("The maker's logo"));
         logo->move(site->pos());
         logo->resize(site->size());
         logo->stackUnder(site);

@@ -14,6 +14,7 @@ void Form1::showSettingsFrame()
 {
     updatePortList();
     Frame2->setVisible(true);
+    enterSettingsFrame();
 }
 
 void Form1::Command2_Click()
@@ -26,4 +27,5 @@ void Form1::Command2_Click()
     MSComm1.setCommPort(toInteger16(PortNumber));
     MSComm1.setSettings(PortSettings);
     Frame2->setVisible(false);
+    leaveSettingsFrame();
 }

@@ -1,6 +1,11 @@
 #include "StatusBar.h"
 #include "PanelPicture.h"
 
+#include "window/StatusBarAccessible.h"
+
+#include <QAccessible>
+#include <QKeyEvent>
+
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -8,6 +13,7 @@
 #include <QStyleOption>
 #include <QToolTip>
 #include <qdrawutil.h>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -34,13 +40,21 @@ QStringList numbers(const std::vector<std::unique_ptr<StatusPanel>>& panels, flo
 
 void StatusPanel::setText(const QString& text)
 {
+    if (text == text_)
+        return;
     text_ = text;
     bar_.panelChanged();
+    bar_.panelRenamed(*this);
 }
 
 void StatusPanel::setToolTipText(const QString& text)
 {
+    if (text == toolTipText_)
+        return;
     toolTipText_ = text;
+    // A panel without text is known by its tooltip text (the indicator).
+    if (text_.isEmpty())
+        bar_.panelRenamed(*this);
     // A tip on screen for this panel follows at once.
     if (QToolTip::isVisible() && bar_.underMouse())
         QToolTip::hideText();
@@ -64,10 +78,22 @@ void StatusPanel::setPicture(const QPixmap& picture)
     bar_.panelChanged();
 }
 
+QString StatusPanel::shownToolTip() const
+{
+    if (keyHint_.isEmpty())
+        return toolTipText_;
+    if (toolTipText_.isEmpty())
+        return keyHint_;
+    return toolTipText_ + QLatin1Char('\n') + keyHint_;
+}
+
 // ---- StatusBar -------------------------------------------------------------
 
 StatusBar::StatusBar(QWidget* parent) : QWidget(parent)
 {
+    installStatusBarAccessibility();
+    // Reached with the keyboard; a click on a panel leaves the focus where it was.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 StatusBar::~StatusBar() = default;
@@ -87,9 +113,32 @@ void StatusBar::ensurePanels(qsizetype count)
 
 void StatusBar::panelChanged()
 {
-    // repaint, not update: during a blocking sequence no paint event would come.
-    if (isVisible())
-        repaint();
+    updateGeometry();
+    update();
+}
+
+void StatusBar::panelRenamed(const StatusPanel& panel)
+{
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    event.setChild(panel.Index() - 1);
+    QAccessible::updateAccessibility(&event);
+}
+
+void StatusBar::clickPanel(int index)
+{
+    if (StatusPanel* panel = Panels(index))
+        emit PanelClick(panel);
+}
+
+void StatusBar::setCurrentPanel(int index)
+{
+    current_ = std::clamp(index, 1, std::max(1, Count()));
+    update();
+    if (hasFocus()) {
+        QAccessibleEvent event(this, QAccessible::Focus);
+        event.setChild(current_ - 1);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 int StatusBar::contentWidth(const StatusPanel& panel) const
@@ -207,8 +256,8 @@ bool StatusBar::event(QEvent* e)
     if (e->type() == QEvent::ToolTip) {
         const auto* help = static_cast<QHelpEvent*>(e);
         const StatusPanel* panel = panelAt(help->pos());
-        if (panel && !panel->ToolTipText().isEmpty())
-            QToolTip::showText(help->globalPos(), panel->ToolTipText(), this, panelRect(panel->Index()));
+        if (panel && !panel->shownToolTip().isEmpty())
+            QToolTip::showText(help->globalPos(), panel->shownToolTip(), this, panelRect(panel->Index()));
         else
             QToolTip::hideText();
         return true;
@@ -238,6 +287,54 @@ void StatusBar::mouseDoubleClickEvent(QMouseEvent* e)
     e->accept();
 }
 
+void StatusBar::keyPressEvent(QKeyEvent* e)
+{
+    switch (e->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (e->isAutoRepeat())
+            break;  // held down, it is still one click
+        clickPanel(current_);
+        break;
+    case Qt::Key_Left:
+        setCurrentPanel(current_ - 1);
+        break;
+    case Qt::Key_Right:
+        setCurrentPanel(current_ + 1);
+        break;
+    default:
+        QWidget::keyPressEvent(e);
+        return;
+    }
+    e->accept();
+}
+
+void StatusBar::focusInEvent(QFocusEvent* e)
+{
+    if (e->reason() == Qt::TabFocusReason)
+        current_ = 1;
+    else if (e->reason() == Qt::BacktabFocusReason)
+        current_ = Count();
+    QWidget::focusInEvent(e);
+    setCurrentPanel(current_);
+}
+
+void StatusBar::focusOutEvent(QFocusEvent* e)
+{
+    QWidget::focusOutEvent(e);
+    update();
+}
+
+bool StatusBar::focusNextPrevChild(bool next)
+{
+    if (hasFocus() && (next ? current_ < Count() : current_ > 1)) {
+        setCurrentPanel(current_ + (next ? 1 : -1));
+        return true;
+    }
+    return QWidget::focusNextPrevChild(next);
+}
+
 void StatusBar::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -259,5 +356,12 @@ void StatusBar::paintEvent(QPaintEvent*)
         if (!p->Text().isEmpty())
             painter.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, p->Text());
         painter.restore();
+        if (hasFocus() && i == current_) {
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = r.adjusted(2, 2, -2, -2);
+            focus.backgroundColor = palette().color(QPalette::Window);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+        }
     }
 }

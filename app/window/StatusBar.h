@@ -2,8 +2,13 @@
 // The four-panel status bar along the bottom of the window. Panels are
 // numbered from 1; each has a width and a minimum width (twips), a text, a
 // tooltip text shown when the pointer rests on it, and an optional picture.
-// A panel repaints the bar at once when its text changes, since the thread
-// may be held by a blocking wait that handles no event.
+// A new text is painted at the next pass of the event loop; the waits on the
+// device run one, so it shows while they last.
+//
+// The panels take the keyboard focus one by one (Tab, Shift+Tab, the arrow
+// keys), Return, Enter and Space on the focused one do what a click does, and
+// each panel is an object of its own for assistive technology, which is told
+// when its text changes.
 //
 // The panels are described in the window's .ui file through the list
 // properties below (one entry per panel, in order).
@@ -41,6 +46,13 @@ public:
     const QPixmap& Picture() const { return picture_; }
     void setPicture(const QPixmap& picture);
 
+    // The key that does what a click does, said in the tooltip after the
+    // tooltip text; not part of ToolTipText.
+    QString KeyHint() const { return keyHint_; }
+    void setKeyHint(const QString& hint) { keyHint_ = hint; }
+    // What the tooltip shows: the tooltip text, then the key.
+    QString shownToolTip() const;
+
 private:
     StatusBar& bar_;
     int index_;
@@ -49,6 +61,7 @@ private:
     float width_ = 1440;
     float minWidth_ = 0;
     QPixmap picture_;
+    QString keyHint_;
 };
 
 class StatusBar : public QWidget {
@@ -73,6 +86,11 @@ public:
     StatusPanel* panelAt(const QPoint& position) const;
     // Where panel n is drawn, in pixels of the bar.
     QRect panelRect(int index) const;
+
+    // What a click on panel n does, for the keyboard and assistive technology.
+    void clickPanel(int index);
+    // The panel that has the keyboard focus, or would have it next (1 to Count()).
+    int currentPanel() const { return current_; }
 
     // Keeps the bar along the bottom edge of its parent at full width.
     void dock();
@@ -100,14 +118,22 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     // A double-click is one click: its second press starts nothing.
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    // Tab moves from panel to panel before it leaves the bar.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     friend class StatusPanel;
     void ensurePanels(qsizetype count);
     int contentWidth(const StatusPanel& panel) const;
     void panelChanged();
+    void panelRenamed(const StatusPanel& panel);
+    void setCurrentPanel(int index);
 
     std::vector<std::unique_ptr<StatusPanel>> panels_;
     QStringList picturePaths_;
     StatusPanel* pressed_ = nullptr;
+    int current_ = 1;
 };

@@ -2,6 +2,7 @@
 // rule, confirming the settings frame and choosing the file.
 
 #include "FakeDialogs.h"
+#include "VirtualDevice.h"
 #include "Form1.h"
 #include "Pty.h"
 #include "link/PortDiscovery.h"
@@ -17,6 +18,14 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -42,6 +51,28 @@ struct Rig {
 QRect twipsRect(int left, int top, int width, int height)
 {
     return QRect(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0), qRound(height / 15.0));
+}
+
+// WCAG contrast of two colours, 1 to 21.
+double contrast(QColor a, QColor b)
+{
+    const auto lum = [](QColor c) {
+        const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    const double x = lum(a), y = lum(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+// The best contrast any pixel of the area has with the background: the text's own.
+double textContrast(QWidget* w, QRect area, QColor background)
+{
+    const QImage image = w->grab(area).toImage();
+    double best = 1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            best = std::max(best, contrast(image.pixelColor(x, y), background));
+    return best;
 }
 
 QStringList itemsOf(const QComboBox* box)
@@ -194,7 +225,7 @@ private slots:
     {
         Rig rig;
         Form1& f = *rig.form;
-        const QList<QWidget*> expected{f.Combo2[3], f.Combo2[2], f.Combo2[1], f.Combo2[0], f.Combo1,
+        const QList<QWidget*> expected{f.StatusBar1, f.Combo2[3], f.Combo2[2], f.Combo2[1], f.Combo2[0], f.Combo1,
                                        f.Command2,  f.Text1,     f.Command3,  f.Command1,  f.Option1[0],
                                        f.Option1[1], f.Option1[2], f.Option1[3], f.Option1[4]};
         QList<QWidget*> chain;
@@ -205,6 +236,86 @@ private slots:
             w = w->nextInFocusChain();
         } while (w != expected.first());
         QCOMPARE(chain, expected);
+    }
+
+    void textReadsOnTheDescribedBackgroundsUnderADarkTheme()
+    {
+        const QPalette desktop = QApplication::palette();
+        QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Text, Qt::white);
+        QApplication::setPalette(dark);
+        Rig rig;
+        Form1& f = *rig.form;
+        f.Frame2->show();
+        const QColor frame1(0xF0, 0xF0, 0xF0), frame2(0xB4, 0xB4, 0xB4);
+        for (QRadioButton* slot : f.Option1) {
+            QStyleOptionButton option;
+            option.initFrom(slot);
+            option.text = slot->text();
+            const QRect text = slot->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, slot);
+            QVERIFY2(textContrast(slot, text, frame1) >= 4.5, qPrintable(slot->text()));
+        }
+        for (auto [frame, background] : {std::pair{f.Frame1, frame1}, std::pair{f.Frame2, frame2}}) {
+            QStyleOptionGroupBox option;
+            option.initFrom(frame);
+            option.text = frame->title();
+            option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+            const QRect title =
+                frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+            QVERIFY2(textContrast(frame, title, background) >= 4.5, qPrintable(frame->title()));
+        }
+        for (QLabel* label : f.Label2)
+            QVERIFY2(textContrast(label, label->rect(), label == f.Label2[5] ? frame1 : frame2) >= 4.5,
+                     qPrintable(label->text()));
+        QApplication::setPalette(desktop);
+    }
+
+    void handedOverFilesBecomePlainPathsAndLoad()
+    {
+        VirtualSeams v;
+        Form1 form(v.seams());
+        form.Form_Load();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("my label.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("ab");
+        file.close();
+
+        const auto drop = [&](QMimeData* data, QWidget* onto) {
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, {});
+            QApplication::sendEvent(onto, &enter);
+            QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, {});
+            QApplication::sendEvent(onto, &dropped);
+            delete data;
+        };
+        auto* urls = new QMimeData;
+        urls->setUrls({QUrl::fromLocalFile(dir.path())});
+        drop(urls, form.Text1);
+        QVERIFY(form.Text1->text().isEmpty());
+        QVERIFY(form.Text1->toolTip().contains(QStringLiteral("folder")));
+        urls = new QMimeData;
+        urls->setUrls({QUrl::fromLocalFile(path)});
+        drop(urls, &form);  // anywhere on the window
+        QCOMPARE(form.Text1->text(), path);
+
+        const QString uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+        for (const QString& pasted : {uri + "\n", "\"" + path + "\"", "'" + path + "'  "}) {
+            form.Text1->clear();
+            QApplication::clipboard()->setText(pasted);
+            QTest::keySequence(form.Text1, QKeySequence::Paste);
+            QCOMPARE(form.Text1->text(), path);
+        }
+        QTest::keyClicks(form.Text1, QStringLiteral(" "));  // typed: left as typed
+        QCOMPARE(form.Text1->text(), path + " ");
+        form.Text1->setText(path);
+
+        form.StatusBar1_PanelClick(form.StatusBar1->Panels(4));
+        form.Command1->click();
+        form.Timer2_Timer();
+        QVERIFY(v.timeline->payloads().contains(QStringLiteral("%2#")));
+        QCOMPARE(v.dialogs->messages.last().text, QStringLiteral("Loading file process completed"));
     }
 
     void logoCreatedByClassName()

@@ -1,0 +1,53 @@
+#include "window/HandedOverPath.h"
+
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
+
+namespace {
+// The path of a file URI on this computer; empty for another host's.
+QString localPath(QUrl url)
+{
+    if (!url.isValid() || !url.isLocalFile())
+        return {};
+    if (!url.host().isEmpty() && url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+        return {};
+    url.setHost({});
+    return url.toLocalFile();
+}
+}  // namespace
+
+QString handedOverPath(const QString& text)
+{
+    QString path = text.trimmed();
+    if (path.isEmpty() || path.contains(QLatin1Char('\n')))
+        return text;
+    for (const QChar quote : {QLatin1Char('"'), QLatin1Char('\'')}) {
+        if (path.size() >= 2 && path.startsWith(quote) && path.endsWith(quote)) {
+            path = path.mid(1, path.size() - 2);
+            break;
+        }
+    }
+    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        // A file on another host is no path here; it stays as given.
+        const QString local = localPath(QUrl(path));
+        if (!local.isEmpty())
+            return local;
+    }
+    return path;
+}
+
+HandedOverFile handedOverFile(const QMimeData& data)
+{
+    if (!data.hasUrls())
+        return {};
+    const QList<QUrl> urls = data.urls();
+    if (urls.size() != 1)
+        return {{}, QStringLiteral("Drop one label file at a time.")};
+    const QString path = localPath(urls.first());
+    if (path.isEmpty())
+        return {{}, QStringLiteral("Only a file on this computer can be loaded.")};
+    if (QFileInfo(path).isDir())
+        return {{}, QStringLiteral("A folder cannot be loaded; drop the label file itself.")};
+    return {path, {}};
+}

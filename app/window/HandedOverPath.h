@@ -1,0 +1,22 @@
+#pragma once
+// Paths as desktops hand them over: a file manager's drag or copy gives a
+// file:// URI, a path in quotes, or a path with a newline after it. These
+// give the plain path; anything else is left as it stands.
+
+#include <QString>
+
+class QMimeData;
+
+// The plain path in a pasted or dropped text, or the text itself when it is
+// no handed-over path.
+QString handedOverPath(const QString& text);
+
+// What a drop or a paste brings: one label file as its plain path, or a
+// refusal with the reason for the operator.
+struct HandedOverFile {
+    QString path;     // empty when refused or when there is no file at all
+    QString refusal;  // why it is refused; empty when taken
+};
+// For data that carries file URIs (a file manager's drag or copy); nothing
+// (both empty) when it carries none.
+HandedOverFile handedOverFile(const QMimeData& data);
