@@ -40,3 +40,8 @@ QString PelmoraError::report() const
 {
     return QStringLiteral("Error %1: %2").arg(number_).arg(text_);
 }
+
+PelmoraError lineLostError()
+{
+    return PelmoraError(ErrorNumber::HardwareNotAvailable, QString::fromLatin1(kLineLostDetail));
+}

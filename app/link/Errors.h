@@ -24,6 +24,11 @@ inline constexpr int PortNotOpen = 8018;
 // The standing text of a number ("Invalid port number" for 8002).
 QString errorText(int number);
 
+// The detail of 8010 whenever the line went away under a write, a read or a
+// wait. The system's own reason at that moment ("No such file or directory")
+// only misleads the operator, so it is not passed on.
+inline constexpr char kLineLostDetail[] = "the line to the device was lost: cable pulled or adapter gone";
+
 class PelmoraError : public std::exception {
 public:
     // detail, when given, follows the standing text: "File not found: /x".
@@ -41,3 +46,6 @@ private:
     QString text_;
     std::string what_;
 };
+
+// 8010 with kLineLostDetail.
+PelmoraError lineLostError();

@@ -24,6 +24,8 @@ QString adapterName(const PortDirectory::Identity& id)
         name += QLatin1Char(' ') + hex4(*id.vendorId) + QLatin1Char(':') + hex4(*id.productId);
     if (!id.serialNumber.isEmpty())
         name += QStringLiteral(", serial ") + id.serialNumber;
+    else if (id.vendorId)
+        name += QStringLiteral(" (no serial number)");
     return name;
 }
 
@@ -51,25 +53,32 @@ void PortBindings::updateBound(const QList<PortDirectory::Device>& now)
     for (std::optional<Binding>& b : bound_) {
         if (!b)
             continue;
-        b->present = !taken.contains(b->path) &&
+        b->present = !b->unbindable && !taken.contains(b->path) &&
                      std::any_of(now.begin(), now.end(), [&](const PortDirectory::Device& d) {
-                         return d.path == b->path && d.identity == b->identity;
+                         return d.path == b->path && d.identity.sameAdapter(b->identity);
                      });
         if (b->present)
             taken.insert(b->path);
     }
-    // Re-plugged adapters under another name; only an identity can tell.
-    for (std::optional<Binding>& b : bound_) {
-        if (!b || b->present || !b->identity.isKnown())
+    // Re-plugged adapters under another name; only an identity can tell. One
+    // that cannot be told apart is not bound again, not even at its old name.
+    for (int n = kLowest; n <= kHighest; ++n) {
+        std::optional<Binding>& b = bound_[n - kLowest];
+        if (!b || b->present || b->unbindable || !b->identity.isKnown())
             continue;
-        for (const PortDirectory::Device& d : now) {
-            if (!taken.contains(d.path) && d.identity == b->identity) {
-                b->path = d.path;
-                b->present = true;
-                taken.insert(d.path);
-                break;
-            }
+        if (isAmbiguous(n)) {
+            b->unbindable = true;
+            continue;
         }
+        QStringList candidates;
+        for (const PortDirectory::Device& d : now)
+            if (!taken.contains(d.path) && d.identity.sameAdapter(b->identity))
+                candidates << d.path;
+        if (candidates.size() != 1)
+            continue;  // a serial number that several adapters share tells nothing
+        b->path = candidates.front();
+        b->present = true;
+        taken.insert(b->path);
     }
     // Devices seen for the first time take the lowest numbers never given out.
     auto unused = bound_.begin();
@@ -82,6 +91,40 @@ void PortBindings::updateBound(const QList<PortDirectory::Device>& now)
         *unused = Binding{d.path, d.identity, true};
         taken.insert(d.path);
     }
+}
+
+QList<int> PortBindings::lookAlikes(int n) const
+{
+    QList<int> alike;
+    const std::optional<Binding>& b = at(n);
+    for (int k = kLowest; b && k <= kHighest; ++k)
+        if (k != n && at(k) && at(k)->identity.sameAdapter(b->identity))
+            alike << k;
+    return alike;
+}
+
+bool PortBindings::isAmbiguous(int n) const
+{
+    const std::optional<Binding>& b = at(n);
+    return b && b->identity.isKnown() && (!b->identity.tellsApart() || !lookAlikes(n).isEmpty());
+}
+
+void PortBindings::throwUnbindable(int n) const
+{
+    const Binding& b = *at(n);
+    QStringList others;
+    for (const int k : lookAlikes(n))
+        others << QStringLiteral("port %1 (%2%3)").arg(QString::number(k), at(k)->path,
+                                                      at(k)->present ? QString() : QStringLiteral(", gone"));
+    const QString from = others.isEmpty() ? QStringLiteral("a new adapter of its model")
+                                          : others.join(QStringLiteral(" and "));
+    throw PelmoraError(
+        ErrorNumber::InvalidPortNumber,
+        QStringLiteral("%1 of port %2 (last seen as %3) was unplugged, and it cannot be told apart from %4, so "
+                       "its number is not bound again on a guess. Pin the ports: set PELMORA_PORTS to their "
+                       "/dev/serial/by-path links (ls -l /dev/serial/by-path shows which socket is which), or "
+                       "name each cable with a udev rule; then restart Pelmora")
+            .arg(adapterName(b.identity), QString::number(n), b.path, from));
 }
 
 void PortBindings::updatePinned(const QStringList& paths, const QList<PortDirectory::Device>& now)
@@ -122,11 +165,17 @@ QString PortBindings::devicePath(int n) const
     // A pinned path is what it is; opening it says whether a device is there.
     if (b->present || pinned_)
         return b->path;
+    if (b->unbindable)
+        throwUnbindable(n);
     if (b->identity.isKnown()) {
         const QString comma = b->identity.serialNumber.isEmpty() ? QString() : QStringLiteral(",");
+        // Without a serial number the socket is part of what the adapter is.
+        const QString where = b->identity.serialNumber.isEmpty() && !b->identity.place.isEmpty()
+                                  ? QStringLiteral(" at its socket ") + b->identity.place
+                                  : QString();
         throw PelmoraError(ErrorNumber::InvalidPortNumber,
-                           QStringLiteral("%1%2 is not plugged in (port %3, last seen as %4)")
-                               .arg(adapterName(b->identity), comma, QString::number(n), b->path));
+                           QStringLiteral("%1%2 is not plugged in%3 (port %4, last seen as %5)")
+                               .arg(adapterName(b->identity), comma, where, QString::number(n), b->path));
     }
     throw PelmoraError(ErrorNumber::InvalidPortNumber,
                        QStringLiteral("the device %1 of port %2 is not there any more").arg(b->path, QString::number(n)));
@@ -142,5 +191,17 @@ QString PortBindings::describe(int n) const
         text += QLatin1Char('\n') + b->identity.description;
     if (!b->identity.serialNumber.isEmpty())
         text += QStringLiteral("\nserial number ") + b->identity.serialNumber;
+    if (!b->identity.place.isEmpty())
+        text += QStringLiteral("\nsocket ") + b->identity.place;
+    if (isAmbiguous(n)) {
+        QStringList others;
+        for (const int k : lookAlikes(n))
+            others << QString::number(k);
+        text += others.isEmpty() ? QStringLiteral("\nlooks like any other adapter of its model; pin it to keep its "
+                                                  "number when it is re-plugged")
+                                 : QStringLiteral("\ncannot be told apart from port %1; pin them to keep their "
+                                                  "numbers when they are re-plugged")
+                                       .arg(others.join(QStringLiteral(", ")));
+    }
     return text;
 }

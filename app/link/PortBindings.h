@@ -5,9 +5,14 @@
 // device the system reports). From then on the number stands for that
 // adapter: at its path while the identity there matches, under its new path
 // when it was re-plugged and came back under another name, missing otherwise.
-// A number is never given to another adapter, so plugging or pulling one
-// cable never moves another cable's number. With PELMORA_PORTS set, entry k
-// is port k, a fixed path.
+// Without a serial number an adapter is known by model and place, so
+// look-alikes keep their numbers by socket. An adapter that cannot be told
+// apart from another one (nor from a new one of its model) keeps its number
+// only while it stays plugged in: once it was seen gone, whatever comes back
+// could be either, and the number is not bound again on a guess. A number is
+// never given to another adapter, so plugging or pulling one cable never
+// moves another cable's number. With PELMORA_PORTS set, entry k is port k, a
+// fixed path.
 
 #include "PortDirectory.h"
 
@@ -42,6 +47,8 @@ private:
         QString path;
         PortDirectory::Identity identity;
         bool present = false;
+        // Seen gone while it could not be told apart: never bound again.
+        bool unbindable = false;
     };
     using Table = std::array<std::optional<Binding>, kHighest>;
 
@@ -49,6 +56,11 @@ private:
     void updatePinned(const QStringList& paths, const QList<PortDirectory::Device>& now);
     const Table& table() const { return pinned_ ? *pinned_ : bound_; }
     const std::optional<Binding>& at(int n) const;
+    // The other numbers whose adapters look the same as n's.
+    QList<int> lookAlikes(int n) const;
+    // n's adapter cannot be told apart from another one, bound or to come.
+    bool isAmbiguous(int n) const;
+    [[noreturn]] void throwUnbindable(int n) const;
 
     PortDirectory::Lister list_;
     Table bound_;

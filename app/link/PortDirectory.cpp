@@ -1,5 +1,7 @@
 #include "PortDirectory.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QtGlobal>
 
@@ -39,6 +41,23 @@ std::optional<QStringList> pinnedPaths()
     return paths;
 }
 
+QString physicalPlace(const QString& ttyName, const QString& ttyClassDir)
+{
+    const QString device = QFileInfo(ttyClassDir + QLatin1Char('/') + ttyName + QStringLiteral("/device")).canonicalFilePath();
+    if (device.isEmpty())
+        return {};
+    const QFileInfo info(device);
+    if (info.fileName() != ttyName)
+        return info.fileName();  // the USB interface (ttyACM) or the PCI/platform device
+    // USB serial converters put a port device named after the tty under the
+    // interface; that name moves with the plugging order, its interface does not.
+    QString place = QFileInfo(info.path()).fileName();
+    QFile portNumber(device + QStringLiteral("/port_number"));
+    if (portNumber.open(QIODevice::ReadOnly))
+        place += QStringLiteral(" port ") + QString::fromLatin1(portNumber.readAll()).trimmed();
+    return place;
+}
+
 QList<Device> systemPorts()
 {
     QList<Device> devices;
@@ -51,6 +70,7 @@ QList<Device> systemPorts()
             d.identity.productId = info.productIdentifier();
         d.identity.serialNumber = info.serialNumber();
         d.identity.description = info.description();
+        d.identity.place = physicalPlace(info.portName());
         devices << d;
     }
     return devices;

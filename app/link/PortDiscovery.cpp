@@ -101,6 +101,14 @@ void Form1::PortAç()
         // what there is now, rather than failing on the conversion of an
         // empty port number.
         updatePortList();
+        // A device that is there but held or denied is that, not a missing one.
+        const QString prefix = errorText(ErrorNumber::PortAlreadyOpen) + QStringLiteral(": ");
+        QStringList refused;
+        for (const QString& refusal : scanRefusals_)
+            if (refusal.startsWith(prefix) && !refused.contains(refusal.mid(prefix.size())))
+                refused << refusal.mid(prefix.size());
+        if (Combo1->count() == 0 && !refused.isEmpty())
+            throw PelmoraError(ErrorNumber::PortAlreadyOpen, refused.join(QStringLiteral("; ")));
         throw PelmoraError(ErrorNumber::InvalidPortNumber, noPortChosenText());
     }
     MSComm1.setCommPort(toInteger16(PortNumber));

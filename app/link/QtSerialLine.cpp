@@ -1,6 +1,7 @@
 #include "QtSerialLine.h"
 
 #include "Errors.h"
+#include "PortHolders.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -57,8 +58,11 @@ constexpr int kWriteStallMs = 5000;
 
 QString heldOrDeniedText(const QString& devicePath, bool accessDenied)
 {
-    if (!accessDenied)
-        return QStringLiteral("%1 is in use by another program").arg(devicePath);
+    if (!accessDenied) {
+        const QString holders = portHolders(devicePath);
+        return holders.isEmpty() ? QStringLiteral("%1 is in use by another program").arg(devicePath)
+                                 : QStringLiteral("%1 is in use by another program: %2").arg(devicePath, holders);
+    }
     struct stat st {};
     const bool known = ::stat(devicePath.toLocal8Bit().constData(), &st) == 0;
     if (known && st.st_gid == 0) {
@@ -144,12 +148,10 @@ QtSerialLine::~QtSerialLine()
     heldDevices.remove(heldKey_);
 }
 
-void QtSerialLine::lineLost(const QString& during)
+void QtSerialLine::lineLost()
 {
-    const QString why = port_.errorString();
     port_.close();
-    throw PelmoraError(ErrorNumber::HardwareNotAvailable,
-                       QStringLiteral("%1 failed during %2: %3").arg(path_, during, why));
+    throw lineLostError();
 }
 
 void QtSerialLine::write(const QByteArray& bytes)
@@ -157,21 +159,21 @@ void QtSerialLine::write(const QByteArray& bytes)
     if (!port_.isOpen())
         throw PelmoraError(ErrorNumber::DeviceNotOpen, path_);
     if (port_.write(bytes) != bytes.size())
-        lineLost(QStringLiteral("write"));
+        lineLost();
     // Without an event loop QSerialPort only writes when asked to.
     QElapsedTimer stalled;
     stalled.start();
     while (port_.bytesToWrite() > 0) {
         if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::WriteError)
-            lineLost(QStringLiteral("write"));
+            lineLost();
         if (!port_.flush() && port_.bytesToWrite() > 0) {
             if (stalled.elapsed() > kWriteStallMs)
-                lineLost(QStringLiteral("write (the line takes no data)"));
+                lineLost();
             port_.waitForBytesWritten(10);
         }
     }
     if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::WriteError)
-        lineLost(QStringLiteral("write"));
+        lineLost();
 }
 
 QByteArray QtSerialLine::readAvailable()
@@ -184,7 +186,7 @@ QByteArray QtSerialLine::readAvailable()
         if (port_.error() == QSerialPort::TimeoutError)
             port_.clearError();  // nothing waiting is no failure
         if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::ReadError)
-            lineLost(QStringLiteral("read"));
+            lineLost();
         const QByteArray chunk = port_.readAll();
         if (chunk.isEmpty())
             break;

@@ -23,7 +23,8 @@ public:
     const QString& devicePath() const { return path_; }
 
 private:
-    [[noreturn]] void lineLost(const QString& during);
+    // Closes the port and throws 8010; what the system said then is left out.
+    [[noreturn]] void lineLost();
 
     QString path_;
     QString heldKey_;
@@ -36,5 +37,5 @@ LineOpener qtSerialLineOpener(std::shared_ptr<PortBindings> ports);
 
 // Which text goes with a refused open of an existing device: access denied
 // says how to get access (never by joining root's group), anything else says
-// the device is held elsewhere.
+// the device is held elsewhere, naming who holds it where the system tells.
 QString heldOrDeniedText(const QString& devicePath, bool accessDenied);

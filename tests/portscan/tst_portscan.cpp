@@ -138,6 +138,15 @@ void setPorts(const QStringList& paths)
     qputenv("PELMORA_PORTS", paths.join(QLatin1Char(',')).toLocal8Bit());
 }
 
+// Another program takes the device the way terminal programs do, with flock.
+bool holdWithFlock(QProcess& holder, const QString& path)
+{
+    holder.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                        QStringLiteral("exec 9<\"$1\" && flock -x 9 && echo held && exec sleep 60"),
+                                        QStringLiteral("sh"), path});
+    return holder.waitForReadyRead(5000) && holder.readLine().trimmed() == "held";
+}
+
 QString missing(int n)
 {
     return QStringLiteral("/nonexistent/pelmora-port-%1").arg(n);
@@ -214,13 +223,8 @@ private slots:
     {
         Pty one, two;
         QVERIFY(one.isValid() && two.isValid());
-        // Another program takes port 1 the way terminal programs do, with flock.
         QProcess holder;
-        holder.start(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                            QStringLiteral("exec 9<\"$1\" && flock -x 9 && echo held && exec sleep 60"),
-                                            QStringLiteral("sh"), one.slavePath()});
-        QVERIFY(holder.waitForReadyRead(5000));
-        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+        QVERIFY(holdWithFlock(holder, one.slavePath()));
 
         setPorts({one.slavePath(), two.slavePath()});
         Rig rig;
@@ -231,6 +235,19 @@ private slots:
         QVERIFY(rig.dialogs->messages.isEmpty());
         holder.kill();
         holder.waitForFinished();
+    }
+
+    void connectingWhenTheOnlyPortIsHeldSaysWhoHoldsIt()
+    {
+        Pty one;
+        QProcess holder;
+        QVERIFY(one.isValid() && holdWithFlock(holder, one.slavePath()));
+        setPorts({one.slavePath()});
+        Rig rig;
+        const auto e = rig.openingError();
+        QVERIFY2(e, "opened a port another program holds");
+        QCOMPARE(e->number(), ErrorNumber::PortAlreadyOpen);
+        QVERIFY2(e->text().contains(QStringLiteral("sleep (process %1)").arg(holder.processId())), qPrintable(e->text()));
     }
 
     void deviceFailingWithAnIoErrorDoesNotStopTheScan()
