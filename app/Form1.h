@@ -182,6 +182,13 @@ private:
     // stay as Load found them; unlocking hands the held input over first.
     void setUploadRunning(bool running);
     bool uploadRunning_ = false;
+    // Stop requests made during a wait (window/StopRequest.cpp).
+    void watchForStopRequests();
+    bool takeStopRequest(QObject* receiver, QEvent* event);
+    // Acts on a stop request at the wait's turn: throws UploadStopped when
+    // the upload stopped.
+    void takeStopRequestNow();
+    bool stopRequested_ = false;
     // Input held during the waits, delivered now, before a message box of
     // the same event could swallow it.
     void handOverHeldInput();

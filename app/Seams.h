@@ -19,6 +19,8 @@ public:
     virtual ~OperatorDialogs() = default;
     // A modal message box with an OK button; returns when the operator closed it.
     virtual void message(QWidget* parent, const QString& text, Icon icon) = 0;
+    // A modal question with Yes and No; true for Yes. Unasked, the answer is No.
+    virtual bool question(QWidget* /*parent*/, const QString& /*text*/) { return false; }
     // A modal open-file dialog. The chosen path, or nothing when cancelled.
     virtual std::optional<QString> openFile(QWidget* parent, const QString& title, const QString& filter,
                                             const QString& initialFileName) = 0;

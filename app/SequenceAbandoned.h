@@ -4,3 +4,7 @@
 // nothing more goes to the device.
 
 struct SequenceAbandoned {};
+
+// Thrown out of a wait when the operator stopped the running upload; the
+// stop itself has already put the program right and told the operator.
+struct UploadStopped : SequenceAbandoned {};

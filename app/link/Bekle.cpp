@@ -26,6 +26,7 @@ void Form1::serveWindowDuringWait()
         QCoreApplication::processEvents();
     }
     stopIfClosed();
+    takeStopRequestNow();
 }
 
 void Form1::stopIfClosed() const

@@ -25,6 +25,8 @@ void Form1::Command1_Click()
     // A file that cannot be sent is refused before anything goes to the
     // device; what was checked here is what goes out.
     loadFile_ = checkLabelFile(Text1->text());
+    streamCount_ = {};
+    stopRequested_ = false;
     Command1->setVisible(false);
     setUploadRunning(true);
     // A new sequence: the length goes out only after the device took the slot

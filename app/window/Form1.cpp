@@ -103,6 +103,7 @@ Form1::Form1(Seams seams, QWidget* parent)
     wireDeviceEvents();
     blockedCloseFilter_ = BlockedCloseFilter::installFor(this);
     inputHoldback_ = std::make_unique<InputHoldback>();
+    watchForStopRequests();
     connect(Command2, &QPushButton::clicked, this, [this] { runEvent([this] { Command2_Click(); }); });
     connect(Command3, &QPushButton::clicked, this, [this] { runEvent([this] { Command3_Click(); }); });
 

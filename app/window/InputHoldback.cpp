@@ -53,6 +53,8 @@ bool InputHoldback::eventFilter(QObject* receiver, QEvent* event)
     if (event == handingOver_ || (holding_ == 0 && held_.empty()) || !receiver->isWindowType() ||
         !isOperatorInput(event->type()))
         return false;
+    if (holding_ > 0 && takeDuringWait && takeDuringWait(receiver, event))
+        return true;
     Held held{receiver, std::unique_ptr<QEvent>(event->clone()), {}, {}, {}};
     if (event->isSinglePointEvent()) {
         const auto* pointer = static_cast<const QSinglePointEvent*>(event);

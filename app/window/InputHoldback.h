@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointF>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,9 @@ public:
     };
 
     bool eventFilter(QObject* receiver, QEvent* event) override;
+    // Asked, while input is held, of each input event: true takes it away
+    // from the holdback (it is then neither held nor handed over).
+    std::function<bool(QObject* receiver, QEvent* event)> takeDuringWait;
     // Delivers what is held now, unless a wait runs; a box about to open
     // would otherwise take the input from its window.
     void handOverNow() { handOver(); }

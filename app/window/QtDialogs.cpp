@@ -17,6 +17,15 @@ public:
         run(box);
     }
 
+    bool question(QWidget* parent, const QString& text) override
+    {
+        QMessageBox box(QMessageBox::Question, kProgramName, text, QMessageBox::Yes | QMessageBox::No, parent);
+        // Going on is the safe answer to a stray Return.
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        return run(box) == QMessageBox::Yes;
+    }
+
     std::optional<QString> openFile(QWidget* parent, const QString& title, const QString& filter,
                                     const QString& initialFileName) override
     {

@@ -1,6 +1,8 @@
 // Loading label files end to end: the program, the real line, the emulator.
 
 #include "E2ERig.h"
+#include "FakeDialogs.h"
+#include "window/StatusBar.h"
 
 #include <QFile>
 #include <QJsonObject>
@@ -8,6 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -35,6 +39,7 @@ private slots:
     void everyByteValueArrivesIntact();
     void pacingOverTheRealLine();
     void completionMessageHeldOpenSendsNothing();
+    void stopRequestsDuringTheWaits();
 };
 
 void UploadE2ETest::threeLettersIntoSlot3()
@@ -124,6 +129,63 @@ void UploadE2ETest::completionMessageHeldOpenSendsNothing()
     QCOMPARE(payloads.count(QStringLiteral("#File#")), 1);
     QCOMPARE(payloads.count(QStringLiteral("#Externl1.ejf#")), 1);
     QCOMPARE(payloads, QStringList({"S", "#Externl1.ejf#", "%2#", "120", "121", "#File#", "#End#"}));
+}
+
+void UploadE2ETest::stopRequestsDuringTheWaits()
+{
+    E2ERig rig;
+    auto dialogs = std::make_shared<FakeDialogs>();
+    QVERIFY(rig.start({}, [&](Seams& s) { s.dialogs = dialogs; }));
+    Form1& form = *rig.form;
+    QByteArray bytes;
+    for (int i = 0; i < 300; ++i)
+        bytes.append(static_cast<char>(i * 7));
+    form.Text1->setText(rig.writeFile(QStringLiteral("label.bin"), bytes));
+    QWindow* window = form.windowHandle();
+    const QPoint picture = form.StatusBar1->mapTo(&form, form.StatusBar1->panelRect(4).center());
+
+    // The device picture clicked while the slot name waits for its answer: no length, no data.
+    rig.clickPanel(4);
+    QTimer::singleShot(1000, &form, [&] { QTest::mouseClick(window, Qt::LeftButton, {}, picture); });
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.MSComm1.PortOpen(), 10000);
+    // The device's "D" still waits in the line, so the first release may be repeated.
+    const QStringList stopped = rig.payloads();
+    QCOMPARE(stopped.mid(0, 3), QStringList({"S", "#Externl1.ejf#", "#End#"}));
+    QCOMPARE(stopped.filter(QStringLiteral("#End#")).size(), stopped.size() - 2);
+
+    // In the stream: Escape answered No goes on, F5 answered Yes stops before the next frame.
+    rig.clickPanel(4);
+    dialogs->questionAnswers = {false, true};
+    QTimer during;
+    int asked = 0;
+    connect(&during, &QTimer::timeout, &form, [&] {
+        const int value = form.ProgressBar1->value();
+        if ((asked == 0 && value >= 100) || (asked == 1 && value >= 200))
+            QTest::keyClick(window, asked++ == 0 ? Qt::Key_Escape : Qt::Key_F5);
+    });
+    during.start(20);
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!dialogs->messages.isEmpty(), 20000);
+    during.stop();
+    QTest::qWait(500);
+    const QStringList sent = rig.payloads();
+    const qsizetype first = sent.lastIndexOf(QStringLiteral("%300#")) + 1;
+    const QStringList data = sent.mid(first);
+    QCOMPARE(dialogs->questions.size(), 2);
+    QVERIFY2(data.size() >= 200 && data.size() < 300, qPrintable(sent.join(u' ')));
+    for (qsizetype i = 0; i < data.size(); ++i)
+        QCOMPARE(data[i].toInt(), static_cast<unsigned char>(bytes[i]) + 0);
+    QCOMPARE(dialogs->messages.constLast().text,
+             QStringLiteral("Loading stopped: %1 of 300 bytes sent; load the file again").arg(data.size()));
+    QVERIFY(form.MSComm1.PortOpen());
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
+
+    // The next Load starts clean and streams the whole file.
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.MSComm1.PortOpen(), 20000);
+    QCOMPARE(dialogs->messages.constLast().text, QStringLiteral("Loading file process completed"));
+    QCOMPARE(received(rig, QStringLiteral("Externl1.ejf")), bytes);
 }
 
 QTEST_MAIN(UploadE2ETest)

@@ -36,6 +36,15 @@ public:
             onMessage(text);
     }
 
+    // One answer per question, in order; No when they run out.
+    QList<bool> questionAnswers;
+    QStringList questions;
+    bool question(QWidget*, const QString& text) override
+    {
+        questions.append(text);
+        return !questionAnswers.isEmpty() && questionAnswers.takeFirst();
+    }
+
     std::optional<QString> openFile(QWidget*, const QString& title, const QString& filter,
                                     const QString& initialFileName) override
     {
