@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <deque>
+#include <QThread>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -14,10 +16,12 @@ constexpr auto kLookEvery = std::chrono::milliseconds(50);
 int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record, const QByteArray& sha256)
 {
     std::deque<LoadProgress> progress(jobs.size());
-    std::vector<std::thread> threads;
-    threads.reserve(jobs.size());
-    for (int i = 0; i < jobs.size(); ++i)
-        threads.emplace_back([&jobs, &progress, i] { runLoad(jobs[i], progress[i]); });
+    // QThreads, not bare threads: QSerialPort wants a thread Qt knows.
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < jobs.size(); ++i) {
+        threads.emplace_back(QThread::create([&jobs, &progress, i] { runLoad(jobs[i], progress[i]); }));
+        threads.back()->start();
+    }
 
     std::vector<bool> reported(jobs.size(), false);
     int left = int(jobs.size());
@@ -28,8 +32,12 @@ int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record, con
                 continue;
             LoadProgress& p = progress[i];
             const bool finished = p.finished.load(std::memory_order_acquire);
-            for (Stage s : p.takeStages())
+            for (Stage s : p.takeStages()) {
+                // The stream's last progress comes before the stages after it.
+                if (s == Stage::Draining)
+                    report.progress(i, p.sent, p.total);
                 report.stage(i, s);
+            }
             if (p.total > 0)
                 report.progress(i, p.sent, p.total);
             if (finished) {
@@ -41,8 +49,8 @@ int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record, con
             }
         }
     }
-    for (std::thread& t : threads)
-        t.join();
+    for (const auto& t : threads)
+        t->wait();
     report.end();
 
     if (stopSignal() != 0)
