@@ -9,6 +9,7 @@
 #include "wire/Exchanges.h"
 
 #include <QElapsedTimer>
+#include <csignal>
 
 namespace {
 
@@ -214,7 +215,7 @@ void runLoad(const LoadJob& job, LoadProgress& progress)
             r.error = failed.error;
         } catch (const StopRequested&) {
             r.exitStatus = stopExitStatus();
-            r.error = QStringLiteral("stopped by signal %1").arg(stopSignal());
+            r.error = stopSignal() == SIGTERM ? QStringLiteral("stopped by SIGTERM") : QStringLiteral("stopped by SIGINT");
         } catch (const PelmoraError& error) {
             r.exitStatus = statusAt(sequence.stage());
             r.error = error.report();
