@@ -8,6 +8,8 @@
 
 #include <QElapsedTimer>
 #include <vector>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,12 +56,24 @@ public:
     void end() override
     {
         redraw(true);
+        // Each failure in full, below the block that may have cut it.
+        for (int i = 0; i < ports_.size(); ++i)
+            if (results_[i].exitStatus != ExitStatus::Loaded && lines_[i].size() >= terminalWidth())
+                std::fprintf(stderr, "%s\n", lines_[i].toLocal8Bit().constData());
         if (ports_.size() > 1)
             std::fputs(ReportText::summary(ports_, results_, file_.size).toLocal8Bit().constData(), stderr);
         std::fflush(stderr);
     }
 
 private:
+    static int terminalWidth()
+    {
+        winsize size {};
+        if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10)
+            return size.ws_col;
+        return 80;
+    }
+
     QString tagged(int device, const QString& text) const
     {
         return QStringLiteral("%1  %2").arg(ports_[device].path, -width_).arg(text);
@@ -73,8 +87,10 @@ private:
         // Back to the first line of the block, then each line cleared and rewritten.
         if (drawn_.isValid() && !lines_.empty())
             out += "\x1b[" + QByteArray::number(qsizetype(lines_.size())) + "A";
+        // A line that wrapped would throw the block out of place: cut it at the width.
+        const int width = terminalWidth();
         for (const QString& line : lines_)
-            out += "\r\x1b[2K" + line.toLocal8Bit() + "\n";
+            out += "\r\x1b[2K" + (line.size() < width ? line : line.left(width - 2) + u'…').toLocal8Bit() + "\n";
         std::fputs(out.constData(), stderr);
         std::fflush(stderr);
         drawn_.start();
