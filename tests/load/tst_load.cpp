@@ -1,0 +1,190 @@
+// pelmora-load against the emulator: what reaches the slot, and the exit
+// status each kind of failure leaves.
+
+#include "EmulatorProcess.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QList<QJsonObject> events;
+    QByteArray err;
+    QJsonObject result(const QString& port) const
+    {
+        for (const QJsonObject& e : events)
+            if (e[QStringLiteral("event")] == QStringLiteral("result") && e[QStringLiteral("port")] == port)
+                return e;
+        return {};
+    }
+};
+
+Run finish(QProcess& p)
+{
+    Run r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
+        if (!line.isEmpty())
+            r.events << QJsonDocument::fromJson(line).object();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+void start(QProcess& p, const QStringList& args)
+{
+    p.start(QString::fromLocal8Bit(qgetenv("PELMORA_LOAD")), QStringList{QStringLiteral("--json")} + args);
+    p.waitForStarted();
+}
+
+QList<QString> payloads(const EmulatorProcess& e)
+{
+    QList<QString> out;
+    for (const QJsonObject& f : e.readFrames())
+        out << f[QStringLiteral("payload")].toString();
+    return out;
+}
+
+QByteArray label(int size)
+{
+    QByteArray bytes;
+    for (int i = 0; i < size; ++i)
+        bytes += char((i * 37 + 11) & 0xff);  // every byte value, 0 and 255 among them
+    return bytes;
+}
+
+}  // namespace
+
+class LoadTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString write(const QByteArray& bytes)
+    {
+        const QString path = dir.filePath(QStringLiteral("label.bin"));
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return path;
+    }
+
+private slots:
+    void loadsByteExact();
+    void exitStatus_data();
+    void exitStatus();
+    void twoDevicesOneHangsUp();
+};
+
+void LoadTest::loadsByteExact()
+{
+    EmulatorProcess device;
+    QVERIFY(device.start());
+    const QByteArray bytes = label(256);
+    const QString log = dir.filePath(QStringLiteral("loads.jsonl"));
+    QProcess p;
+    start(p, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("3"),
+              QStringLiteral("--log"), log, write(bytes)});
+    const Run run = finish(p);
+    QCOMPARE(run.status, 0);
+    QFile got(device.outDir() + QStringLiteral("/Externl3.ejf"));
+    QVERIFY(got.open(QIODevice::ReadOnly));
+    QCOMPARE(got.readAll(), bytes);
+    QCOMPARE(payloads(device).last(), QStringLiteral("#End#"));
+
+    QStringList stages;
+    for (const QJsonObject& e : run.events)
+        if (e[QStringLiteral("event")] == QStringLiteral("stage"))
+            stages << e[QStringLiteral("stage")].toString();
+    QCOMPARE(stages.join(u' '), QStringLiteral("opening polling slot length streaming draining releasing done"));
+    const QJsonObject result = run.result(device.ptyPath());
+    QCOMPARE(result[QStringLiteral("exitStatus")].toInt(), 0);
+    QCOMPARE(result[QStringLiteral("slotState")].toString(), QStringLiteral("loaded"));
+    QCOMPARE(result[QStringLiteral("dataSent")].toInt(), 256);
+
+    QFile record(log);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QJsonObject line = QJsonDocument::fromJson(record.readLine()).object();
+    QCOMPARE(line[QStringLiteral("sha256")].toString().toLatin1(),
+             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    QCOMPARE(line[QStringLiteral("replies")].toVariant().toStringList(),
+             QStringList({QStringLiteral("S"), QStringLiteral("D"), QStringLiteral("U"), QStringLiteral("T")}));
+}
+
+void LoadTest::exitStatus_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("lastFrame");  // what the device saw last
+    QTest::newRow("3 file refused") << QStringList() << 3 << QString();
+    QTest::newRow("5 silent") << QStringList{QStringLiteral("--silent")} << 5 << QStringLiteral("S");
+    QTest::newRow("6 name refused") << QStringList{QStringLiteral("--reply"), QStringLiteral("name=X")} << 6
+                                    << QStringLiteral("#Externl2.ejf#");
+    QTest::newRow("7 hangs up") << QStringList{QStringLiteral("--hangup-after"), QStringLiteral("20")} << 7
+                                << QStringLiteral("data");
+    QTest::newRow("8 no release") << QStringList{QStringLiteral("--no-release")} << 8 << QStringLiteral("#End#");
+    QTest::newRow("130 interrupted") << QStringList() << 130 << QStringLiteral("data");
+}
+
+void LoadTest::exitStatus()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(int, status);
+    QFETCH(QString, lastFrame);
+    EmulatorProcess device;
+    QVERIFY(device.start(faults));
+    const QString file = status == 3 ? dir.filePath(QStringLiteral("missing.bin")) : write(label(150));
+    QProcess p;
+    start(p, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("2"),
+              QStringLiteral("--attempts"), QStringLiteral("2"), file});
+    if (status == 130) {
+        QVERIFY(device.waitForLog([](const QList<QJsonObject>& log) { return log.size() > 40; }));
+        ::kill(pid_t(p.processId()), SIGINT);
+    }
+    const Run run = finish(p);
+    QCOMPARE(run.status, status);
+    const QList<QJsonObject> frames = device.readFrames();
+    if (lastFrame.isEmpty()) {
+        QVERIFY(frames.isEmpty());
+        return;
+    }
+    QVERIFY(!frames.isEmpty());
+    const QJsonObject last = frames.last();
+    QCOMPARE(last[QStringLiteral("kind")] == QStringLiteral("data") ? QStringLiteral("data")
+                                                                   : last[QStringLiteral("payload")].toString(),
+             lastFrame);
+    int data = 0;
+    for (const QJsonObject& f : frames)
+        data += f[QStringLiteral("kind")] == QStringLiteral("data") ? 1 : 0;
+    // What the device got is what the result says went out.
+    QCOMPARE(run.result(device.ptyPath())[QStringLiteral("dataSent")].toInt(), data);
+}
+
+void LoadTest::twoDevicesOneHangsUp()
+{
+    EmulatorProcess lost, kept;
+    QVERIFY(lost.start({QStringLiteral("--hangup-after"), QStringLiteral("30")}));
+    QVERIFY(kept.start());
+    const QByteArray bytes = label(120);
+    QProcess p;
+    start(p, {QStringLiteral("--port"), lost.ptyPath(), QStringLiteral("--port"), kept.ptyPath(),
+              QStringLiteral("--slot"), QStringLiteral("5"), write(bytes)});
+    const Run run = finish(p);
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.result(lost.ptyPath())[QStringLiteral("exitStatus")].toInt(), 7);
+    QCOMPARE(run.result(lost.ptyPath())[QStringLiteral("slotState")].toString(), QStringLiteral("incomplete"));
+    QCOMPARE(run.result(kept.ptyPath())[QStringLiteral("exitStatus")].toInt(), 0);
+    QFile got(kept.outDir() + QStringLiteral("/Externl5.ejf"));
+    QVERIFY(got.open(QIODevice::ReadOnly));
+    QCOMPARE(got.readAll(), bytes);
+}
+
+QTEST_GUILESS_MAIN(LoadTest)
+#include "tst_load.moc"
