@@ -211,7 +211,7 @@ void DesktopTest::closingEndsEverythingAtOnce()
     connect(&trigger, &QTimer::timeout, &form, [&] {
         const bool due =
             when == QStringLiteral("stream")    ? form.LoadStage == VbTrue && form.ProgressBar1->value() >= 30
-            : when == QStringLiteral("message") ? qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr
+            : when == QStringLiteral("message") ? !rig.boxes.seen.empty()
                                                 : rig.payloads().count(QStringLiteral("#End#")) >= 2;
         if (!due || requestedAt > 0)
             return;
