@@ -15,7 +15,7 @@
 #include <memory>
 
 FileHandOver::FileHandOver(QWidget* window, QLineEdit* box, std::function<bool()> mayChange)
-    : QObject(window), window_(window), box_(box), mayChange_(std::move(mayChange))
+    : QObject(window), window_(window), boxGuard_(box), box_(box), mayChange_(std::move(mayChange))
 {
     window->setAcceptDrops(true);
     window->installEventFilter(this);
@@ -91,7 +91,8 @@ bool FileHandOver::paste(bool selection)
 
 bool FileHandOver::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!window_ || !box_)
+    // Events of a widget being destroyed come here too; a box half gone is no box.
+    if (window_.isNull() || qobject_cast<QLineEdit*>(boxGuard_.data()) == nullptr)
         return false;
     switch (event->type()) {
     case QEvent::DragEnter:

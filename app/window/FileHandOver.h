@@ -29,6 +29,8 @@ private:
     void showRefusal(const QString& why);
 
     QPointer<QWidget> window_;
-    QPointer<QLineEdit> box_;
+    // The box by a plain guard: while it is destroyed it is no QLineEdit any more.
+    QPointer<QObject> boxGuard_;
+    QLineEdit* box_ = nullptr;
     std::function<bool()> mayChange_;
 };
