@@ -1,7 +1,7 @@
 #pragma once
 // The program's one window. It holds the whole state of the program and every
 // procedure as a method; the methods live in the files of their subsystem:
-//   link/    frames, waiting, port discovery and opening, connection and release
+//   connection/  frames, waiting, port discovery and opening, connection and release
 //   upload/  the staged upload and the byte stream
 //   window/  construction from the description, start-up, layout, settings, file choice
 
@@ -230,12 +230,12 @@ private:
     // ---- port list following the cable -----------------------------------
     // Brings Combo1 up to date with the devices there are now: new ones are
     // probed and listed at their numbers, vanished ones leave the list
-    // (link/PortList.cpp).
+    // (connection/PortList.cpp).
     void updatePortList();
     // The settings frame, shown with the port list brought up to date
     // (window/SettingsFrame.cpp).
     void showSettingsFrame();
-    // What a connect attempt with no port chosen reports (link/PortDiscovery.cpp).
+    // What a connect attempt with no port chosen reports (connection/PortDiscovery.cpp).
     QString noPortChosenText() const;
 
     // ---- keyboard, assistive technology, files handed over ----------------

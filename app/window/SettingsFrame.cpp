@@ -4,7 +4,7 @@
 
 #include "Form1.h"
 
-#include "link/PortDiscovery.h"
+#include "connection/PortDiscovery.h"
 #include "window/StatusBar.h"
 
 #include <QComboBox>

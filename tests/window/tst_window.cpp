@@ -5,7 +5,7 @@
 #include "VirtualDevice.h"
 #include "Form1.h"
 #include "Pty.h"
-#include "link/PortDiscovery.h"
+#include "connection/PortDiscovery.h"
 #include "window/CommonDialog.h"
 #include "window/StatusBar.h"
 

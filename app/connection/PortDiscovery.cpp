@@ -1,7 +1,7 @@
 // Port discovery at start-up, the default settings, and (re)opening the port.
 
 #include "Form1.h"
-#include "link/PortDiscovery.h"
+#include "connection/PortDiscovery.h"
 #include "window/StatusBar.h"
 
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // date with the devices there are now. The start-up scan is PortKontrol's.
 
 #include "Form1.h"
-#include "link/PortDiscovery.h"
+#include "connection/PortDiscovery.h"
 
 #include <QComboBox>
 
