@@ -35,6 +35,25 @@ void Form1::YüklemeYap()
     Command1->setVisible(true);
 }
 
+namespace {
+
+// The bar's text while streaming, "%p % · 0:09 left" ("%p" is the bar's
+// own percentage).
+QString streamProgressFormat(qint64 total)
+{
+    const qint64 hours = total / 3600;
+    const qint64 minutes = total / 60 % 60;
+    const qint64 seconds = total % 60;
+    const QString left = hours > 0 ? QStringLiteral("%1:%2:%3")
+                                         .arg(hours)
+                                         .arg(minutes, 2, 10, QLatin1Char('0'))
+                                         .arg(seconds, 2, 10, QLatin1Char('0'))
+                                   : QStringLiteral("%1:%2").arg(minutes).arg(seconds, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%p % \u00b7 ") + left + QStringLiteral(" left");
+}
+
+}  // namespace
+
 void Form1::showStreamProgress()
 {
     if (streamProgressDue_ < 0)

@@ -1,10 +1,8 @@
 #pragma once
-// The stream's fixed pacing, and what the progress bar says while a file
-// streams: how far it is and how long is left. The pacing does not depend on
-// the line or the device, so the time left follows exactly from the bytes and
-// pauses still to come.
+// The stream's fixed pacing, and how long a stream still needs. The pacing
+// does not depend on the line or the device, so the time left follows exactly
+// from the bytes and pauses still to come.
 
-#include <QString>
 #include <QtGlobal>
 
 inline constexpr double kStreamStartWait = 1.0;  // before the first byte
@@ -17,7 +15,3 @@ double streamSecondsLeft(qint64 announced, qint64 sent);
 
 // The time left as the bar shows it: whole seconds, rounded up.
 qint64 wholeSecondsLeft(double secondsLeft);
-
-// The bar's text while streaming, "%p % · 0:09 left" ("%p" is the bar's own
-// percentage).
-QString streamProgressFormat(qint64 wholeSecondsLeft);
