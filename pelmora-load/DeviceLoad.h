@@ -1,10 +1,11 @@
 #pragma once
 // One device's load, start to end, on the thread that calls runLoad: its own
-// MSComm on the chosen device, the window's exchanges in a straight line,
-// each bounded, and the exit status that says what the slot holds now.
+// MSComm on the chosen device and the shared load sequence on it; this side
+// only hands over what the reporting thread shows.
 
 #include "PortSelection.h"
 #include "wire/LabelFile.h"
+#include "wire/LoadSequence.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,8 +13,8 @@
 #include <mutex>
 #include <vector>
 
-enum class Stage { Waiting, Opening, Polling, Slot, Length, Streaming, Draining, Releasing, Done };
-const char* stageName(Stage stage);
+using Wire::Stage;
+using Wire::stageName;
 
 struct LoadJob {
     ChosenPort port;

@@ -2,6 +2,7 @@
 
 #include "Form1.h"
 #include "window/StatusBar.h"
+#include "wire/LoadSequence.h"
 
 #include <QGroupBox>
 #include <QPushButton>
@@ -12,7 +13,6 @@ const QString kConnectedText = QStringLiteral("Connected :");
 const QString kConnectingText = QStringLiteral("Connecting... ");
 const QString kNoConnectionTip = QStringLiteral("No Connection");
 const QString kConnectionOkTip = QStringLiteral("Connection OK");
-constexpr int kMaxPolls = 10;
 }  // namespace
 
 void Form1::StatusBar1_PanelClick(StatusPanel* Panel)
@@ -55,7 +55,7 @@ void Form1::BağlantıKur()
         }
         panel3->setText(kConnectingText + QString::number(counter));
         panel4->setToolTipText(kNoConnectionTip);
-        if (counter > kMaxPolls) {
+        if (counter > Wire::kWindowPolicy.polls) {
             panel3->setText(kNoConnectionText);
             MSComm1.setPortOpen(false);
             return;

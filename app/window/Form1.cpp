@@ -12,11 +12,13 @@
 #include "window/FileHandOver.h"
 #include "window/SlotArrowKeys.h"
 #include "window/StatusBar.h"
+#include "wire/LoadSequence.h"
 #include "wire/StreamPacing.h"
 
 #include "Create.h"
 
 #include <QFont>
+#include <chrono>
 #include <QIcon>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -95,8 +97,9 @@ Form1::Form1(Seams seams, QWidget* parent)
     CommonDialog1 = std::make_unique<CommonDialog>(this, seams_.dialogs, QStringLiteral("*.txt;*.ejf"),
                                                    QStringLiteral("Choose the label file to load"));
 
-    Timer1.setInterval(100);
-    Timer2.setInterval(300);
+    // The release and stage rhythm every front end keeps.
+    Timer1.setInterval(std::chrono::milliseconds(qRound(Wire::kWindowPolicy.releaseRetryWait * 1000)));
+    Timer2.setInterval(std::chrono::milliseconds(qRound(Wire::kWindowPolicy.stageRetryWait * 1000)));
     Timer1.stop();
     Timer2.stop();
 

@@ -43,24 +43,40 @@ void Exchanges::stream(const LabelFileFacts& announced, StreamCount& count,
     wait_(kStreamStartWait);
     {
         LabelFileReader file(announced);
-        qint64 nextPause = kPauseEvery;
-        // Never more frames than announced: a file that grew is a changed file.
-        while (count.sent < announced.size) {
-            const unsigned char byte = file.next(count.sent);
-            send(int(byte));
-            count.sent += 1;
-            if (frameSent)
-                frameSent(count.sent);
-            wait_(kByteWait);
-            if (count.sent == nextPause) {
-                wait_(kByteWait);
-                nextPause += kPauseEvery;
-            }
-        }
+        streamFrames(announced.size, count, [&file](qint64 sent) { return file.next(sent); }, frameSent);
         file.requireUnchanged(count.sent);
     }  // the file is closed before the end-of-file frame
     send("#File#");
     count.endSent = true;
+}
+
+void Exchanges::stream(const QByteArray& bytes, StreamCount& count, const std::function<void(qint64)>& frameSent)
+{
+    count = StreamCount{bytes.size(), 0, false};
+    wait_(kStreamStartWait);
+    streamFrames(bytes.size(), count, [&bytes](qint64 sent) { return static_cast<unsigned char>(bytes[sent]); },
+                 frameSent);
+    send("#File#");
+    count.endSent = true;
+}
+
+void Exchanges::streamFrames(qint64 size, StreamCount& count, const std::function<unsigned char(qint64)>& next,
+                             const std::function<void(qint64)>& frameSent)
+{
+    qint64 nextPause = kPauseEvery;
+    // Never more frames than announced: a file that grew is a changed file.
+    while (count.sent < size) {
+        const unsigned char byte = next(count.sent);
+        send(int(byte));
+        count.sent += 1;
+        if (frameSent)
+            frameSent(count.sent);
+        wait_(kByteWait);
+        if (count.sent == nextPause) {
+            wait_(kByteWait);
+            nextPause += kPauseEvery;
+        }
+    }
 }
 
 void Exchanges::drain(const WaitServe& between)

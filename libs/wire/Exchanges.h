@@ -55,6 +55,9 @@ public:
     // frame, without "#File#" (75, with how far it got).
     void stream(const LabelFileFacts& announced, StreamCount& count,
                 const std::function<void(qint64 sent)>& frameSent = {});
+    // The same for bytes held in memory: what goes out is exactly `bytes`.
+    void stream(const QByteArray& bytes, StreamCount& count,
+                const std::function<void(qint64 sent)>& frameSent = {});
     // Lets the written frames leave the machine; `between` runs meanwhile.
     void drain(const WaitServe& between = {});
     // "#End#", 1.8 s: the device confirms the release with "T".
@@ -64,6 +67,9 @@ public:
     const QString& lastReply() const { return lastReply_; }
 
 private:
+    // The paced frames of `size` bytes, each taken from `next` just before it goes out.
+    void streamFrames(qint64 size, StreamCount& count, const std::function<unsigned char(qint64 sent)>& next,
+                      const std::function<void(qint64 sent)>& frameSent);
     bool exchange(const Loose& payload, double seconds, QChar accepted);
 
     MSCommLib::MSComm& port_;

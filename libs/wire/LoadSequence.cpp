@@ -1,0 +1,271 @@
+#include "LoadSequence.h"
+
+#include "link/Errors.h"
+#include "link/Wait.h"
+
+#include <QSet>
+
+namespace Wire {
+
+namespace {
+
+// A label file that is no longer the one checked: while nothing of it went
+// out, the file is refused, whatever stage noticed it.
+struct FileChanged {
+    QString error;
+};
+
+// The first bytes of the replies that were there, quoted, for "the device
+// answered "s" to 10 polls".
+QString quotedReplies(const QStringList& replies)
+{
+    QStringList shown;
+    QSet<QString> seen;
+    for (const QString& reply : replies) {
+        const QString text = reply.left(12).trimmed();
+        if (text.isEmpty() || seen.contains(text))
+            continue;
+        seen.insert(text);
+        shown << QLatin1Char('"') + text + QLatin1Char('"');
+        if (shown.size() == 3)
+            break;
+    }
+    return shown.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+const char* stageName(Stage stage)
+{
+    switch (stage) {
+    case Stage::Waiting: return "waiting";
+    case Stage::Opening: return "opening";
+    case Stage::Polling: return "polling";
+    case Stage::Slot: return "slot";
+    case Stage::Length: return "length";
+    case Stage::Streaming: return "streaming";
+    case Stage::Draining: return "draining";
+    case Stage::Releasing: return "releasing";
+    case Stage::Done: return "done";
+    }
+    return "?";
+}
+
+const char* slotStateName(SlotState state)
+{
+    switch (state) {
+    case SlotState::Untouched: return "untouched";
+    case SlotState::Incomplete: return "incomplete";
+    case SlotState::Written: return "written";
+    case SlotState::Loaded: return "loaded";
+    }
+    return "?";
+}
+
+QString LoadOutcome::result() const
+{
+    if (stopped)
+        return QStringLiteral("interrupted");
+    switch (exitStatus) {
+    case ExitStatus::Loaded: return QStringLiteral("loaded");
+    case ExitStatus::FileRefused: return QStringLiteral("file refused");
+    case ExitStatus::PortRefused: return QStringLiteral("port refused");
+    case ExitStatus::NoAnswer: return QStringLiteral("no answer");
+    case ExitStatus::NotAcknowledged: return QStringLiteral("not acknowledged");
+    case ExitStatus::Incomplete: return QStringLiteral("incomplete");
+    case ExitStatus::NotReleased: return QStringLiteral("not released");
+    }
+    return QStringLiteral("failed");
+}
+
+// A stage that ended without the reply that moves on.
+struct LoadSequence::Failed {
+    QString error;
+};
+
+LoadSequence::LoadSequence(Clock& clock, MSCommLib::MSComm& port, LoadPolicy policy, std::function<void()> stop,
+                           LoadObserver* observer)
+    : clock_(clock),
+      port_(port),
+      policy_(policy),
+      stop_(std::move(stop)),
+      observer_(observer),
+      wire_(port, [this](double seconds) { wait(seconds); })
+{
+}
+
+void LoadSequence::wait(double seconds)
+{
+    if (stop_)
+        stop_();
+    waitOn(clock_, seconds, stop_);
+    if (stop_)
+        stop_();
+}
+
+void LoadSequence::enter(Stage stage)
+{
+    outcome_.stage = stage;
+    if (observer_)
+        observer_->entered(stage);
+}
+
+template <typename Exchange>
+bool LoadSequence::tries(int times, double between, Exchange exchange)
+{
+    for (int i = 0; i < times; ++i) {
+        if (i > 0 && between > 0)
+            wait(between);
+        const bool accepted = exchange();
+        if (!wire_.lastReply().isEmpty())
+            outcome_.replies << wire_.lastReply();
+        if (accepted)
+            return true;
+    }
+    return false;
+}
+
+LoadOutcome LoadSequence::openAndLoad(const QString& settings, int slot, const Label& label)
+{
+    outcome_ = {};
+    count_ = {};
+    enter(Stage::Opening);
+    try {
+        port_.setSettings(settings);
+        port_.setPortOpen(true);
+    } catch (const PelmoraError& error) {
+        outcome_.exitStatus = ExitStatus::PortRefused;
+        outcome_.error = error.report();
+        return outcome_;
+    }
+    LoadOutcome outcome = load(slot, label);
+    port_.setPortOpen(false);
+    return outcome;
+}
+
+LoadOutcome LoadSequence::load(int slot, const Label& label)
+{
+    outcome_ = {};
+    count_ = {};
+    int status = ExitStatus::Loaded;
+    try {
+        run(slot, label);
+    } catch (const Stopped& stopped) {
+        outcome_.stopped = true;
+        status = stopped.exitStatus;
+        outcome_.error = stopped.why;
+    } catch (const FileChanged& changed) {
+        outcome_.error = changed.error;
+        status = count_.sent == 0 ? ExitStatus::FileRefused : ExitStatus::Incomplete;
+    } catch (const Failed& failed) {
+        outcome_.error = failed.error;
+        status = -1;
+    } catch (const PelmoraError& error) {
+        outcome_.error = error.report();
+        status = -1;
+    } catch (const std::exception& error) {
+        outcome_.error = QString::fromLocal8Bit(error.what());
+        status = -1;
+    }
+    if (status == -1) {
+        // What a failure at each stage leaves the slot with.
+        switch (outcome_.stage) {
+        case Stage::Waiting:
+        case Stage::Opening: status = ExitStatus::PortRefused; break;
+        case Stage::Polling: status = ExitStatus::NoAnswer; break;
+        case Stage::Slot:
+        case Stage::Length: status = ExitStatus::NotAcknowledged; break;
+        case Stage::Streaming:
+        case Stage::Draining: status = ExitStatus::Incomplete; break;
+        case Stage::Releasing:
+        case Stage::Done: status = ExitStatus::NotReleased; break;
+        }
+        if (status == ExitStatus::Incomplete)
+            outcome_.error += QStringLiteral(" (%1 of %2 bytes sent; the slot holds an incomplete file)")
+                                  .arg(count_.sent)
+                                  .arg(count_.announced);
+    }
+    outcome_.exitStatus = status;
+    return finish();
+}
+
+LoadOutcome LoadSequence::finish()
+{
+    outcome_.dataSent = count_.sent;
+    outcome_.endSent = count_.endSent;
+    if (outcome_.released)
+        outcome_.slot = SlotState::Loaded;
+    else if (outcome_.stage >= Stage::Releasing)
+        outcome_.slot = SlotState::Written;
+    else if (outcome_.exitStatus == ExitStatus::Incomplete || count_.sent > 0 || outcome_.stage == Stage::Draining)
+        outcome_.slot = SlotState::Incomplete;
+    else
+        outcome_.slot = SlotState::Untouched;
+    return outcome_;
+}
+
+void LoadSequence::run(int slot, const Label& label)
+{
+    const bool held = label.bytes.has_value();
+    const auto requireUnchanged = [&] {
+        if (held)
+            return;
+        try {
+            requireUnchangedSinceLoad(label.file);
+        } catch (const PelmoraError& error) {
+            throw FileChanged{error.report()};
+        }
+    };
+
+    enter(Stage::Polling);
+    if (!tries(policy_.polls, 0, [this] { return wire_.poll(); })) {
+        const QString answered = quotedReplies(outcome_.replies);
+        throw Failed{answered.isEmpty() ? QStringLiteral("no answer to %1 polls").arg(policy_.polls)
+                                        : QStringLiteral("the device answered %1 to %2 polls")
+                                              .arg(answered)
+                                              .arg(policy_.polls)};
+    }
+    requireUnchanged();
+
+    enter(Stage::Slot);
+    const QString name = slotFileName(slot);
+    if (!tries(policy_.attempts, policy_.stageRetryWait, [&] { return wire_.chooseSlot(name); }))
+        throw Failed{QStringLiteral("the slot name %1 was not taken after %2 tries").arg(name).arg(policy_.attempts)};
+
+    enter(Stage::Length);
+    const qint64 size = held ? label.bytes->size() : label.file.size;
+    if (!tries(policy_.attempts, policy_.stageRetryWait, [&] {
+            requireUnchanged();
+            return wire_.announceLength(static_cast<qint32>(size));
+        }))
+        throw Failed{QStringLiteral("the length %1 was not taken after %2 tries").arg(size).arg(policy_.attempts)};
+
+    enter(Stage::Streaming);
+    const auto sent = [this, size](qint64 n) {
+        if (observer_)
+            observer_->streamed(n, size);
+    };
+    if (held) {
+        wire_.stream(*label.bytes, count_, sent);
+    } else {
+        try {
+            wire_.stream(label.file, count_, sent);
+        } catch (const PelmoraError& error) {
+            // The reader's own errors are about the file; the line's are not.
+            if (error.number() != ErrorNumber::PathFileAccess && error.number() != ErrorNumber::FileNotFound)
+                throw;
+            throw FileChanged{error.report()};
+        }
+    }
+
+    enter(Stage::Draining);
+    wire_.drain(stop_);
+
+    enter(Stage::Releasing);
+    if (!tries(policy_.attempts, policy_.releaseRetryWait, [this] { return wire_.release(); }))
+        throw Failed{QStringLiteral("the release was not confirmed after %1 tries").arg(policy_.attempts)};
+    outcome_.released = true;
+    enter(Stage::Done);
+}
+
+}  // namespace Wire

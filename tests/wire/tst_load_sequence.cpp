@@ -1,0 +1,197 @@
+// The shared load sequence in virtual time, with no window and no process:
+// the frames and waits of every stage, how many tries each gets, and what
+// each way of ending leaves in the slot.
+
+#include "VirtualLink.h"
+#include "link/Errors.h"
+#include "link/MSComm.h"
+#include "wire/LabelFile.h"
+#include "wire/LoadSequence.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Wire;
+
+namespace {
+
+struct Rig {
+    std::shared_ptr<Timeline> timeline = std::make_shared<Timeline>();
+    std::shared_ptr<DeviceScript> script = std::make_shared<DeviceScript>();
+    VirtualClock clock{timeline};
+    MSCommLib::MSComm port{[this](short, const LineSettings&) -> std::unique_ptr<SerialLine> {
+        return std::make_unique<VirtualLine>(timeline, script);
+    }};
+    std::function<void()> stop;
+
+    LoadOutcome load(const Label& label, int slot = 3)
+    {
+        LoadSequence sequence(clock, port, LoadPolicy{}, stop);
+        return sequence.openAndLoad(QStringLiteral("9600,n,8,1"), slot, label);
+    }
+};
+
+// The waits asked for, each once per run of equal values: {1.0 x10} -> "1x10".
+QString waitRuns(const std::vector<double>& waits)
+{
+    QStringList runs;
+    for (size_t i = 0; i < waits.size();) {
+        size_t j = i;
+        while (j < waits.size() && waits[j] == waits[i])
+            ++j;
+        runs << QString::number(waits[i]) + (j - i > 1 ? QStringLiteral("x%1").arg(j - i) : QString());
+        i = j;
+    }
+    return runs.join(u' ');
+}
+
+}  // namespace
+
+class LoadSequenceTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString write(const QByteArray& bytes, const QString& name = QStringLiteral("label.bin"))
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(bytes);
+        f.close();
+        return path;
+    }
+
+private slots:
+    void loadsWithTheWindowsFramesAndWaits();
+    void eachStageEndsAsItShould_data();
+    void eachStageEndsAsItShould();
+    void aChangedFileIsRefusedWheneverNoticedBeforeData_data();
+    void aChangedFileIsRefusedWheneverNoticedBeforeData();
+    void heldBytesGoOutWhateverTheDiskSays();
+    void aStopEndsBeforeTheNextFrame();
+};
+
+void LoadSequenceTest::loadsWithTheWindowsFramesAndWaits()
+{
+    Rig rig;
+    const LabelFileFacts facts = checkLabelFile(write("abc"));
+    const LoadOutcome out = rig.load(Label{facts, std::nullopt});
+    QCOMPARE(rig.timeline->payloads(),
+             QStringList({"S", "#Externl3.ejf#", "%3#", "97", "98", "99", "#File#", "#End#"}));
+    QCOMPARE(waitRuns(rig.timeline->waits()), QStringLiteral("1 2 1x2 0.015x3 1.8"));
+    QCOMPARE(rig.script->drains, 1);
+    QCOMPARE(out.exitStatus, ExitStatus::Loaded);
+    QCOMPARE(out.slot, SlotState::Loaded);
+    QCOMPARE(out.stage, Stage::Done);
+    QCOMPARE(out.dataSent, 3);
+    QVERIFY(out.endSent && out.released);
+    QCOMPARE(out.replies, QStringList({"S", "D", "U", "T"}));
+    QVERIFY(!rig.port.PortOpen());
+}
+
+void LoadSequenceTest::eachStageEndsAsItShould_data()
+{
+    QTest::addColumn<QString>("kind");   // the command the device answers wrongly
+    QTest::addColumn<QString>("reply");  // what it answers instead
+    QTest::addColumn<int>("failAfterWrites");
+    QTest::addColumn<QString>("waits");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<QString>("error");
+    const QString tenPolls = QStringLiteral("1x10");
+    QTest::newRow("silent") << "poll" << "" << 0 << tenPolls << ExitStatus::NoAnswer << int(SlotState::Untouched)
+                            << "no answer to 10 polls";
+    QTest::newRow("lower case") << "poll" << "s" << 0 << tenPolls << ExitStatus::NoAnswer
+                                << int(SlotState::Untouched) << "the device answered \"s\" to 10 polls";
+    QTest::newRow("name refused") << "name" << "X" << 0 << "1 " + QStringList(10, "2").join(" 0.3 ")
+                                  << ExitStatus::NotAcknowledged << int(SlotState::Untouched)
+                                  << "the slot name Externl3.ejf was not taken after 10 tries";
+    QTest::newRow("length refused") << "length" << "" << 0 << "1 2 " + QStringList(10, "1").join(" 0.3 ")
+                                    << ExitStatus::NotAcknowledged << int(SlotState::Untouched)
+                                    << "the length 3 was not taken after 10 tries";
+    QTest::newRow("line lost mid-stream") << "" << "" << 4 << "1 2 1x2 0.015"
+                                          << ExitStatus::Incomplete << int(SlotState::Incomplete)
+                                          << "1 of 3 bytes sent; the slot holds an incomplete file";
+    QTest::newRow("no release") << "end" << "" << 0 << "1 2 1x2 0.015x3 " + QStringList(10, "1.8").join(" 0.1 ")
+                                << ExitStatus::NotReleased << int(SlotState::Written)
+                                << "the release was not confirmed after 10 tries";
+}
+
+void LoadSequenceTest::eachStageEndsAsItShould()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reply);
+    QFETCH(int, failAfterWrites);
+    QFETCH(QString, waits);
+    QFETCH(int, status);
+    QFETCH(int, slot);
+    QFETCH(QString, error);
+    Rig rig;
+    if (!kind.isEmpty())
+        rig.script->replies[kind] = reply;
+    rig.script->failAfterWrites = failAfterWrites;
+    const LoadOutcome out = rig.load(Label{checkLabelFile(write("abc")), std::nullopt});
+    QCOMPARE(waitRuns(rig.timeline->waits()), waits);
+    QCOMPARE(out.exitStatus, status);
+    QCOMPARE(int(out.slot), slot);
+    QVERIFY2(out.error.contains(error), qPrintable(out.error));
+    QVERIFY(!out.released);
+}
+
+void LoadSequenceTest::aChangedFileIsRefusedWheneverNoticedBeforeData_data()
+{
+    QTest::addColumn<QByteArray>("changedAfter");  // the frame after which the file changes
+    QTest::addColumn<int>("frames");               // frames the device sees in all
+    QTest::newRow("after the poll") << QByteArray("S") << 1;
+    QTest::newRow("after the slot name") << QByteArray("#Externl3.ejf#") << 2;
+    QTest::newRow("after the length") << QByteArray("%3#") << 3;
+}
+
+void LoadSequenceTest::aChangedFileIsRefusedWheneverNoticedBeforeData()
+{
+    QFETCH(QByteArray, changedAfter);
+    QFETCH(int, frames);
+    Rig rig;
+    const LabelFileFacts facts = checkLabelFile(write("abc"));
+    rig.script->onFrame = [&](const QByteArray& payload) {
+        if (payload == changedAfter)
+            write("abcd");
+    };
+    const LoadOutcome out = rig.load(Label{facts, std::nullopt});
+    QCOMPARE(out.exitStatus, ExitStatus::FileRefused);
+    QCOMPARE(out.slot, SlotState::Untouched);
+    QCOMPARE(out.dataSent, 0);
+    QCOMPARE(rig.timeline->payloads().size(), frames);
+}
+
+void LoadSequenceTest::heldBytesGoOutWhateverTheDiskSays()
+{
+    Rig rig;
+    const QString path = write("abc");
+    const LabelFileFacts facts = checkLabelFile(path);
+    QFile::remove(path);
+    const LoadOutcome out = rig.load(Label{facts, QByteArray("\xff\x00", 2)}, 1);
+    QCOMPARE(out.exitStatus, ExitStatus::Loaded);
+    QCOMPARE(rig.timeline->payloads().mid(1, 5), QStringList({"#Externl1.ejf#", "%2#", "255", "0", "#File#"}));
+}
+
+void LoadSequenceTest::aStopEndsBeforeTheNextFrame()
+{
+    Rig rig;
+    int frames = 0;
+    rig.script->onFrame = [&](const QByteArray&) { ++frames; };
+    rig.stop = [&] {
+        if (frames >= 4)
+            throw Stopped{143, QStringLiteral("stopped by SIGTERM")};
+    };
+    const LoadOutcome out = rig.load(Label{checkLabelFile(write("abc")), std::nullopt});
+    QCOMPARE(frames, 4);  // poll, slot name, length, one data byte
+    QVERIFY(out.stopped);
+    QCOMPARE(out.exitStatus, 143);
+    QCOMPARE(out.result(), QStringLiteral("interrupted"));
+    QCOMPARE(out.slot, SlotState::Incomplete);
+    QVERIFY(!rig.port.PortOpen());
+}
+
+QTEST_GUILESS_MAIN(LoadSequenceTest)
+#include "tst_load_sequence.moc"
