@@ -1,6 +1,6 @@
 #include "DeviceLoad.h"
 
-#include "StopSignal.h"
+#include "console/StopSignal.h"
 #include "link/Clock.h"
 #include "link/MSComm.h"
 #include "link/QtSerialLine.h"

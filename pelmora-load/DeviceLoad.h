@@ -3,7 +3,7 @@
 // MSComm on the chosen device and the shared load sequence on it; this side
 // only hands over what the reporting thread shows.
 
-#include "PortSelection.h"
+#include "link/PortSelection.h"
 #include "wire/LabelFile.h"
 #include "wire/LoadSequence.h"
 

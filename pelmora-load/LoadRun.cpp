@@ -1,7 +1,7 @@
 #include "LoadRun.h"
 
 #include "ExitStatus.h"
-#include "StopSignal.h"
+#include "console/StopSignal.h"
 
 #include <chrono>
 #include <deque>

@@ -5,9 +5,9 @@
 #include "LoadRecord.h"
 #include "LoadRun.h"
 #include "Options.h"
-#include "PortSelection.h"
+#include "link/PortSelection.h"
 #include "Report.h"
-#include "StopSignal.h"
+#include "console/StopSignal.h"
 #include "link/Errors.h"
 #include "wire/LabelFile.h"
 

@@ -1,6 +1,5 @@
-#include "StopSignal.h"
+#include "console/StopSignal.h"
 
-#include "ExitStatus.h"
 
 #include <atomic>
 #include <csignal>
@@ -40,5 +39,6 @@ void throwIfStopRequested()
 
 int stopExitStatus()
 {
-    return stopSignal() == SIGTERM ? ExitStatus::Terminated : ExitStatus::Interrupted;
+    // As a shell reports a process the signal ended: 130 after SIGINT, 143 after SIGTERM.
+    return 128 + stopSignal();
 }

@@ -1,4 +1,4 @@
-#include "PortSelection.h"
+#include "link/PortSelection.h"
 
 #include "link/Errors.h"
 #include "link/PortBindings.h"
