@@ -11,6 +11,7 @@
 #include "link/Wait.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -18,6 +19,8 @@ namespace {
 
 // How often an absent port, or one that cannot be opened, is looked at again.
 constexpr double kLookAgain = 1.0;
+// The presence polls' waits need no fine slices: a stop is seen within this.
+constexpr double kCoarseSlice = 0.1;
 
 // The run has all its units: a fixture without a unit ends.
 struct RunFull {};
@@ -129,11 +132,26 @@ private:
         port_ = std::move(port);
         sequence_ = std::make_unique<Wire::LoadSequence>(clock_, *port_, shared_.policy, [this] { stopCheck(); },
                                                          &feed_);
+        presence_ = std::make_unique<Wire::Exchanges>(*port_, [this](double seconds) { coarseWait(seconds); });
         return true;
+    }
+
+    // A wait that wakes ten times a second, not every few milliseconds: an
+    // idle fixture costs next to nothing.
+    void coarseWait(double seconds)
+    {
+        const double deadline = clock_.now() + seconds;
+        for (double left = seconds; left > kCoarseSlice; left = deadline - clock_.now()) {
+            stopCheck();
+            clock_.sleepFor(kCoarseSlice);
+        }
+        stopCheck();
+        waitOn(clock_, std::max(0.0, deadline - clock_.now()));
     }
 
     void closeLine()
     {
+        presence_.reset();
         sequence_.reset();
         port_.reset();  // closes the line
     }
@@ -142,7 +160,7 @@ private:
     bool pollOnce()
     {
         try {
-            return sequence_->exchanges().poll();
+            return presence_->poll();
         } catch (const PelmoraError&) {
             closeLine();
             return false;
@@ -159,7 +177,7 @@ private:
                 if (why != shown)
                     say(EventKind::Waiting, why);
                 shown = why;
-                waitOn(clock_, kLookAgain, [this] { stopCheck(); });
+                coarseWait(kLookAgain);
                 continue;
             }
             if (!shown.isEmpty())
@@ -305,7 +323,7 @@ private:
                     break;  // the port vanished with the unit
                 if (!openLine(why)) {
                     ++unanswered;
-                    waitOn(clock_, kLookAgain, [this] { stopCheck(); });
+                    coarseWait(kLookAgain);
                     continue;
                 }
             }
@@ -324,6 +342,7 @@ private:
     ChosenPort where_;
     std::unique_ptr<MSCommLib::MSComm> port_;
     std::unique_ptr<Wire::LoadSequence> sequence_;
+    std::unique_ptr<Wire::Exchanges> presence_;
     bool loading_ = false;
     qint64 unit_ = 0;
 };
