@@ -1,0 +1,44 @@
+#include "Reports.h"
+
+#include "ledger/RecordText.h"
+
+#include <QStringList>
+#include <algorithm>
+
+using namespace Ledger;
+
+namespace {
+
+QString shortTime(const QDateTime& t)
+{
+    return t.isValid() ? t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QStringLiteral("-");
+}
+
+}  // namespace
+
+QString listText(const QList<UnitRecord>& units)
+{
+    QList<QStringList> rows{{QStringLiteral("START (UTC)"), QStringLiteral("END"), QStringLiteral("HOST"),
+                             QStringLiteral("FIXTURE"), QStringLiteral("UNIT"), QStringLiteral("RECIPE"),
+                             QStringLiteral("RESULT"), QStringLiteral("SLOTS"), QStringLiteral("WHY")}};
+    for (const UnitRecord& r : units) {
+        QStringList held;
+        for (const LabelRecord& l : r.labels)
+            held << QStringLiteral("%1:%2").arg(l.slot).arg(l.slotHolds);
+        rows.append({shortTime(r.start), shortTime(r.end), r.host, r.fixtureName, QString::number(r.unitNumber),
+                     r.recipeName, r.isOpen() ? QStringLiteral("open") : r.result, held.join(QLatin1Char(' ')),
+                     r.why});
+    }
+    QList<qsizetype> widths(rows.first().size(), 0);
+    for (const QStringList& row : rows)
+        for (qsizetype i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    QString out;
+    for (const QStringList& row : rows) {
+        QString line;
+        for (qsizetype i = 0; i < row.size(); ++i)
+            line += i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i];
+        out += line.trimmed() + QLatin1Char('\n');
+    }
+    return out;
+}

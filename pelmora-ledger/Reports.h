@@ -1,0 +1,13 @@
+#pragma once
+// What pelmora-ledger prints about a list of units.
+
+#include "ledger/UnitRecord.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+QString listText(const QList<Ledger::UnitRecord>& units);
+QByteArray csvText(const QList<Ledger::UnitRecord>& units);
+QByteArray jsonLines(const QList<Ledger::UnitRecord>& units);
+QString summaryText(const QList<Ledger::UnitRecord>& units, const QDateTime& now);
