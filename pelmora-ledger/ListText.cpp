@@ -16,6 +16,15 @@ QString shortTime(const QDateTime& t)
 
 }  // namespace
 
+QString oneLine(const QString& text)
+{
+    QString out = text;
+    for (QChar& c : out)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    return out;
+}
+
 QString listText(const QList<UnitRecord>& units)
 {
     QList<QStringList> rows{{QStringLiteral("START (UTC)"), QStringLiteral("END"), QStringLiteral("HOST"),
@@ -25,9 +34,11 @@ QString listText(const QList<UnitRecord>& units)
         QStringList held;
         for (const LabelRecord& l : r.labels)
             held << QStringLiteral("%1:%2").arg(l.slot).arg(l.slotHolds);
-        rows.append({shortTime(r.start), shortTime(r.end), r.host, r.fixtureName, QString::number(r.unitNumber),
-                     r.recipeName, r.isOpen() ? QStringLiteral("open") : r.result, held.join(QLatin1Char(' ')),
-                     r.why});
+        // A name with a line break in it must not break the table.
+        rows.append({shortTime(r.start), shortTime(r.end), oneLine(r.host), oneLine(r.fixtureName),
+                     QString::number(r.unitNumber), oneLine(r.recipeName),
+                     r.isOpen() ? QStringLiteral("open") : r.result, oneLine(held.join(QLatin1Char(' '))),
+                     oneLine(r.why)});
     }
     QList<qsizetype> widths(rows.first().size(), 0);
     for (const QStringList& row : rows)

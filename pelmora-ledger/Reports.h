@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+// Control characters (line breaks) as spaces, for one-line tables.
+QString oneLine(const QString& text);
 QString listText(const QList<Ledger::UnitRecord>& units);
 QByteArray csvText(const QList<Ledger::UnitRecord>& units);
 QByteArray jsonLines(const QList<Ledger::UnitRecord>& units);

@@ -38,7 +38,7 @@ QString table(const QString& title, const QMap<QString, Counts>& groups)
                       .arg(QStringLiteral("interr."), 7)
                       .arg(QStringLiteral("open"), 7);
     for (auto it = groups.cbegin(); it != groups.cend(); ++it)
-        out += it.key().leftJustified(width + 2)
+        out += oneLine(it.key()).leftJustified(width + 2)
              + QStringLiteral("%1 %2 %3 %4 %5\n")
                    .arg(it->units, 7)
                    .arg(it->pass, 7)
