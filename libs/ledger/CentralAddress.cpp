@@ -118,19 +118,24 @@ CentralAddress centralAddress(const QString& text)
     }
 
     CentralAddress a;
-    bool timeout = false;
-    QStringList shown;
+    QStringList shown, given;
     for (const auto& [key, value] : keys) {
         if (key == QLatin1String("password"))
             refuse(QStringLiteral("no password in it; put it in ~/.pgpass (or PGPASSFILE, or a service file)"));
-        if (key == QLatin1String("connect_timeout"))
-            timeout = true;
+        given << key;
         a.conninfo += key + QLatin1Char('=') + quoted(value) + QLatin1Char(' ');
         shown << key + QLatin1Char('=') + value;
     }
-    // An unreachable host answers with a clear error in seconds, not minutes.
-    if (!timeout)
-        a.conninfo += QStringLiteral("connect_timeout='10' ");
+    // An unreachable host, or one gone silent mid-query, gives a clear error
+    // in seconds rather than after the system's TCP timeouts of many minutes.
+    const QList<QPair<QString, QString>> defaults{{QStringLiteral("connect_timeout"), QStringLiteral("10")},
+                                                  {QStringLiteral("keepalives_idle"), QStringLiteral("30")},
+                                                  {QStringLiteral("keepalives_interval"), QStringLiteral("10")},
+                                                  {QStringLiteral("keepalives_count"), QStringLiteral("3")},
+                                                  {QStringLiteral("tcp_user_timeout"), QStringLiteral("60000")}};
+    for (const auto& [key, value] : defaults)
+        if (!given.contains(key))
+            a.conninfo += key + QLatin1Char('=') + quoted(value) + QLatin1Char(' ');
     a.conninfo = a.conninfo.trimmed();
     a.shown = uri ? text : shown.join(QLatin1Char(' '));
     return a;
