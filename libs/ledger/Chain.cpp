@@ -4,6 +4,9 @@
 #include "ledger/RecordText.h"
 
 #include <QHash>
+#include <QSet>
+#include <algorithm>
+#include <tuple>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -154,12 +157,32 @@ QList<Finding> checkRows(const QList<ChainEntry>& entries, const QList<UnitRecor
                                QStringLiteral("station %1: unit %2 was changed: its row differs from %3")
                                    .arg(e.station, unit, name(e))});
     }
+    QList<const ChainEntry*> gone;
     for (auto it = last.constBegin(); it != last.constEnd(); ++it)
         if (!seen.contains(it.key()))
-            out.append(Finding{it.value()->station, it.key(), it.value()->seq, QStringLiteral("removed"),
-                               QStringLiteral("station %1: unit %2 was removed: %3 holds it, no row does")
-                                   .arg(it.value()->station, it.key().toString(QUuid::WithoutBraces),
-                                        name(*it.value()))});
+            gone.append(it.value());
+    std::sort(gone.begin(), gone.end(), [](const ChainEntry* a, const ChainEntry* b) {
+        return std::tie(a->station, a->seq) < std::tie(b->station, b->seq);
+    });
+    for (const ChainEntry* e : gone)
+        out.append(Finding{e->station, e->unit, e->seq, QStringLiteral("removed"),
+                           QStringLiteral("station %1: unit %2 was removed: %3 holds it, no row does")
+                               .arg(e->station, e->unit.toString(QUuid::WithoutBraces), name(*e))});
+    return out;
+}
+
+QList<Finding> verify(const QList<ChainEntry>& entries, const QList<UnitRecord>& rows)
+{
+    QList<Finding> out;
+    QList<ChainEntry> one;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        one.append(entries[i]);
+        if (i + 1 == entries.size() || entries[i + 1].station != entries[i].station) {
+            out += checkChain(entries[i].station, one);
+            one.clear();
+        }
+    }
+    out += checkRows(entries, rows);
     return out;
 }
 

@@ -43,4 +43,8 @@ QList<Finding> checkChain(const QString& station, const QList<ChainEntry>& entri
 // changed, a row with no link was inserted, a link with no row was removed.
 QList<Finding> checkRows(const QList<ChainEntry>& entries, const QList<UnitRecord>& rows);
 
+// Every station's chain and every row: at most one break per station's
+// chain, and every row that does not match.
+QList<Finding> verify(const QList<ChainEntry>& entries, const QList<UnitRecord>& rows);
+
 }  // namespace Ledger

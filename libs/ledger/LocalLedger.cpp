@@ -108,10 +108,9 @@ const char* const schema[] = {
     "CREATE INDEX chain_unsent ON chain (seq) WHERE sent = 0",
 };
 
-// A null QString binds as NULL; the ledger's text columns are never NULL.
 QString text(const QString& s)
 {
-    return s.isNull() ? QStringLiteral("") : s;
+    return notNull(s);
 }
 
 }  // namespace
@@ -189,19 +188,36 @@ void LocalLedger::close(const UnitRecord& record)
     append(QStringLiteral("close"), closed, false);
 }
 
-void LocalLedger::append(const QString& kind, const UnitRecord& r, bool opening)
+void LocalLedger::append(const QString& kind, const UnitRecord& given, bool opening)
 {
     const QMutexLocker lock(&writing_);
     Connection c(path_);
     Transaction t(c);
-    const QString id = r.id.toString(QUuid::WithoutBraces);
-    QSqlQuery state = prepared(c.db(), QStringLiteral("SELECT result IS NULL FROM units WHERE id = ?"), {id});
+    const QString id = given.id.toString(QUuid::WithoutBraces);
+    QSqlQuery state = prepared(c.db(),
+                               QStringLiteral("SELECT result IS NULL, host, fixture_name, fixture_path, adapter_identity, "
+                                              "unit_number, recipe_name, recipe_sha256, tool_version, start_time "
+                                              "FROM units WHERE id = ?"),
+                               {id});
     run(state, "read the unit");
     const bool exists = state.next();
     if (opening && exists)
         throw LedgerError(QStringLiteral("unit %1 is already recorded").arg(id).toStdString());
     if (!opening && !(exists && state.value(0).toBool()))
         throw LedgerError(QStringLiteral("unit %1 has no open record to close").arg(id).toStdString());
+    UnitRecord r = given;
+    if (!opening) {
+        // A close says how the unit ended; which unit it was, its begin said.
+        r.host = state.value(1).toString();
+        r.fixtureName = state.value(2).toString();
+        r.fixturePath = state.value(3).toString();
+        r.adapterIdentity = state.value(4).toString();
+        r.unitNumber = state.value(5).toLongLong();
+        r.recipeName = state.value(6).toString();
+        r.recipeSha256 = state.value(7).toString();
+        r.toolVersion = state.value(8).toString();
+        r.start = parseTime(state.value(9).toString());
+    }
     state.finish();
 
     const QVariantList values{text(r.host), text(r.fixtureName), text(r.fixturePath), text(r.adapterIdentity),
@@ -215,10 +231,8 @@ void LocalLedger::append(const QString& kind, const UnitRecord& r, bool opening)
         opening ? QStringLiteral("INSERT INTO units (host, fixture_name, fixture_path, adapter_identity, unit_number, "
                                  "recipe_name, recipe_sha256, tool_version, start_time, end_time, result, why, id) "
                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                : QStringLiteral("UPDATE units SET host = ?, fixture_name = ?, fixture_path = ?, adapter_identity = ?, "
-                                 "unit_number = ?, recipe_name = ?, recipe_sha256 = ?, tool_version = ?, "
-                                 "start_time = ?, end_time = ?, result = ?, why = ? WHERE id = ?"),
-        values);
+                : QStringLiteral("UPDATE units SET end_time = ?, result = ?, why = ? WHERE id = ?"),
+        opening ? values : values.mid(9));
     run(unit, "write the unit");
     if (!opening) {
         for (const LabelRecord& l : r.labels) {

@@ -45,7 +45,7 @@ public:
     int waiting() const;
 
 private:
-    void append(const QString& kind, const UnitRecord& record, bool opening);
+    void append(const QString& kind, const UnitRecord& given, bool opening);
 
     QString path_;
     QString station_;

@@ -8,6 +8,11 @@
 
 namespace Ledger {
 
+QString notNull(const QString& s)
+{
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
 void run(QSqlQuery& q, const char* what)
 {
     if (!q.exec())
@@ -37,12 +42,12 @@ QString timeColumn(Dialect d, const char* column)
 
 QString idColumn(Dialect d, const char* column)
 {
-    return d == Dialect::Sqlite ? QLatin1String(column) : QStringLiteral("%1::text").arg(QLatin1String(column));
+    return d == Dialect::Sqlite ? QLatin1String(column) : QStringLiteral("CAST(%1 AS text)").arg(QLatin1String(column));
 }
 
 QString timeParameter(Dialect d)
 {
-    return d == Dialect::Sqlite ? QStringLiteral("?") : QStringLiteral("?::timestamptz");
+    return d == Dialect::Sqlite ? QStringLiteral("?") : QStringLiteral("CAST(? AS timestamptz)");
 }
 
 }  // namespace

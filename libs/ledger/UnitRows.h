@@ -17,6 +17,8 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect dialect, const UnitFilter&
 // Every link, by station and seq; station empty means all.
 QList<ChainEntry> readChain(QSqlDatabase& db, Dialect dialect, const QString& station = {});
 
+// A null QString binds as NULL; the ledgers' text columns never hold NULL.
+QString notNull(const QString& s);
 // Runs a prepared statement; throws LedgerError with what the database said.
 void run(QSqlQuery& q, const char* what);
 QSqlQuery prepared(QSqlDatabase& db, const QString& sql, const QVariantList& values);
