@@ -1,6 +1,7 @@
 #include "Fixture.h"
 
 #include "console/StopSignal.h"
+#include "ledger/CentralForwarder.h"
 #include "ledger/LocalLedger.h"
 #include "ledger/UnitRecord.h"
 #include "link/Clock.h"
@@ -235,6 +236,8 @@ private:
                                        .arg(QString::fromLocal8Bit(error.what())));
             throw Halt{};
         }
+        if (shared_.central)
+            shared_.central->wake();
         say(EventKind::Arrived);
 
         std::vector<LabelOutcome> outcomes;
@@ -288,6 +291,8 @@ private:
         bool recorded = true;
         try {
             shared_.ledger->close(record);
+            if (shared_.central)
+                shared_.central->wake();
         } catch (const std::exception& error) {
             recorded = false;
             why = QStringLiteral("the ledger cannot be written (%1); this fixture starts no more units")

@@ -11,6 +11,7 @@
 #include <atomic>
 
 namespace Ledger {
+class CentralForwarder;
 class LocalLedger;
 }
 
@@ -24,6 +25,7 @@ struct StationShared {
     Wire::LoadPolicy policy;
     QString host;
     Ledger::LocalLedger* ledger = nullptr;
+    Ledger::CentralForwarder* central = nullptr;  // null: records stay local
     EventQueue events;
 
     // Unit numbers are counted across all fixtures, in the order loads begin.

@@ -62,6 +62,8 @@ public:
             o.insert(QStringLiteral("units"), tally.units);
             o.insert(QStringLiteral("passed"), tally.passed);
             o.insert(QStringLiteral("failed"), tally.failed);
+            if (tally.centralWaiting >= 0)
+                o.insert(QStringLiteral("centralWaiting"), tally.centralWaiting);
             break;
         }
         default: break;
@@ -83,13 +85,27 @@ public:
                         {QStringLiteral("secondsLeft"), v.secondsLeft}});
     }
 
+    void flush(const Tally& t) override
+    {
+        // The central ledger's trouble, once each time it changes.
+        if (t.centralProblem == problem_)
+            return;
+        problem_ = t.centralProblem;
+        print(-1, 0, {{QStringLiteral("event"), QStringLiteral("central")},
+                      {QStringLiteral("waiting"), t.centralWaiting},
+                      {QStringLiteral("problem"), t.centralProblem}});
+    }
+
     void end(const Tally& t) override
     {
-        print(-1, 0, {{QStringLiteral("event"), QStringLiteral("end")},
+        QJsonObject o{{QStringLiteral("event"), QStringLiteral("end")},
                       {QStringLiteral("units"), t.units},
                       {QStringLiteral("passed"), t.passed},
                       {QStringLiteral("failed"), t.failed},
-                      {QStringLiteral("interrupted"), t.interrupted}});
+                      {QStringLiteral("interrupted"), t.interrupted}};
+        if (t.centralWaiting >= 0)
+            o.insert(QStringLiteral("centralWaiting"), t.centralWaiting);
+        print(-1, 0, o);
     }
 
 private:
@@ -113,6 +129,7 @@ private:
     QList<FixtureOption> fixtures_;
     const Recipe& recipe_;
     std::vector<QElapsedTimer> shown_;
+    QString problem_;
 };
 
 }  // namespace

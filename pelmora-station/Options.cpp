@@ -43,13 +43,14 @@ StationOptions parseStationOptions(const QStringList& arguments)
     const QCommandLineOption recipe(QStringLiteral("recipe"), {}, QStringLiteral("FILE"));
     const QCommandLineOption fixtureOption(QStringLiteral("fixture"), {}, QStringLiteral("[NAME=]SEL"));
     const QCommandLineOption ledger(QStringLiteral("ledger"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption central(QStringLiteral("central"), {}, QStringLiteral("URI"));
     const QCommandLineOption settings(QStringLiteral("settings"), {}, QStringLiteral("S"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption units(QStringLiteral("units"), {}, QStringLiteral("N"));
     const QCommandLineOption goneAfter(QStringLiteral("gone-after"), {}, QStringLiteral("K"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({recipe, fixtureOption, ledger, settings, json, units, goneAfter, help, version});
+    parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, units, goneAfter, help, version});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText().toStdString());
     if (!parser.positionalArguments().isEmpty())
@@ -60,7 +61,7 @@ StationOptions parseStationOptions(const QStringList& arguments)
     o.version = parser.isSet(version);
     if (o.help || o.version)
         return o;
-    for (const QCommandLineOption* once : {&recipe, &ledger, &settings, &units, &goneAfter})
+    for (const QCommandLineOption* once : {&recipe, &ledger, &central, &settings, &units, &goneAfter})
         if (parser.values(*once).size() > 1)
             throw UsageError(QStringLiteral("--%1 is given once").arg(once->names().first()).toStdString());
     if (!parser.isSet(recipe))
@@ -82,6 +83,9 @@ StationOptions parseStationOptions(const QStringList& arguments)
     o.ledger = parser.value(ledger);
     if (parser.isSet(ledger) && o.ledger.isEmpty())
         throw UsageError("--ledger needs a file");
+    o.central = parser.value(central);
+    if (parser.isSet(central) && o.central.isEmpty())
+        throw UsageError("--central needs the central ledger's address");
     if (parser.isSet(settings)) {
         o.settings = parser.value(settings);
         try {
@@ -116,6 +120,9 @@ QString stationHelpText()
         "                    (PELMORA_PORTS applies), or usb:VID:PID[:SERIAL];\n"
         "                    NAME defaults to SEL; repeatable\n"
         "  --ledger FILE     the ledger, default $XDG_STATE_HOME/pelmora/ledger.sqlite\n"
+        "  --central URI     also forward every record to this PostgreSQL ledger\n"
+        "                    (a libpq URI or key=value pairs; the password comes from\n"
+        "                    ~/.pgpass); loading never waits for it\n"
         "  --units N         end the run after N units in all (default: until stopped)\n"
         "  --gone-after K    a unit is gone after K polls in a row unanswered, default 3\n"
         "  --settings S      line settings, default 9600,n,8,1\n"
@@ -131,6 +138,7 @@ QString stationHelpText()
         "  1    a unit failed, or a fixture stopped because the ledger could not be written\n"
         "  2    usage\n"
         "  3    the recipe was refused; nothing sent\n"
-        "  4    a fixture's selector or the ledger was refused; nothing sent\n"
+        "  4    a fixture's selector, the ledger or the central address was refused;\n"
+        "       nothing sent\n"
         "  130  stopped by SIGINT; 143 by SIGTERM\n");
 }

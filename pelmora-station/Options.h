@@ -15,6 +15,7 @@ struct StationOptions {
     QString recipe;
     QList<FixtureOption> fixtures;
     QString ledger;  // empty: the default ledger
+    QString central;  // a PostgreSQL address the records are forwarded to; empty: none
     QString settings = QStringLiteral("9600,n,8,1");
     bool json = false;
     qint64 units = 0;  // 0: until stopped

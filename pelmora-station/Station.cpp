@@ -2,6 +2,7 @@
 
 #include "UnitTime.h"
 #include "console/StopSignal.h"
+#include "ledger/CentralForwarder.h"
 #include "wire/StreamPacing.h"
 
 #include <QThread>
@@ -60,6 +61,10 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, Stat
             v.secondsLeft = wholeSecondsLeft(left);
             v.percent = whole > 0 ? std::clamp(int((whole - left) * 100 / whole), 0, 99) : 0;
             report.progress(i, units[size_t(i)], v);
+        }
+        if (shared.central) {
+            tally.centralWaiting = shared.central->waiting();
+            tally.centralProblem = shared.central->lastProblem();
         }
         report.flush(tally);
     }

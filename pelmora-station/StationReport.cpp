@@ -50,9 +50,12 @@ QString totals(const Tally& t)
     QString text = QStringLiteral("units %1  passed %2  failed %3").arg(t.units).arg(t.passed).arg(t.failed);
     if (t.interrupted > 0)
         text += QStringLiteral("  interrupted %1").arg(t.interrupted);
-    return text + QStringLiteral("  %1 units/h  running %2")
-                      .arg(t.unitsPerHour(), 0, 'f', 1)
-                      .arg(clock(t.running.elapsed() / 1000));
+    text += QStringLiteral("  %1 units/h  running %2").arg(t.unitsPerHour(), 0, 'f', 1).arg(clock(t.running.elapsed() / 1000));
+    if (t.centralWaiting > 0)
+        text += QStringLiteral("  central: %1 waiting").arg(t.centralWaiting);
+    if (!t.centralProblem.isEmpty())
+        text += QStringLiteral(" (%1)").arg(t.centralProblem);
+    return text;
 }
 
 }  // namespace StationText

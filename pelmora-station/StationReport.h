@@ -23,6 +23,8 @@ struct LoadView {
 // Units so far, for the totals line and the end.
 struct Tally {
     qint64 units = 0, passed = 0, failed = 0, interrupted = 0;
+    int centralWaiting = -1;  // records not yet in the central ledger; -1: none is used
+    QString centralProblem;   // why the last try to send failed
     QElapsedTimer running;
     double unitsPerHour() const;
     void count(const QString& result);

@@ -7,6 +7,7 @@
 #include "Recipe.h"
 #include "Station.h"
 #include "console/StopSignal.h"
+#include "ledger/CentralForwarder.h"
 #include "ledger/LocalLedger.h"
 #include "link/PortSelection.h"
 
@@ -77,6 +78,7 @@ int main(int argc, char** argv)
     }
 
     std::unique_ptr<Ledger::LocalLedger> ledger;
+    std::unique_ptr<Ledger::CentralForwarder> central;
     try {
         ledger = std::make_unique<Ledger::LocalLedger>(options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath()
                                                                                  : options.ledger);
@@ -87,12 +89,22 @@ int main(int argc, char** argv)
     } catch (const std::exception& error) {
         return fail(Status::Refused, QStringLiteral("the ledger cannot be used: %1").arg(QString::fromLocal8Bit(error.what())));
     }
+    if (!options.central.isEmpty()) {
+        try {
+            central = std::make_unique<Ledger::CentralForwarder>(ledger->path(), options.central);
+        } catch (const std::exception& error) {
+            return fail(Status::Refused, QStringLiteral("--central: %1").arg(QString::fromLocal8Bit(error.what())));
+        }
+    }
 
     shared.settings = options.settings;
     shared.goneAfter = options.goneAfter;
     shared.unitsLimit = options.units;
     shared.host = QSysInfo::machineHostName();
     shared.ledger = ledger.get();
+    shared.central = central.get();
+    if (central)
+        central->start();
 
     std::unique_ptr<StationReport> report;
     if (options.json)
@@ -101,5 +113,8 @@ int main(int argc, char** argv)
         report = makeLiveBlock(options.fixtures, shared.recipe);
     else
         report = makeEventLines(options.fixtures, shared.recipe);
-    return runStation(options.fixtures, shared, *report);
+    const int status = runStation(options.fixtures, shared, *report);
+    if (central)
+        central->stop();
+    return status;
 }
