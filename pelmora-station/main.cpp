@@ -12,6 +12,7 @@
 #include "link/PortSelection.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSysInfo>
 #include <cstdio>
 #include <unistd.h>
@@ -68,6 +69,9 @@ int main(int argc, char** argv)
     for (FixtureOption& f : options.fixtures) {
         bool number = false;
         f.selector.toInt(&number);
+        // A bare name would be taken for one in /dev by the serial port.
+        if (!number && !f.selector.startsWith(QStringLiteral("usb:")))
+            f.selector = QFileInfo(f.selector).absoluteFilePath();
         if (!number)
             continue;
         try {
