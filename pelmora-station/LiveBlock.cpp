@@ -36,7 +36,11 @@ public:
         case EventKind::LabelDone: break;
         case EventKind::Result:
             last_[i] = QStringLiteral("  (last: unit %1 %2)").arg(e.unit).arg(e.result.toUpper());
-            set(i, e.unit, StationText::result(e) + QStringLiteral("  take the unit out"));
+            // What the operator must do comes first: a narrow terminal cuts the end.
+            set(i, e.unit, e.result == QStringLiteral("pass")
+                               ? QStringLiteral("PASS  take the unit out")
+                               : QStringLiteral("%1  take the unit out  %2")
+                                     .arg(e.result.toUpper(), StationText::result(e).section(u' ', 1)));
             break;
         case EventKind::Gone: set(i, 0, QStringLiteral("waiting for a unit") + last_[i]); break;
         case EventKind::Halted: set(i, e.unit, QStringLiteral("STOPPED: %1").arg(e.text)); break;
