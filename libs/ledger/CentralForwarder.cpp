@@ -4,6 +4,7 @@
 #include "ledger/CentralLedger.h"
 #include "ledger/LocalLedger.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <memory>
 
@@ -77,6 +78,17 @@ void CentralForwarder::run()
     std::unique_ptr<CentralLedger> central;
     std::unique_ptr<LocalLedger> local;
     auto backoff = 1000ms;
+    QString seen;
+    int idle = 0;
+    const auto fileStamp = [this] {
+        QString stamp;
+        for (const QString& file : {ledgerPath_, ledgerPath_ + QStringLiteral("-wal")}) {
+            const QFileInfo info(file);
+            stamp += QString::number(info.size()) + QLatin1Char('/')
+                   + QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char(' ');
+        }
+        return stamp;
+    };
     const auto stopping = [this] {
         const std::lock_guard lock(mutex_);
         return stopping_;
@@ -85,22 +97,28 @@ void CentralForwarder::run()
         try {
             if (!local)
                 local = std::make_unique<LocalLedger>(ledgerPath_);
-            const QList<ChainEntry> batch = local->unsent(100);
-            waiting_ = local->waiting();
-            if (batch.isEmpty()) {
+            // Nothing waited and the file did not change: nothing to read
+            // (and every half minute a look all the same, as a change within
+            // the file time's resolution would not show).
+            const QString stamp = fileStamp();
+            if (waiting_ == 0 && stamp == seen && ++idle % 30 != 0) {
                 pause(1000ms);
                 continue;
             }
+            waiting_ = local->waiting();
+            seen = stamp;
+            if (waiting_ == 0)
+                continue;
+            const QList<ChainEntry> batch = local->unsent(100);
+            if (batch.isEmpty())
+                continue;
             if (!central)
                 central = std::make_unique<CentralLedger>(address_);
-            for (const ChainEntry& e : batch) {
-                if (stopping())
-                    break;
-                central->store(e);
-                local->markSent(e.seq);
-                --waiting_;
-                ++sent_;
-            }
+            central->store(batch);
+            // Killed between these two, the batch is sent again and stored once.
+            local->markSentUpTo(batch.last().seq);
+            waiting_ -= int(batch.size());
+            sent_ += batch.size();
             setProblem({});
             backoff = 1000ms;
         } catch (const std::exception& error) {

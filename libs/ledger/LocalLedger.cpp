@@ -324,10 +324,10 @@ QList<ChainEntry> LocalLedger::unsent(int limit) const
     return out;
 }
 
-void LocalLedger::markSent(qint64 seq)
+void LocalLedger::markSentUpTo(qint64 seq)
 {
     Connection c(path_);
-    QSqlQuery q = prepared(c.db(), QStringLiteral("UPDATE chain SET sent = 1 WHERE seq = ?"), {seq});
+    QSqlQuery q = prepared(c.db(), QStringLiteral("UPDATE chain SET sent = 1 WHERE sent = 0 AND seq <= ?"), {seq});
     run(q, "mark a record sent");
 }
 

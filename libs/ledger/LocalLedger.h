@@ -41,7 +41,8 @@ public:
     QList<ChainEntry> chain() const;
     // Links not yet acknowledged by the central ledger, oldest first.
     QList<ChainEntry> unsent(int limit) const;
-    void markSent(qint64 seq);
+    // Every link up to seq; links are sent in order.
+    void markSentUpTo(qint64 seq);
     int waiting() const;
 
 private:

@@ -81,7 +81,7 @@ private slots:
             // A record that reached the central ledger before its station was
             // killed, still unmarked locally: it is sent again.
             CentralLedger early(server.socketUri());
-            early.store(one.unsent(1).first());
+            early.store(one.unsent(2));
         }
         CentralForwarder f1(one.path(), server.socketUri()), f2(two.path(), server.socketUri());
         f1.start();
