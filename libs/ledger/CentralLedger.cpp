@@ -51,19 +51,31 @@ CentralLedger::CentralLedger(const QString& address)
       name_(QStringLiteral("pelmora-central-%1").arg(connections.fetchAndAddRelaxed(1)))
 {
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
-    if (!db_.isValid())
-        throw LedgerError("Qt's PostgreSQL driver is missing (Debian package libqt6sql6-psql)");
-    db_.setConnectOptions(address_.conninfo);
-    if (!db_.open()) {
-        const QString why = db_.lastError().databaseText().trimmed();
-        throw LedgerError(QStringLiteral("cannot reach the central ledger %1: %2")
-                              .arg(address_.shown, why.isEmpty() ? db_.lastError().text() : why)
-                              .toStdString());
+    try {
+        if (!db_.isValid())
+            throw LedgerError("Qt's PostgreSQL driver is missing (Debian package libqt6sql6-psql)");
+        db_.setConnectOptions(address_.conninfo);
+        if (!db_.open()) {
+            const QString why = db_.lastError().databaseText().trimmed();
+            throw LedgerError(QStringLiteral("cannot reach the central ledger %1: %2")
+                                  .arg(address_.shown, why.isEmpty() ? db_.lastError().text() : why)
+                                  .toStdString());
+        }
+        ensureTables();
+    } catch (...) {
+        // No destructor runs for a constructor that throws; a forwarder
+        // retrying all shift must not leave a connection behind each time.
+        disconnect();
+        throw;
     }
-    ensureTables();
 }
 
 CentralLedger::~CentralLedger()
+{
+    disconnect();
+}
+
+void CentralLedger::disconnect()
 {
     for (auto& q : statements_)
         q.reset();

@@ -38,6 +38,7 @@ public:
 
 private:
     void ensureTables();
+    void disconnect();
     void storeOne(const ChainEntry& e);
     QSqlQuery& statement(int which, const char* sql);
     void exec(const QString& sql, const char* what);

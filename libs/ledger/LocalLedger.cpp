@@ -340,4 +340,13 @@ int LocalLedger::waiting() const
     return q.value(0).toInt();
 }
 
+qint64 LocalLedger::sentUpTo() const
+{
+    Connection c(path_);
+    QSqlQuery q(c.db());
+    if (!q.exec(QStringLiteral("SELECT coalesce(max(seq), 0) FROM chain WHERE sent = 1")) || !q.next())
+        throw LedgerError(QStringLiteral("could not read the chain: %1").arg(q.lastError().text()).toStdString());
+    return q.value(0).toLongLong();
+}
+
 }  // namespace Ledger

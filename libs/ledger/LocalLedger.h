@@ -44,6 +44,8 @@ public:
     // Every link up to seq; links are sent in order.
     void markSentUpTo(qint64 seq);
     int waiting() const;
+    // The last link the central ledger acknowledged; 0 when none.
+    qint64 sentUpTo() const;
 
 private:
     void append(const QString& kind, const UnitRecord& given, bool opening);

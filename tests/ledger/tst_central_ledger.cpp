@@ -203,6 +203,14 @@ private slots:
         QCOMPARE(x[0].what, QStringLiteral("changed"));
         QCOMPARE(x[0].unit, links[5].unit);
 
+        // The chain's last link gone: the central copy alone cannot tell
+        // it from a unit not yet closed; the station's own ledger can.
+        QVERIFY(server.sql(QStringLiteral("DELETE FROM chain WHERE station = '%1' AND seq = 12").arg(station)));
+        const QList<Finding> copy = compareCopies(links, local.sentUpTo(), CentralLedger(server.socketUri()).chain());
+        QCOMPARE(copy.size(), 1);
+        QCOMPARE(copy[0].what, QStringLiteral("removed"));
+        QCOMPARE(copy[0].seq, 12);
+
         QVERIFY(server.sql(QStringLiteral("DELETE FROM chain WHERE station = '%1' AND seq = 3").arg(station)));
         x = findings();
         QCOMPARE(x.value(0).what, QStringLiteral("removed"));
