@@ -267,6 +267,24 @@ void LocalLedger::append(const QString& kind, const UnitRecord& given, bool open
 
 int LocalLedger::closeInterrupted(const QString& why)
 {
+    if (!claim_) {
+        auto claim = std::make_unique<QLockFile>(path_ + QStringLiteral(".station"));
+        // Held while the station runs, however long; a killed station's claim
+        // is stale as soon as its process is gone.
+        claim->setStaleLockTime(0);
+        if (!claim->tryLock(0)) {
+            qint64 pid = 0;
+            QString host, program;
+            claim->getLockInfo(&pid, &host, &program);
+            throw LedgerError(QStringLiteral("the ledger %1 is in use by another station (%2, process %3 on %4); "
+                                             "give each station a ledger of its own (--ledger)")
+                                  .arg(path_, program.isEmpty() ? QStringLiteral("a program") : program)
+                                  .arg(pid)
+                                  .arg(host)
+                                  .toStdString());
+        }
+        claim_ = std::move(claim);
+    }
     UnitFilter open;
     open.result = QStringLiteral("open");
     const QList<UnitRecord> units = this->units(open);

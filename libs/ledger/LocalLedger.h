@@ -7,8 +7,10 @@
 #include "ledger/UnitFilter.h"
 #include "ledger/UnitRecord.h"
 
+#include <QLockFile>
 #include <QMutex>
 #include <QString>
+#include <memory>
 #include <stdexcept>
 
 namespace Ledger {
@@ -31,6 +33,9 @@ public:
     QString station() const { return station_; }
 
     // Every open record becomes interrupted; returns how many there were.
+    // It also claims the ledger for this station for this object's life:
+    // another station on the same file would take units still loading for
+    // interrupted ones, so it is refused with LedgerError.
     int closeInterrupted(const QString& why);
     // Each is one committed transaction; any failure throws LedgerError.
     // Safe from several threads at once.
@@ -52,6 +57,7 @@ private:
 
     QString path_;
     QString station_;
+    std::unique_ptr<QLockFile> claim_;
     mutable QMutex writing_;
 };
 
