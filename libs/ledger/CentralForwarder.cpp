@@ -105,20 +105,9 @@ void CentralForwarder::run()
                 pause(1000ms);
                 continue;
             }
-            waiting_ = local->waiting();
             seen = stamp;
-            if (waiting_ == 0)
+            if (sendBatch(*local, central) == 0)
                 continue;
-            const QList<ChainEntry> batch = local->unsent(100);
-            if (batch.isEmpty())
-                continue;
-            if (!central)
-                central = std::make_unique<CentralLedger>(address_);
-            central->store(batch);
-            // Killed between these two, the batch is sent again and stored once.
-            local->markSentUpTo(batch.last().seq);
-            waiting_ -= int(batch.size());
-            sent_ += batch.size();
             setProblem({});
             backoff = 1000ms;
         } catch (const std::exception& error) {
@@ -129,6 +118,35 @@ void CentralForwarder::run()
             backoff = std::min(backoff * 2, std::chrono::milliseconds(60s));
         }
     }
+    // A run that ends leaves nothing waiting when the central ledger answers;
+    // when it did not, the records wait for the next start.
+    if (!local || !lastProblem().isEmpty())
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    try {
+        while (std::chrono::steady_clock::now() < deadline && sendBatch(*local, central) > 0) {
+        }
+    } catch (const std::exception& error) {
+        setProblem(QString::fromUtf8(error.what()));
+    }
+}
+
+qsizetype CentralForwarder::sendBatch(LocalLedger& local, std::unique_ptr<CentralLedger>& central)
+{
+    waiting_ = local.waiting();
+    if (waiting_ == 0)
+        return 0;
+    const QList<ChainEntry> batch = local.unsent(100);
+    if (batch.isEmpty())
+        return 0;
+    if (!central)
+        central = std::make_unique<CentralLedger>(address_);
+    central->store(batch);
+    // Killed between these two, the batch is sent again and stored once.
+    local.markSentUpTo(batch.last().seq);
+    waiting_ -= int(batch.size());
+    sent_ += batch.size();
+    return batch.size();
 }
 
 }  // namespace Ledger
