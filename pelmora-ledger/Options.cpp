@@ -54,10 +54,8 @@ Options parseOptions(const QStringList& arguments)
     for (const QCommandLineOption* once : {&ledger, &central, &since, &until, &fixture, &recipe, &result})
         if (parser.values(*once).size() > 1)
             throw UsageError(QStringLiteral("--%1 is given once").arg(once->names().first()).toStdString());
-    if (parser.isSet(ledger) && parser.isSet(central))
-        throw UsageError("--ledger or --central, not both");
     o.central = parser.value(central);
-    if (o.central.isEmpty())
+    if (o.central.isEmpty() || parser.isSet(ledger))
         o.ledger = parser.isSet(ledger) ? parser.value(ledger) : Ledger::LocalLedger::defaultPath();
 
     const QStringList words = parser.positionalArguments();
@@ -88,6 +86,8 @@ Options parseOptions(const QStringList& arguments)
                              .toStdString());
     if (words.size() > (o.command == Options::Command::Grant ? 2 : 1))
         throw UsageError(QStringLiteral("'%1' is not understood after %2").arg(words.last(), command).toStdString());
+    if (parser.isSet(ledger) && parser.isSet(central) && o.command != Options::Command::Verify)
+        throw UsageError("--ledger and --central together go with verify only");
     if ((csvSet || jsonSet) && o.command != Options::Command::ExportCsv && o.command != Options::Command::ExportJson)
         throw UsageError("--csv and --json go with export");
 
@@ -126,7 +126,9 @@ QString helpText()
         "  summary           units, passed and failed per station, fixture, recipe\n"
         "                    and hour, and units per hour\n"
         "  verify            checks every station's chain of records and names the\n"
-        "                    first record changed, removed or inserted\n"
+        "                    first record changed, removed or inserted; with both\n"
+        "                    --ledger and --central, also the station's own chain\n"
+        "                    against the central copy of it\n"
         "  grant ROLE        (central) lets the PostgreSQL role ROLE record units and\n"
         "                    close its own open ones, and nothing more\n"
         "\n"

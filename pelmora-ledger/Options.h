@@ -13,7 +13,7 @@ struct UsageError : std::runtime_error {
 struct Options {
     enum class Command { List, ExportCsv, ExportJson, Summary, Verify, Grant };
     Command command = Command::List;
-    QString ledger;   // the local ledger; empty when central
+    QString ledger;   // the local ledger; empty when only central
     QString central;  // a PostgreSQL URI
     QString role;     // grant
     Ledger::UnitFilter filter;

@@ -27,15 +27,15 @@ int run(const Options& o)
 {
     std::unique_ptr<LocalLedger> local;
     std::unique_ptr<CentralLedger> central;
-    if (o.central.isEmpty()) {
+    if (!o.ledger.isEmpty()) {
         // Reading never makes an empty ledger where there was none.
         if (!QFileInfo(o.ledger).isFile())
             throw LedgerError(QStringLiteral("there is no ledger at %1").arg(o.ledger).toStdString());
         local = std::make_unique<LocalLedger>(o.ledger);
-    } else {
-        central = std::make_unique<CentralLedger>(o.central);
     }
-    const auto units = [&] { return local ? local->units(o.filter) : central->units(o.filter); };
+    if (!o.central.isEmpty())
+        central = std::make_unique<CentralLedger>(o.central);
+    const auto units = [&] { return central ? central->units(o.filter) : local->units(o.filter); };
 
     switch (o.command) {
     case Options::Command::List:
@@ -56,15 +56,20 @@ int run(const Options& o)
                     central->shown().toUtf8().constData());
         return Done;
     case Options::Command::Verify: {
-        const QList<ChainEntry> chain = local ? local->chain() : central->chain();
-        const QList<UnitRecord> rows = local ? local->units() : central->units();
-        const QList<Finding> findings = verify(chain, rows);
+        const QList<ChainEntry> chain = central ? central->chain() : local->chain();
+        const QList<UnitRecord> rows = central ? central->units() : local->units();
+        QList<Finding> findings = verify(chain, rows);
+        if (local && central) {
+            const QList<ChainEntry> own = local->chain();
+            findings += verify(own, local->units());
+            findings += compareCopies(own, local->sentUpTo(), chain);
+        }
         QSet<QString> stations;
         for (const ChainEntry& e : chain)
             stations.insert(e.station);
         for (const Finding& f : findings)
             std::printf("%s\n", f.text.toUtf8().constData());
-        const QString where = local ? o.ledger : central->shown();
+        const QString where = central ? central->shown() : o.ledger;
         if (findings.isEmpty()) {
             std::printf("%s: %lld records of %lld units in %lld station chains, every chain whole\n",
                         where.toUtf8().constData(), qint64(chain.size()), qint64(rows.size()),

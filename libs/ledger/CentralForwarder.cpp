@@ -4,6 +4,7 @@
 #include "ledger/CentralLedger.h"
 #include "ledger/LocalLedger.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <memory>
 
@@ -77,6 +78,17 @@ void CentralForwarder::run()
     std::unique_ptr<CentralLedger> central;
     std::unique_ptr<LocalLedger> local;
     auto backoff = 1000ms;
+    QString seen;
+    int idle = 0;
+    const auto fileStamp = [this] {
+        QString stamp;
+        for (const QString& file : {ledgerPath_, ledgerPath_ + QStringLiteral("-wal")}) {
+            const QFileInfo info(file);
+            stamp += QString::number(info.size()) + QLatin1Char('/')
+                   + QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char(' ');
+        }
+        return stamp;
+    };
     const auto stopping = [this] {
         const std::lock_guard lock(mutex_);
         return stopping_;
@@ -85,22 +97,17 @@ void CentralForwarder::run()
         try {
             if (!local)
                 local = std::make_unique<LocalLedger>(ledgerPath_);
-            const QList<ChainEntry> batch = local->unsent(100);
-            waiting_ = local->waiting();
-            if (batch.isEmpty()) {
+            // Nothing waited and the file did not change: nothing to read
+            // (and every half minute a look all the same, as a change within
+            // the file time's resolution would not show).
+            const QString stamp = fileStamp();
+            if (waiting_ == 0 && stamp == seen && ++idle % 30 != 0) {
                 pause(1000ms);
                 continue;
             }
-            if (!central)
-                central = std::make_unique<CentralLedger>(address_);
-            for (const ChainEntry& e : batch) {
-                if (stopping())
-                    break;
-                central->store(e);
-                local->markSent(e.seq);
-                --waiting_;
-                ++sent_;
-            }
+            seen = stamp;
+            if (sendBatch(*local, central) == 0)
+                continue;
             setProblem({});
             backoff = 1000ms;
         } catch (const std::exception& error) {
@@ -111,6 +118,35 @@ void CentralForwarder::run()
             backoff = std::min(backoff * 2, std::chrono::milliseconds(60s));
         }
     }
+    // A run that ends leaves nothing waiting when the central ledger answers;
+    // when it did not, the records wait for the next start.
+    if (!local || !lastProblem().isEmpty())
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    try {
+        while (std::chrono::steady_clock::now() < deadline && sendBatch(*local, central) > 0) {
+        }
+    } catch (const std::exception& error) {
+        setProblem(QString::fromUtf8(error.what()));
+    }
+}
+
+qsizetype CentralForwarder::sendBatch(LocalLedger& local, std::unique_ptr<CentralLedger>& central)
+{
+    waiting_ = local.waiting();
+    if (waiting_ == 0)
+        return 0;
+    const QList<ChainEntry> batch = local.unsent(100);
+    if (batch.isEmpty())
+        return 0;
+    if (!central)
+        central = std::make_unique<CentralLedger>(address_);
+    central->store(batch);
+    // Killed between these two, the batch is sent again and stored once.
+    local.markSentUpTo(batch.last().seq);
+    waiting_ -= int(batch.size());
+    sent_ += batch.size();
+    return batch.size();
 }
 
 }  // namespace Ledger

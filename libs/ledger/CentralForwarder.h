@@ -8,10 +8,14 @@
 #include <QString>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 namespace Ledger {
+
+class CentralLedger;
+class LocalLedger;
 
 class CentralForwarder {
 public:
@@ -21,7 +25,8 @@ public:
     CentralForwarder& operator=(const CentralForwarder&) = delete;
 
     void start();
-    // Ends after the record being sent, if any; waits for the thread.
+    // Sends what waits, for at most a few seconds, unless the central ledger
+    // was failing; then ends and waits for the thread.
     void stop();
     // A record was written: look now rather than at the next round.
     void wake();
@@ -35,6 +40,7 @@ public:
 
 private:
     void run();
+    qsizetype sendBatch(LocalLedger& local, std::unique_ptr<CentralLedger>& central);
     void pause(std::chrono::milliseconds d);
     void setProblem(const QString& text);
 

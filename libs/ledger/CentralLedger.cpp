@@ -51,20 +51,34 @@ CentralLedger::CentralLedger(const QString& address)
       name_(QStringLiteral("pelmora-central-%1").arg(connections.fetchAndAddRelaxed(1)))
 {
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
-    if (!db_.isValid())
-        throw LedgerError("Qt's PostgreSQL driver is missing (Debian package libqt6sql6-psql)");
-    db_.setConnectOptions(address_.conninfo);
-    if (!db_.open()) {
-        const QString why = db_.lastError().databaseText().trimmed();
-        throw LedgerError(QStringLiteral("cannot reach the central ledger %1: %2")
-                              .arg(address_.shown, why.isEmpty() ? db_.lastError().text() : why)
-                              .toStdString());
+    try {
+        if (!db_.isValid())
+            throw LedgerError("Qt's PostgreSQL driver is missing (Debian package libqt6sql6-psql)");
+        db_.setConnectOptions(address_.conninfo);
+        if (!db_.open()) {
+            const QString why = db_.lastError().databaseText().trimmed();
+            throw LedgerError(QStringLiteral("cannot reach the central ledger %1: %2")
+                                  .arg(address_.shown, why.isEmpty() ? db_.lastError().text() : why)
+                                  .toStdString());
+        }
+        ensureTables();
+    } catch (...) {
+        // No destructor runs for a constructor that throws; a forwarder
+        // retrying all shift must not leave a connection behind each time.
+        disconnect();
+        throw;
     }
-    ensureTables();
 }
 
 CentralLedger::~CentralLedger()
 {
+    disconnect();
+}
+
+void CentralLedger::disconnect()
+{
+    for (auto& q : statements_)
+        q.reset();
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(name_);
@@ -113,57 +127,83 @@ void CentralLedger::ensureTables()
                               .toStdString());
 }
 
-void CentralLedger::store(const ChainEntry& e)
+QSqlQuery& CentralLedger::statement(int which, const char* sql)
 {
-    const UnitRecord r = entryRecord(e);
-    const QString id = r.id.toString(QUuid::WithoutBraces);
+    if (!statements_[which]) {
+        statements_[which] = std::make_unique<QSqlQuery>(db_);
+        if (!statements_[which]->prepare(QLatin1String(sql)))
+            throw LedgerError(QStringLiteral("could not prepare a query in the central ledger: %1")
+                                  .arg(statements_[which]->lastError().text())
+                                  .toStdString());
+    }
+    return *statements_[which];
+}
+
+namespace {
+
+void bind(QSqlQuery& q, const QVariantList& values)
+{
+    for (qsizetype i = 0; i < values.size(); ++i)
+        q.bindValue(int(i), values[i]);
+}
+
+}  // namespace
+
+void CentralLedger::store(const QList<ChainEntry>& links)
+{
     exec(QStringLiteral("BEGIN"), "start a transaction");
     try {
-        QSqlQuery link = prepared(db_,
-                                  QStringLiteral("INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash) "
-                                                 "VALUES (?, ?, CAST(? AS uuid), ?, ?, ?, ?) ON CONFLICT DO NOTHING"),
-                                  {e.station, e.seq, id, e.kind, QString::fromUtf8(e.body), e.prevHash, e.hash});
-        run(link, "store a record");
-        // Sent twice is stored once; but a different link in its place is not ours to overwrite.
-        QSqlQuery held = prepared(db_, QStringLiteral("SELECT hash FROM chain WHERE station = ? AND seq = ?"),
-                                  {e.station, e.seq});
-        run(held, "store a record");
-        if (!held.next() || held.value(0).toString() != e.hash)
-            throw LedgerError(QStringLiteral("the central ledger holds another record %1 for station %2 "
-                                             "(two stations share one ledger file, or it was changed)")
-                                  .arg(e.seq)
-                                  .arg(e.station)
-                                  .toStdString());
-        QSqlQuery unit = prepared(
-            db_,
-            QStringLiteral("INSERT INTO units (id, station, host, fixture_name, fixture_path, adapter_identity, "
-                           "unit_number, recipe_name, recipe_sha256, tool_version, start_time, why) "
-                           "VALUES (CAST(? AS uuid), ?, ?, ?, ?, ?, ?, ?, ?, ?, CAST(? AS timestamptz), ?) ON CONFLICT (id) DO NOTHING"),
-            {id, e.station, notNull(r.host), notNull(r.fixtureName), notNull(r.fixturePath), notNull(r.adapterIdentity),
-             r.unitNumber, notNull(r.recipeName), notNull(r.recipeSha256), notNull(r.toolVersion), timeText(r.start),
-             e.kind == QLatin1String("begin") ? notNull(r.why) : notNull({})});
-        run(unit, "store a unit");
-        if (e.kind == QLatin1String("close")) {
-            QSqlQuery close = prepared(db_,
-                                       QStringLiteral("UPDATE units SET end_time = CAST(? AS timestamptz), result = ?, why = ? "
-                                                      "WHERE id = CAST(? AS uuid) AND result IS NULL"),
-                                       {timeText(r.end), r.result, notNull(r.why), id});
-            run(close, "close a unit");
-            for (const LabelRecord& l : r.labels) {
-                QSqlQuery label = prepared(
-                    db_,
-                    QStringLiteral("INSERT INTO labels (unit_id, slot, file, sha256, size, data_frames_sent, "
-                                   "file_frame_sent, release_confirmed, slot_holds) "
-                                   "VALUES (CAST(? AS uuid), ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"),
-                    {id, l.slot, notNull(l.file), notNull(l.sha256), l.size, l.dataFramesSent, l.fileFrameSent,
-                     l.releaseConfirmed, notNull(l.slotHolds)});
-                run(label, "store a label");
-            }
-        }
+        for (const ChainEntry& e : links)
+            storeOne(e);
         exec(QStringLiteral("COMMIT"), "commit");
     } catch (...) {
         QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
         throw;
+    }
+}
+
+void CentralLedger::storeOne(const ChainEntry& e)
+{
+    const UnitRecord r = entryRecord(e);
+    const QString id = r.id.toString(QUuid::WithoutBraces);
+    QSqlQuery& link = statement(0, "INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash) "
+                                   "VALUES (?, ?, CAST(? AS uuid), ?, ?, ?, ?) ON CONFLICT DO NOTHING");
+    bind(link, {e.station, e.seq, id, e.kind, QString::fromUtf8(e.body), e.prevHash, e.hash});
+    run(link, "store a record");
+    // Sent twice is stored once; but a different link in its place is not ours to overwrite.
+    QSqlQuery& held = statement(1, "SELECT hash FROM chain WHERE station = ? AND seq = ?");
+    bind(held, {e.station, e.seq});
+    run(held, "store a record");
+    const bool same = held.next() && held.value(0).toString() == e.hash;
+    held.finish();
+    if (!same)
+        throw LedgerError(QStringLiteral("the central ledger holds another record %1 for station %2 "
+                                         "(two stations share one ledger file, or it was changed)")
+                              .arg(e.seq)
+                              .arg(e.station)
+                              .toStdString());
+    QSqlQuery& unit = statement(2, "INSERT INTO units (id, station, host, fixture_name, fixture_path, adapter_identity, "
+                                   "unit_number, recipe_name, recipe_sha256, tool_version, start_time, why) "
+                                   "VALUES (CAST(? AS uuid), ?, ?, ?, ?, ?, ?, ?, ?, ?, CAST(? AS timestamptz), ?) "
+                                   "ON CONFLICT (id) DO NOTHING");
+    bind(unit, {id, e.station, notNull(r.host), notNull(r.fixtureName), notNull(r.fixturePath),
+                notNull(r.adapterIdentity), r.unitNumber, notNull(r.recipeName), notNull(r.recipeSha256),
+                notNull(r.toolVersion), timeText(r.start),
+                e.kind == QLatin1String("begin") ? notNull(r.why) : notNull({})});
+    run(unit, "store a unit");
+    if (e.kind != QLatin1String("close"))
+        return;
+    QSqlQuery& close = statement(3, "UPDATE units SET end_time = CAST(? AS timestamptz), result = ?, why = ? "
+                                    "WHERE id = CAST(? AS uuid) AND result IS NULL");
+    bind(close, {timeText(r.end), r.result, notNull(r.why), id});
+    run(close, "close a unit");
+    for (const LabelRecord& l : r.labels) {
+        QSqlQuery& label = statement(4, "INSERT INTO labels (unit_id, slot, file, sha256, size, data_frames_sent, "
+                                        "file_frame_sent, release_confirmed, slot_holds) "
+                                        "VALUES (CAST(? AS uuid), ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING");
+        bind(label, {id, l.slot, notNull(l.file), notNull(l.sha256), l.size, l.dataFramesSent, l.fileFrameSent,
+                     l.releaseConfirmed, notNull(l.slotHolds)});
+        run(label, "store a label");
     }
 }
 

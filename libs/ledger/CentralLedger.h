@@ -8,6 +8,9 @@
 #include "ledger/UnitFilter.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
+#include <array>
+#include <memory>
 #include <QString>
 
 namespace Ledger {
@@ -25,8 +28,9 @@ public:
 
     QString shown() const { return address_.shown; }
 
-    // Stores one link and what it says about its unit, in one transaction.
-    void store(const ChainEntry& e);
+    // Stores links, in order, and what they say about their units, in one
+    // transaction: all of them or none.
+    void store(const QList<ChainEntry>& links);
     QList<UnitRecord> units(const UnitFilter& filter = {});
     QList<ChainEntry> chain();
     // Lets ROLE record units and nothing more.
@@ -34,11 +38,15 @@ public:
 
 private:
     void ensureTables();
+    void disconnect();
+    void storeOne(const ChainEntry& e);
+    QSqlQuery& statement(int which, const char* sql);
     void exec(const QString& sql, const char* what);
 
     CentralAddress address_;
     QString name_;
     QSqlDatabase db_;
+    std::array<std::unique_ptr<QSqlQuery>, 5> statements_;  // prepared once per connection
 };
 
 }  // namespace Ledger

@@ -186,4 +186,35 @@ QList<Finding> verify(const QList<ChainEntry>& entries, const QList<UnitRecord>&
     return out;
 }
 
+QList<Finding> compareCopies(const QList<ChainEntry>& own, qint64 sentUpTo, const QList<ChainEntry>& central)
+{
+    if (own.isEmpty())
+        return {};
+    const QString station = own.first().station;
+    QHash<qint64, const ChainEntry*> there;
+    for (const ChainEntry& e : central)
+        if (e.station == station)
+            there.insert(e.seq, &e);
+    const QString prefix = QStringLiteral("station %1, central copy: ").arg(station);
+    for (const ChainEntry& e : own) {
+        if (e.seq > sentUpTo)
+            break;
+        const auto it = there.constFind(e.seq);
+        if (it == there.constEnd())
+            return {finding(e, QStringLiteral("removed"), prefix + name(e) + QStringLiteral(" was removed"))};
+        if ((*it)->hash != e.hash || (*it)->body != e.body)
+            return {finding(e, QStringLiteral("changed"), prefix + name(e) + QStringLiteral(" was changed"))};
+    }
+    const qint64 last = own.last().seq;
+    QList<qint64> extra;
+    for (auto it = there.constBegin(); it != there.constEnd(); ++it)
+        if (it.key() > last)
+            extra << it.key();
+    if (!extra.isEmpty()) {
+        const ChainEntry& e = **there.constFind(*std::min_element(extra.cbegin(), extra.cend()));
+        return {finding(e, QStringLiteral("inserted"), prefix + name(e) + QStringLiteral(" was inserted"))};
+    }
+    return {};
+}
+
 }  // namespace Ledger

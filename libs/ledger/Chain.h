@@ -43,6 +43,13 @@ QList<Finding> checkChain(const QString& station, const QList<ChainEntry>& entri
 // changed, a row with no link was inserted, a link with no row was removed.
 QList<Finding> checkRows(const QList<ChainEntry>& entries, const QList<UnitRecord>& rows);
 
+// A station's own chain against the central copy of it: every link the
+// station sent (seq up to sentUpTo) must be there unchanged, and the central
+// ledger holds no link of the station that the station never wrote. This
+// finds what one chain alone cannot: its last links removed, or all of its
+// later links written anew.
+QList<Finding> compareCopies(const QList<ChainEntry>& own, qint64 sentUpTo, const QList<ChainEntry>& central);
+
 // Every station's chain and every row: at most one break per station's
 // chain, and every row that does not match.
 QList<Finding> verify(const QList<ChainEntry>& entries, const QList<UnitRecord>& rows);

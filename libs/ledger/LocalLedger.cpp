@@ -267,6 +267,24 @@ void LocalLedger::append(const QString& kind, const UnitRecord& given, bool open
 
 int LocalLedger::closeInterrupted(const QString& why)
 {
+    if (!claim_) {
+        auto claim = std::make_unique<QLockFile>(path_ + QStringLiteral(".station"));
+        // Held while the station runs, however long; a killed station's claim
+        // is stale as soon as its process is gone.
+        claim->setStaleLockTime(0);
+        if (!claim->tryLock(0)) {
+            qint64 pid = 0;
+            QString host, program;
+            claim->getLockInfo(&pid, &host, &program);
+            throw LedgerError(QStringLiteral("the ledger %1 is in use by another station (%2, process %3 on %4); "
+                                             "give each station a ledger of its own (--ledger)")
+                                  .arg(path_, program.isEmpty() ? QStringLiteral("a program") : program)
+                                  .arg(pid)
+                                  .arg(host)
+                                  .toStdString());
+        }
+        claim_ = std::move(claim);
+    }
     UnitFilter open;
     open.result = QStringLiteral("open");
     const QList<UnitRecord> units = this->units(open);
@@ -324,10 +342,10 @@ QList<ChainEntry> LocalLedger::unsent(int limit) const
     return out;
 }
 
-void LocalLedger::markSent(qint64 seq)
+void LocalLedger::markSentUpTo(qint64 seq)
 {
     Connection c(path_);
-    QSqlQuery q = prepared(c.db(), QStringLiteral("UPDATE chain SET sent = 1 WHERE seq = ?"), {seq});
+    QSqlQuery q = prepared(c.db(), QStringLiteral("UPDATE chain SET sent = 1 WHERE sent = 0 AND seq <= ?"), {seq});
     run(q, "mark a record sent");
 }
 
@@ -338,6 +356,15 @@ int LocalLedger::waiting() const
     if (!q.exec(QStringLiteral("SELECT count(*) FROM chain WHERE sent = 0")) || !q.next())
         throw LedgerError(QStringLiteral("could not count the waiting records: %1").arg(q.lastError().text()).toStdString());
     return q.value(0).toInt();
+}
+
+qint64 LocalLedger::sentUpTo() const
+{
+    Connection c(path_);
+    QSqlQuery q(c.db());
+    if (!q.exec(QStringLiteral("SELECT coalesce(max(seq), 0) FROM chain WHERE sent = 1")) || !q.next())
+        throw LedgerError(QStringLiteral("could not read the chain: %1").arg(q.lastError().text()).toStdString());
+    return q.value(0).toLongLong();
 }
 
 }  // namespace Ledger

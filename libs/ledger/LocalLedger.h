@@ -7,8 +7,10 @@
 #include "ledger/UnitFilter.h"
 #include "ledger/UnitRecord.h"
 
+#include <QLockFile>
 #include <QMutex>
 #include <QString>
+#include <memory>
 #include <stdexcept>
 
 namespace Ledger {
@@ -31,6 +33,9 @@ public:
     QString station() const { return station_; }
 
     // Every open record becomes interrupted; returns how many there were.
+    // It also claims the ledger for this station for this object's life:
+    // another station on the same file would take units still loading for
+    // interrupted ones, so it is refused with LedgerError.
     int closeInterrupted(const QString& why);
     // Each is one committed transaction; any failure throws LedgerError.
     // Safe from several threads at once.
@@ -41,14 +46,18 @@ public:
     QList<ChainEntry> chain() const;
     // Links not yet acknowledged by the central ledger, oldest first.
     QList<ChainEntry> unsent(int limit) const;
-    void markSent(qint64 seq);
+    // Every link up to seq; links are sent in order.
+    void markSentUpTo(qint64 seq);
     int waiting() const;
+    // The last link the central ledger acknowledged; 0 when none.
+    qint64 sentUpTo() const;
 
 private:
     void append(const QString& kind, const UnitRecord& given, bool opening);
 
     QString path_;
     QString station_;
+    std::unique_ptr<QLockFile> claim_;
     mutable QMutex writing_;
 };
 

@@ -81,7 +81,7 @@ private slots:
             // A record that reached the central ledger before its station was
             // killed, still unmarked locally: it is sent again.
             CentralLedger early(server.socketUri());
-            early.store(one.unsent(1).first());
+            early.store(one.unsent(2));
         }
         CentralForwarder f1(one.path(), server.socketUri()), f2(two.path(), server.socketUri());
         f1.start();
@@ -202,6 +202,14 @@ private slots:
         QCOMPARE(x.size(), 1);
         QCOMPARE(x[0].what, QStringLiteral("changed"));
         QCOMPARE(x[0].unit, links[5].unit);
+
+        // The chain's last link gone: the central copy alone cannot tell
+        // it from a unit not yet closed; the station's own ledger can.
+        QVERIFY(server.sql(QStringLiteral("DELETE FROM chain WHERE station = '%1' AND seq = 12").arg(station)));
+        const QList<Finding> copy = compareCopies(links, local.sentUpTo(), CentralLedger(server.socketUri()).chain());
+        QCOMPARE(copy.size(), 1);
+        QCOMPARE(copy[0].what, QStringLiteral("removed"));
+        QCOMPARE(copy[0].seq, 12);
 
         QVERIFY(server.sql(QStringLiteral("DELETE FROM chain WHERE station = '%1' AND seq = 3").arg(station)));
         x = findings();

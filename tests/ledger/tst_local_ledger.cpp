@@ -77,6 +77,8 @@ private slots:
         LocalLedger again(path);
         QCOMPARE(again.closeInterrupted(QStringLiteral("the station stopped")), 1);
         QCOMPARE(again.closeInterrupted(QStringLiteral("the station stopped")), 0);
+        // A second station on the same file would close units still loading.
+        QVERIFY_THROWS_EXCEPTION(LedgerError, LocalLedger(path).closeInterrupted(QStringLiteral("x")));
         const QList<UnitRecord> units = again.units();
         QCOMPARE(units.size(), 2);
         for (const UnitRecord& r : units) {
