@@ -9,6 +9,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -74,6 +76,7 @@ private slots:
     void twoFixturesThreeUnitsEach();
     void failedUnitIsNotTriedAgain();
     void killedMidStreamIsInterruptedAtNextStart();
+    void unwritableLedgerStartsNoUnit();
 };
 
 void StationTest::initTestCase()
@@ -235,6 +238,33 @@ void StationTest::killedMidStreamIsInterruptedAtNextStart()
     QCOMPARE(records.size(), 1);
     QCOMPARE(records[0].result, QStringLiteral("interrupted"));
     QCOMPARE(records[0].why, QStringLiteral("the station stopped before this unit ended"));
+}
+
+void StationTest::unwritableLedgerStartsNoUnit()
+{
+    EmulatorProcess e;
+    QVERIFY(e.start({QStringLiteral("--units"), QStringLiteral("1"), QStringLiteral("--first-after"), QStringLiteral("3")}));
+    QProcess p;
+    start(p, {QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--fixture"), e.ptyPath()});
+    QVERIFY(p.waitForReadyRead(20000));
+    // Once the station runs, another program holds the ledger's write lock
+    // for longer than a station waits for it.
+    QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+    holder.setDatabaseName(ledgerPath());
+    QVERIFY(holder.open());
+    QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 1);
+    const QList<QJsonObject> halted = only(events(p.readAllStandardOutput()), QStringLiteral("halted"));
+    QCOMPARE(halted.size(), 1);
+    QVERIFY(halted[0][QStringLiteral("why")].toString().startsWith(QStringLiteral("the ledger cannot be written")));
+    // The unit answered its polls and got nothing else.
+    const QList<QJsonObject> frames = e.readFrames();
+    QVERIFY(!frames.isEmpty());
+    for (const QJsonObject& f : frames)
+        QCOMPARE(f[QStringLiteral("payload")].toString(), QStringLiteral("S"));
+    QSqlQuery(holder).exec(QStringLiteral("ROLLBACK"));
+    holder.close();
 }
 
 QTEST_GUILESS_MAIN(StationTest)
