@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -82,9 +83,11 @@ private:
     // Runs before and between the slices of every wait.
     void stopCheck()
     {
-        if (const int signal = stopSignal(); signal != 0)
-            throw Wire::Stopped{stopExitStatus(), signal == SIGTERM ? QStringLiteral("stopped by SIGTERM")
-                                                                    : QStringLiteral("stopped by SIGINT")};
+        if (const int signal = stopSignal(); signal != 0) {
+            const char* name = sigabbrev_np(signal);
+            throw Wire::Stopped{stopExitStatus(), name ? QStringLiteral("stopped by SIG%1").arg(QLatin1String(name))
+                                                       : QStringLiteral("stopped by signal %1").arg(signal)};
+        }
         // A unit that was begun is loaded to its end; only an empty fixture stops.
         if (!loading_ && shared_.full.load(std::memory_order_relaxed))
             throw RunFull{};
