@@ -192,8 +192,15 @@ private:
     // Input held during the waits, delivered now, before a message box of
     // the same event could swallow it.
     void handOverHeldInput();
+    // The stream's frames did not leave: the port closes, dropping them (8010).
+    [[noreturn]] void refuseUntakenStream(qint64 queued);
+    // What a failed upload left in the slot, with the bytes sent.
+    QString uploadLeftText() const;
     // Ends an upload sequence that failed: the timer stops, "Load" comes back.
     void endFailedSequence();
+    // The operator ends a release the device does not confirm: the port closes.
+    void endRelease();
+    int releaseCounter_ = 1;
     // After a failure that closed the line: the panels show it, the release stops.
     void showLineLost();
 

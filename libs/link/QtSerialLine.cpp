@@ -205,6 +205,12 @@ qint64 QtSerialLine::outputQueued()
     return queued + port_.bytesToWrite();
 }
 
+void QtSerialLine::discardOutput()
+{
+    if (port_.isOpen())
+        port_.clear(QSerialPort::Output);
+}
+
 void QtSerialLine::drain(double maxSeconds)
 {
     drain(maxSeconds, {});

@@ -18,6 +18,7 @@ public:
     QByteArray readAvailable() override;
     void drain(double maxSeconds) override;
     void drain(double maxSeconds, const WaitServe& between) override;
+    void discardOutput() override;
     qint64 outputQueued() override;
 
     const QString& devicePath() const { return path_; }

@@ -259,7 +259,12 @@ void LoadSequence::run(int slot, const Label& label)
     }
 
     enter(Stage::Draining);
-    wire_.drain(stop_);
+    if (const qint64 queued = wire_.drain(stop_); queued > 0) {
+        // A device that takes data again later must get nothing more of it.
+        port_.discardOutput();
+        throw Failed{QStringLiteral("the device stopped taking data; %1 bytes still queued for the line were dropped")
+                         .arg(queued)};
+    }
 
     enter(Stage::Releasing);
     if (!tries(policy_.attempts, policy_.releaseRetryWait, [this] { return wire_.release(); }))

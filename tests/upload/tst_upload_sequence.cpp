@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -107,6 +108,8 @@ private slots:
     void loadDuringAPendingReleaseIsRefused();
     void fileThatVanishesIsReportedOnceAndTheSequenceEnds();
     void lineFailureMidStreamIsReportedOnceAndReconnectWorks();
+    void streamTheDeviceDidNotTakeIsNoCompletion();
+    void unconfirmedReleaseEndsWithTheDevicePicture();
     void badFilesAreRefusedBeforeAnythingIsSent();
     void doubleClickOnTheIndicatorConnectsOnce();
     void theBarTellsHowLongTheStreamStillTakes();
@@ -377,6 +380,9 @@ void UploadSequenceTest::lineFailureMidStreamIsReportedOnceAndReconnectWorks()
     QCOMPARE(rig.panel(3), QStringLiteral("No Connection  :"));
     QCOMPARE(rig.tip(4), QStringLiteral("No Connection"));
     QCOMPARE(rig.fileFrames(), 0);
+    QVERIFY2(rig.v.dialogs->messages[0].text.endsWith(
+                 QStringLiteral("; 49 of 300 bytes sent, the slot holds an incomplete file, load it again")),
+             qPrintable(rig.v.dialogs->messages[0].text));
 
     rig.v.script->failAfterWrites = 0;
     rig.connect();
@@ -384,6 +390,58 @@ void UploadSequenceTest::lineFailureMidStreamIsReportedOnceAndReconnectWorks()
     QTRY_VERIFY_WITH_TIMEOUT(rig.v.dialogs->messages.size() == 2, 5000);
     QCOMPARE(rig.v.dialogs->messages[1].text, QStringLiteral("Loading file process completed"));
     QCOMPARE(rig.v.timeline->payloads().mid(2, 3), QStringList({"111", "107", "#File#"}));
+}
+
+void UploadSequenceTest::streamTheDeviceDidNotTakeIsNoCompletion()
+{
+    Rig rig;
+    rig.connect();
+    rig.v.script->stuckAfterDrain = 8 + 3 * 5;  // "#File#" and three frames of "122"
+    rig.load(rig.makeFile(QByteArray(10, 'z')));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.v.dialogs->messages.empty(), 5000);
+    QTest::qWait(700);
+    QCOMPARE(rig.v.dialogs->messages.size(), 1);
+    QCOMPARE(rig.v.dialogs->messages[0].text,
+             QStringLiteral("Error 8010: Hardware not available: the device stopped taking data: at most 7 of 10 bytes "
+                            "reached it and 23 bytes still queued for the line were dropped; the slot may hold an "
+                            "incomplete file, load it again"));
+    QCOMPARE(rig.v.script->stuckAfterDrain, 0);  // dropped, not left for the device
+    QVERIFY(!rig.form->MSComm1.PortOpen());
+    QVERIFY(!rig.form->Timer1.isActive());
+    QVERIFY(!rig.v.timeline->payloads().contains(QStringLiteral("#End#")));
+    QCOMPARE(rig.panel(3), QStringLiteral("No Connection  :"));
+    QVERIFY(!rig.form->Command1->isHidden());
+}
+
+void UploadSequenceTest::unconfirmedReleaseEndsWithTheDevicePicture()
+{
+    Rig rig;
+    rig.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
+    rig.connect();
+    rig.v.script->replies[QStringLiteral("end")] = QString();
+    // F5 pressed during the third request's wait counts when that wait ends.
+    int ends = 0;
+    rig.v.script->onFrame = [&](const QByteArray& payload) {
+        if (payload == "#End#" && ++ends == 3) {
+            QCOMPARE(rig.panel(3), QStringLiteral("Releasing... 3"));
+            QCoreApplication::postEvent(rig.form->windowHandle(),
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier));
+        }
+    };
+    rig.form->StatusBar1_PanelClick(rig.form->StatusBar1->Panels(4));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.v.dialogs->messages.empty(), 5000);
+    QCOMPARE(ends, 3);
+    QCOMPARE(rig.v.dialogs->messages[0].text,
+             QStringLiteral("The device did not confirm its release; the port is closed."));
+    QVERIFY(!rig.form->Timer1.isActive());
+    QVERIFY(!rig.form->MSComm1.PortOpen());
+    QCOMPARE(rig.panel(3), QStringLiteral("No Connection  :"));
+
+    // The next click on the picture connects again.
+    rig.v.script->onFrame = {};
+    rig.form->StatusBar1->clickPanel(4);
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
 }
 
 void UploadSequenceTest::badFilesAreRefusedBeforeAnythingIsSent()
