@@ -222,6 +222,10 @@ private:
 
     // ---- main window (private) -------------------------------------------
     void createLogo();
+    // Colours and caption sizes that read under the desktop's style, and the
+    // smallest window that keeps every panel (window/StyleFit.cpp).
+    void fitToStyle();
+    void fitSlotsToTheirCaptions();
     void placeControl(QWidget* control, const TwipsPlacement& placement);
     bool loaded_ = false;
     QSize laidOutFor_;  // the outer size the layout rule last ran with, pixels

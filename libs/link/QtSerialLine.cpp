@@ -167,8 +167,13 @@ void QtSerialLine::write(const QByteArray& bytes)
         if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::WriteError)
             lineLost();
         if (!port_.flush() && port_.bytesToWrite() > 0) {
-            if (stalled.elapsed() > kWriteStallMs)
-                lineLost();
+            if (stalled.elapsed() > kWriteStallMs) {
+                // Nothing queued may reach a device that takes data again later.
+                port_.clear(QSerialPort::Output);
+                port_.close();
+                throw PelmoraError(ErrorNumber::HardwareNotAvailable,
+                                   QStringLiteral("the device stopped taking data for %1 s").arg(kWriteStallMs / 1000));
+            }
             port_.waitForBytesWritten(10);
         }
     }

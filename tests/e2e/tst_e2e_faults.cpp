@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <thread>
+#include <csignal>
 
 class FaultsE2ETest : public QObject {
     Q_OBJECT
@@ -23,6 +24,8 @@ private slots:
     void fileChangedWhileLoading_data();
     void fileChangedWhileLoading();
     void blankBoxAndClosedPort();
+    void deviceFrozenMidStreamIsNoCompletion();
+    void unconfirmedReleaseEndsWithF5();
 };
 
 void FaultsE2ETest::hangUpMidStream()
@@ -197,6 +200,61 @@ void FaultsE2ETest::blankBoxAndClosedPort()
     QCOMPARE(rig.boxes.seen[0].title, QStringLiteral("Pelmora"));
     QVERIFY(!rig.form->Command1->isHidden());
     QVERIFY(rig.payloads().isEmpty());
+}
+
+void FaultsE2ETest::deviceFrozenMidStreamIsNoCompletion()
+{
+    E2ERig rig;
+    QVERIFY(rig.start());
+    rig.clickPanel(4);
+    // Large enough to fill what the line buffers for a device that reads nothing.
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("big.bin"), QByteArray(4500, 'z')));
+    const pid_t pid = static_cast<pid_t>(rig.emulator.processId());
+    std::thread freezer([&] {
+        if (rig.emulator.waitForFrames(3 + 120, 20000))  // poll, name, length, 120 bytes
+            ::kill(pid, SIGSTOP);
+    });
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.seen.empty(), 150000);
+    freezer.join();
+    ::kill(pid, SIGCONT);
+    QTest::qWait(3000);
+    QCOMPARE(rig.boxes.seen.size(), size_t(1));
+    const QString text = rig.boxes.seen[0].text;
+    QVERIFY2(text.startsWith(QStringLiteral("Error 8010: Hardware not available: the device stopped taking data")) &&
+                 text.contains(QStringLiteral(" of 4500 bytes sent, the slot holds an incomplete file")),
+             qPrintable(text));
+    QVERIFY(!rig.form->MSComm1.PortOpen());
+    QVERIFY(!rig.form->Timer1.isActive());
+    // Resumed, it gets nothing more from this upload: no end of file, no release.
+    const QStringList sent = rig.payloads();
+    QVERIFY(!sent.contains(QStringLiteral("#File#")));
+    QVERIFY(!sent.contains(QStringLiteral("#End#")));
+    QVERIFY(!QFile::exists(rig.emulator.outDir() + QStringLiteral("/Externl1.ejf")));
+    rig.clickPanel(4);
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
+    QCOMPARE(rig.payloads().last(), QStringLiteral("S"));
+}
+
+void FaultsE2ETest::unconfirmedReleaseEndsWithF5()
+{
+    E2ERig rig;
+    QVERIFY(rig.start({QStringLiteral("--no-release")}));
+    rig.clickPanel(4);
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("ok.txt"), "ok"));
+    rig.clickLoad();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.panel(3), QStringLiteral("Releasing... 3"), 20000);
+    QTest::keyClick(rig.form.get(), Qt::Key_F5);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.boxes.seen.size() == 2, 5000);
+    QCOMPARE(rig.boxes.seen[1].text, QStringLiteral("The device did not confirm its release; the port is closed. "
+                                                    "The file was delivered to Externl1.ejf."));
+    QVERIFY(!rig.form->MSComm1.PortOpen());
+    const qsizetype ends = rig.payloads().count(QStringLiteral("#End#"));
+    QTest::qWait(2500);
+    QCOMPARE(rig.payloads().count(QStringLiteral("#End#")), ends);
+    QTest::keyClick(rig.form.get(), Qt::Key_F5);
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
+    QCOMPARE(rig.payloads().last(), QStringLiteral("S"));
 }
 
 QTEST_MAIN(FaultsE2ETest)

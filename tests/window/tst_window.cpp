@@ -23,6 +23,8 @@
 #include <QMimeData>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <QStyleFactory>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <cmath>
@@ -64,10 +66,21 @@ double contrast(QColor a, QColor b)
     return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
 }
 
-// The best contrast any pixel of the area has with the background: the text's own.
-double textContrast(QWidget* w, QRect area, QColor background)
+// The best contrast any pixel of the area has with what is behind the text
+// there (its most common colour): the text's own.
+double textContrast(QWidget* w, QRect area)
 {
     const QImage image = w->grab(area).toImage();
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y)];
+    QRgb common = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > most)
+            std::tie(common, most) = std::pair(it.key(), it.value());
+    const QColor background = QColor::fromRgb(common);
     double best = 1;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -221,12 +234,12 @@ private slots:
         QVERIFY(!f.MSComm1.PortOpen());
     }
 
-    void tabOrderFollowsTheTabIndices()
+    void tabOrderRunsTopToBottomLeftToRight()
     {
         Rig rig;
         Form1& f = *rig.form;
-        const QList<QWidget*> expected{f.StatusBar1, f.Combo2[3], f.Combo2[2], f.Combo2[1], f.Combo2[0], f.Combo1,
-                                       f.Command2,  f.Text1,     f.Command3,  f.Command1,  f.Option1[0],
+        const QList<QWidget*> expected{f.StatusBar1, f.Combo1, f.Command2, f.Combo2[0], f.Combo2[2], f.Combo2[1],
+                                       f.Combo2[3],  f.Text1,     f.Command3,  f.Command1,  f.Option1[0],
                                        f.Option1[1], f.Option1[2], f.Option1[3], f.Option1[4]};
         QList<QWidget*> chain;
         QWidget* w = expected.first();
@@ -238,36 +251,58 @@ private slots:
         QCOMPARE(chain, expected);
     }
 
-    void textReadsOnTheDescribedBackgroundsUnderADarkTheme()
+    void textReadsUnderEveryStyle_data()
     {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("Fusion") << QStringLiteral("Fusion") << false;
+        QTest::newRow("Fusion, dark scheme") << QStringLiteral("Fusion") << true;
+        for (const QString& style : {QStringLiteral("Adwaita"), QStringLiteral("Adwaita-Dark")})
+            if (QStyleFactory::keys().contains(style, Qt::CaseInsensitive))
+                QTest::newRow(qPrintable(style)) << style << false;
+    }
+
+    void textReadsUnderEveryStyle()
+    {
+        QFETCH(QString, style);
+        QFETCH(bool, dark);
         const QPalette desktop = QApplication::palette();
-        QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
-        dark.setColor(QPalette::WindowText, Qt::white);
-        dark.setColor(QPalette::Text, Qt::white);
-        QApplication::setPalette(dark);
-        Rig rig;
-        Form1& f = *rig.form;
-        f.Frame2->show();
-        const QColor frame1(0xF0, 0xF0, 0xF0), frame2(0xB4, 0xB4, 0xB4);
-        for (QRadioButton* slot : f.Option1) {
-            QStyleOptionButton option;
-            option.initFrom(slot);
-            option.text = slot->text();
-            const QRect text = slot->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, slot);
-            QVERIFY2(textContrast(slot, text, frame1) >= 4.5, qPrintable(slot->text()));
+        QApplication::setStyle(style);
+        QPalette palette = QApplication::style()->standardPalette();
+        if (dark) {
+            palette = QPalette(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
+            palette.setColor(QPalette::WindowText, Qt::white);
+            palette.setColor(QPalette::Text, Qt::white);
+            palette.setColor(QPalette::ButtonText, Qt::white);
         }
-        for (auto [frame, background] : {std::pair{f.Frame1, frame1}, std::pair{f.Frame2, frame2}}) {
-            QStyleOptionGroupBox option;
-            option.initFrom(frame);
-            option.text = frame->title();
-            option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-            const QRect title =
-                frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
-            QVERIFY2(textContrast(frame, title, background) >= 4.5, qPrintable(frame->title()));
+        QApplication::setPalette(palette);
+        {
+            Rig rig;
+            Form1& f = *rig.form;
+            f.Frame2->show();
+            for (QRadioButton* slot : f.Option1) {
+                QStyleOptionButton option;
+                option.initFrom(slot);
+                option.text = slot->text();
+                const QRect text = slot->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, slot);
+                QVERIFY2(text.right() < slot->width() &&
+                             text.width() >= slot->fontMetrics().horizontalAdvance(slot->text()),
+                         qPrintable(slot->text()));
+                QVERIFY2(textContrast(slot, text) >= 4.5, qPrintable(slot->text()));
+            }
+            for (QGroupBox* frame : {f.Frame1, f.Frame2}) {
+                QStyleOptionGroupBox option;
+                option.initFrom(frame);
+                option.text = frame->title();
+                option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+                const QRect title =
+                    frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+                QVERIFY2(textContrast(frame, title) >= 4.5, qPrintable(frame->title()));
+            }
+            for (QLabel* label : f.Label2)
+                QVERIFY2(textContrast(label, label->rect()) >= 4.5, qPrintable(label->text()));
         }
-        for (QLabel* label : f.Label2)
-            QVERIFY2(textContrast(label, label->rect(), label == f.Label2[5] ? frame1 : frame2) >= 4.5,
-                     qPrintable(label->text()));
+        QApplication::setStyle(QStringLiteral("Fusion"));
         QApplication::setPalette(desktop);
     }
 

@@ -1,0 +1,69 @@
+#include "window/SettingsComboAccessible.h"
+
+#include <QAccessible>
+#include <QComboBox>
+#include <QLabel>
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
+
+namespace {
+
+const char kLabelledList[] = "pelmoraLabelledList";
+
+// A drop-down list: its popup is its one child; pressing it opens the popup.
+class LabelledList final : public QAccessibleWidget {
+public:
+    explicit LabelledList(QComboBox* list) : QAccessibleWidget(list, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return widget()->accessibleName();
+        if (t == QAccessible::Value)
+            return list()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(list()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child && child->object() == list()->view() ? 0 : -1;
+    }
+    QStringList actionNames() const override
+    {
+        return {QAccessibleActionInterface::showMenuAction(), QAccessibleActionInterface::pressAction()};
+    }
+    void doAction(const QString& action) override
+    {
+        if (action == QAccessibleActionInterface::showMenuAction() ||
+            action == QAccessibleActionInterface::pressAction())
+            list()->showPopup();
+    }
+
+private:
+    QComboBox* list() const { return static_cast<QComboBox*>(widget()); }
+};
+
+QAccessibleInterface* labelledListFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("QComboBox") && object && object->property(kLabelledList).toBool())
+        return new LabelledList(static_cast<QComboBox*>(object));
+    return nullptr;
+}
+
+}  // namespace
+
+void labelSettingsList(QComboBox* list, const QLabel* label)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(labelledListFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    list->setProperty(kLabelledList, true);
+    // A new choice is told by the list itself, as a change of its value.
+    list->setAccessibleName(label->text());
+}
