@@ -64,6 +64,11 @@ void labelSettingsList(QComboBox* list, const QLabel* label)
     }();
     Q_UNUSED(installed);
     list->setProperty(kLabelledList, true);
+    // Qt may have made the list's interface already (a screen reader that
+    // listens when the window is built): it is made again, as this one.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(list);
+        made && !dynamic_cast<LabelledList*>(made))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     // A new choice is told by the list itself, as a change of its value.
     list->setAccessibleName(label->text());
 }

@@ -5,6 +5,7 @@
 #include "VirtualDevice.h"
 #include "Form1.h"
 #include "Pty.h"
+#include "link/Errors.h"
 #include "connection/PortDiscovery.h"
 #include "window/CommonDialog.h"
 #include "window/StatusBar.h"
@@ -321,6 +322,7 @@ private slots:
         const auto drop = [&](QMimeData* data, QWidget* onto) {
             QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, {});
             QApplication::sendEvent(onto, &enter);
+            form.Text1->setToolTip({});  // what the hover said; the drop must say it again
             QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, {});
             QApplication::sendEvent(onto, &dropped);
             delete data;
@@ -344,6 +346,11 @@ private slots:
         }
         QTest::keyClicks(form.Text1, QStringLiteral(" "));  // typed: left as typed
         QCOMPARE(form.Text1->text(), path + " ");
+        form.Text1->clear();
+        QApplication::clipboard()->setText(uri + "\n" + uri + "\n");  // two files: no path runs them together
+        QTest::keySequence(form.Text1, QKeySequence::Paste);
+        QCOMPARE(form.Text1->text(), QString());
+        QVERIFY(form.Text1->toolTip().contains(QStringLiteral("one label file")));
         form.Text1->setText(path);
 
         form.StatusBar1_PanelClick(form.StatusBar1->Panels(4));
@@ -351,6 +358,27 @@ private slots:
         form.Timer2_Timer();
         QVERIFY(v.timeline->payloads().contains(QStringLiteral("%2#")));
         QCOMPARE(v.dialogs->messages.last().text, QStringLiteral("Loading file process completed"));
+    }
+
+    void portHeldByASecondPelmoraIsNoPermissionMatter()
+    {
+        VirtualSeams v;
+        Seams seams = v.seams();
+        bool held = false;
+        seams.openLine = [&, open = seams.openLine](short port, const LineSettings& settings) {
+            if (held)
+                throw PelmoraError(ErrorNumber::PortAlreadyOpen,
+                                   QStringLiteral("/dev/ttyUSB0 is in use by another program: pelmora (process 4711) "
+                                                  "(Permission error while locking the device)"));
+            return open(port, settings);
+        };
+        Form1 form(std::move(seams));
+        form.Form_Load();
+        held = true;
+        form.StatusBar1->clickPanel(4);
+        QCOMPARE(v.dialogs->messages.size(), 1);
+        QCOMPARE(v.dialogs->messages[0].text, QStringLiteral("Error 8005: Port already open: /dev/ttyUSB0 is in use "
+                                                             "by another program: pelmora (process 4711)"));
     }
 
     void logoCreatedByClassName()
@@ -375,6 +403,10 @@ private slots:
         QCOMPARE(itemsOf(f.Combo1), QStringList{"1"});
         QCOMPARE(f.Combo1->currentText(), QStringLiteral("1"));
         QCOMPARE(f.PortNumber, QStringLiteral("1"));
+        // Never so small that a status panel or the loading frame is lost.
+        QVERIFY(f.minimumWidth() > f.StatusBar1->panelRect(4).right());
+        QVERIFY(f.minimumWidth() >= f.Frame1->width());
+        QVERIFY(f.minimumHeight() >= f.Frame1->height() + f.StatusBar1->height());
         QCOMPARE(f.PortSettings, QStringLiteral("9600,n,8,1"));
         QCOMPARE(f.Combo2[0]->currentText(), QStringLiteral("9600"));
         QCOMPARE(f.Combo2[1]->currentText(), QStringLiteral("E"));
