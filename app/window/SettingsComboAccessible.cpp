@@ -11,9 +11,36 @@ namespace {
 const char kLabelledList[] = "pelmoraLabelledList";
 
 // A drop-down list: its popup is its one child; pressing it opens the popup.
-class LabelledList final : public QAccessibleWidget {
+// Its choice is also its text, where screen readers on Linux read a list's
+// value when its name is its label.
+class LabelledList final : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit LabelledList(QComboBox* list) : QAccessibleWidget(list, QAccessible::ComboBox) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(int start, int end) const override { return list()->currentText().mid(start, end - start); }
+    int characterCount() const override { return static_cast<int>(list()->currentText().size()); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
 
     QString text(QAccessible::Text t) const override
     {
