@@ -26,7 +26,7 @@ void Form1::StatusBar1_PanelClick(StatusPanel* Panel)
         return;
     }
     // The device picture ends a release the device does not confirm.
-    if (Panel == StatusBar1->Panels(4) && Timer1.isActive()) {
+    if (Panel == StatusBar1->Panels(4) && Timer1.isActive() && Panel->ToolTipText() == kNoConnectionTip) {
         endRelease();
         return;
     }
