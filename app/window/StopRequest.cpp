@@ -83,9 +83,12 @@ void Form1::takeStopRequestNow()
     setProgressValue(0);
     setUploadRunning(false);
     Command1->setVisible(true);
-    seams_.dialogs->message(this,
-                            QStringLiteral("Loading stopped: %1 of %2 bytes sent; load the file again").arg(sent).arg(announced),
-                            OperatorDialogs::Icon::Information);
+    seams_.dialogs->message(
+        this,
+        QStringLiteral("Loading stopped: %1 of %2 bytes sent, the slot holds an incomplete file; load the file again")
+            .arg(sent)
+            .arg(announced),
+        OperatorDialogs::Icon::Information);
     stopIfClosed();
     throw UploadStopped();
 }

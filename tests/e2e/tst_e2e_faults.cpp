@@ -212,7 +212,8 @@ void FaultsE2ETest::deviceFrozenMidStreamIsNoCompletion()
     // Large enough to fill what the line buffers for a device that reads nothing.
     rig.form->Text1->setText(rig.writeFile(QStringLiteral("big.bin"), QByteArray(4500, 'z')));
     const pid_t pid = static_cast<pid_t>(rig.emulator.processId());
-    std::thread freezer([&] {
+    const std::shared_ptr<void> resume(nullptr, [pid](void*) { ::kill(pid, SIGCONT); });  // whatever happens
+    std::jthread freezer([&] {
         if (rig.emulator.waitForFrames(3 + 120, 20000))  // poll, name, length, 120 bytes
             ::kill(pid, SIGSTOP);
     });
@@ -239,7 +240,7 @@ void FaultsE2ETest::unconfirmedReleaseEndsWithF5()
     rig.form->Text1->setText(rig.writeFile(QStringLiteral("ok.txt"), "ok"));
     QWindow* window = rig.form->windowHandle();
     // F5 during the third request's wait is handled when that wait ends.
-    std::thread presser([&] {
+    std::jthread presser([&] {
         for (int i = 0; i < 3000 && rig.payloads().count(QStringLiteral("#End#")) < 3; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier));
