@@ -71,4 +71,6 @@ void Form1::fitSlotsToTheirCaptions()
     const int frameHeight = Frame1->height() + (barTop - ProgressBar1->y());
     ProgressBar1->setGeometry(ProgressBar1->x(), barTop, frameWidth - ProgressBar1->x() - margin, ProgressBar1->height());
     Frame1->resize(frameWidth, frameHeight);
+    // The settings frame still covers the loading frame's sides when shown over it.
+    Frame2->resize(std::max(Frame2->width(), frameWidth), Frame2->height());
 }
