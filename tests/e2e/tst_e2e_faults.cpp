@@ -209,8 +209,9 @@ void FaultsE2ETest::deviceFrozenMidStreamIsNoCompletion()
     E2ERig rig;
     QVERIFY(rig.start());
     rig.clickPanel(4);
-    // Large enough to fill what the line buffers for a device that reads nothing.
-    rig.form->Text1->setText(rig.writeFile(QStringLiteral("big.bin"), QByteArray(4500, 'z')));
+    // Its frames (5 bytes each) must overflow what a pseudo-terminal holds for a
+    // reader that reads nothing (about 20 KB here), or they all "leave".
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("big.bin"), QByteArray(5500, 'z')));
     const pid_t pid = static_cast<pid_t>(rig.emulator.processId());
     const std::shared_ptr<void> resume(nullptr, [pid](void*) { ::kill(pid, SIGCONT); });  // whatever happens
     std::jthread freezer([&] {
@@ -225,7 +226,7 @@ void FaultsE2ETest::deviceFrozenMidStreamIsNoCompletion()
     QCOMPARE(rig.boxes.seen.size(), size_t(1));
     const QString text = rig.boxes.seen[0].text;
     QVERIFY2(text.startsWith(QStringLiteral("Error 8010: Hardware not available: the device stopped taking data")) &&
-                 text.contains(QStringLiteral(" of 4500 bytes sent, the slot holds an incomplete file")),
+                 text.contains(QStringLiteral(" of 5500 bytes sent, the slot holds an incomplete file")),
              qPrintable(text));
     QVERIFY(!rig.form->MSComm1.PortOpen() && !rig.form->Timer1.isActive());
     // Resumed, it gets nothing more from this upload: no end of file, no release.
