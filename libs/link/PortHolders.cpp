@@ -1,9 +1,14 @@
 #include "PortHolders.h"
 
+#include "Errors.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QMutex>
+#include <QSysInfo>
+#include <QtEndian>
 
 #include <cerrno>
 #include <signal.h>
@@ -12,7 +17,31 @@
 namespace {
 
 constexpr int kMostNamed = 3;
-const char* const kLockDirectories[] = {"/run/lock", "/var/lock", "/var/spool/locks", "/var/spool/uucp", "/tmp"};
+const char* const kLockDirectories[] = {"/run/lock", "/var/lock", "/var/lock/lockdev", "/var/spool/locks",
+                                        "/var/spool/uucp", "/tmp"};
+
+QStringList lockDirectories()
+{
+    const QString chosen = qEnvironmentVariable("PELMORA_LOCK_DIR");
+    if (!chosen.isEmpty())
+        return {chosen};
+    QStringList dirs;
+    for (const char* dir : kLockDirectories)
+        dirs << QLatin1String(dir);
+    return dirs;
+}
+
+QMutex noticeMutex;
+std::function<void(const QString&)> noticeHandler;
+
+void notice(const QString& text)
+{
+    QMutexLocker lock(&noticeMutex);
+    if (noticeHandler)
+        noticeHandler(text);
+    else
+        qWarning("%s", qPrintable(text));
+}
 
 bool isAlive(qint64 pid)
 {
@@ -27,21 +56,42 @@ QString processName(qint64 pid)
     return QString::fromLocal8Bit(comm.readAll()).trimmed();
 }
 
-// UUCP style lock files hold the pid in text on their first line (QLockFile
-// writes the same line first). They are named after the path below /dev.
-void addLockFileHolder(QString device, QList<qint64>& pids)
+QString lockName(QString device)
 {
     if (device.startsWith(QLatin1String("/dev/")))
         device.remove(0, 5);
-    const QString deviceName = device.replace(QLatin1Char('/'), QLatin1Char('_'));
-    for (const char* dir : kLockDirectories) {
-        QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), deviceName));
-        if (!lock.open(QIODevice::ReadOnly))
-            continue;
-        const qint64 pid = lock.readLine().trimmed().toLongLong();
-        if (isAlive(pid) && !pids.contains(pid))
-            pids << pid;
+    return QStringLiteral("LCK..") + device.replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+QString deviceKey(const QString& devicePath)
+{
+    const QString canonical = QFileInfo(devicePath).canonicalFilePath();
+    return canonical.isEmpty() ? devicePath : canonical;
+}
+
+// The pid a lock file names, in any of the formats serial programs write;
+// 0 when it names none. A lock from another host counts as alive.
+qint64 lockPid(const QByteArray& content, bool* otherHost)
+{
+    const QList<QByteArray> lines = content.split('\n');
+    bool text = false;
+    const qint64 pid = lines.first().trimmed().toLongLong(&text);
+    if (text) {
+        // Qt's own: pid, program, host.
+        const QByteArray host = lines.size() > 2 ? lines[2].trimmed() : QByteArray();
+        *otherHost = !host.isEmpty() && QString::fromUtf8(host) != QSysInfo::machineHostName();
+        return pid > 0 ? pid : 0;
     }
+    if (content.size() == int(sizeof(qint32)))
+        return qMax<qint64>(0, qFromUnaligned<qint32>(content.constData()));
+    return 0;
+}
+
+void addLockFileHolder(const QString& device, QList<qint64>& pids)
+{
+    const PortLock lock = findPortLock(device);
+    if (lock.alive && lock.pid > 0 && !pids.contains(lock.pid))
+        pids << lock.pid;
 }
 
 // Other users' processes cannot be looked into; they go unnamed.
@@ -66,11 +116,53 @@ void addOpenFileHolders(const QString& canonicalDevice, QList<qint64>& pids)
 
 }  // namespace
 
+PortLock findPortLock(const QString& devicePath)
+{
+    const QString name = lockName(deviceKey(devicePath));
+    for (const QString& dir : lockDirectories()) {
+        QFile file(QDir(dir).filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        PortLock lock;
+        lock.path = file.fileName();
+        bool otherHost = false;
+        lock.pid = lockPid(file.read(4096), &otherHost);
+        lock.alive = otherHost || isAlive(lock.pid);
+        if (lock.alive)
+            lock.holder = otherHost ? QStringLiteral("process %1 on another host").arg(lock.pid)
+                                    : QStringLiteral("%1 (process %2)").arg(processName(lock.pid)).arg(lock.pid);
+        return lock;
+    }
+    return {};
+}
+
+void takePortLock(const QString& devicePath)
+{
+    const PortLock lock = findPortLock(devicePath);
+    if (lock.path.isEmpty())
+        return;
+    if (lock.alive)
+        throw PelmoraError(ErrorNumber::PortAlreadyOpen,
+                           QStringLiteral("%1 is locked by %2: lock file %3").arg(devicePath, lock.holder, lock.path));
+    const QString why = lock.pid > 0 ? QStringLiteral("its process %1 is gone").arg(lock.pid)
+                                     : QStringLiteral("it names no process");
+    if (QFile::remove(lock.path))
+        notice(QStringLiteral("took over the stale lock file %1 of %2 (%3)").arg(lock.path, devicePath, why));
+    else
+        notice(QStringLiteral("the stale lock file %1 of %2 (%3) could not be removed").arg(lock.path, devicePath, why));
+}
+
+void setPortNoticeHandler(std::function<void(const QString&)> handler)
+{
+    QMutexLocker lock(&noticeMutex);
+    noticeHandler = std::move(handler);
+}
+
 QString portHolders(const QString& devicePath)
 {
     const QString canonical = QFileInfo(devicePath).canonicalFilePath();
     QList<qint64> pids;
-    addLockFileHolder(canonical.isEmpty() ? devicePath : canonical, pids);
+    addLockFileHolder(devicePath, pids);
     if (!canonical.isEmpty())
         addOpenFileHolders(canonical, pids);
     QStringList named;
