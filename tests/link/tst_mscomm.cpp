@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
+#include <QSysInfo>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <memory>
 #include <termios.h>
@@ -56,6 +58,9 @@ private slots:
     void openingAppliesTheLineSettings();
     void portNumberWithoutDeviceIs8002();
     void portHeldIs8005();
+    void lockFilesAsOtherProgramsWriteThem_data();
+    void lockFilesAsOtherProgramsWriteThem();
+    void pathThatIsNoTerminalIsNotASerialPort();
     void closedPortRefusesOutputAndInput();
     void hangUpBecomesNumberedErrorOnNextWrite();
     void permissionTextSaysHowToGetAccess();
@@ -254,6 +259,77 @@ void MSCommTest::portHeldIs8005()
     }
     holder.kill();
     holder.waitForFinished();
+}
+
+void MSCommTest::lockFilesAsOtherProgramsWriteThem_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("liveHolder");
+    for (const char* format : {"text", "binary", "qt"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1, live").arg(QLatin1String(format)))) << format << true;
+        QTest::newRow(qPrintable(QStringLiteral("%1, dead").arg(QLatin1String(format)))) << format << false;
+    }
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("garbage") << "garbage" << false;
+}
+
+void MSCommTest::lockFilesAsOtherProgramsWriteThem()
+{
+    QFETCH(QString, format);
+    QFETCH(bool, liveHolder);
+    Pty pty;
+    usePorts({pty.slavePath()});
+    QTemporaryDir locks;
+    qputenv("PELMORA_LOCK_DIR", locks.path().toLocal8Bit());
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(holder.waitForStarted());
+    const qint32 pid = qint32(holder.processId());
+    if (!liveHolder) {
+        holder.kill();
+        holder.waitForFinished();
+    }
+    QByteArray content;
+    if (format == QLatin1String("text"))
+        content = QByteArray::number(pid).rightJustified(10, ' ') + '\n';
+    else if (format == QLatin1String("binary"))
+        content = QByteArray(reinterpret_cast<const char*>(&pid), sizeof pid);
+    else if (format == QLatin1String("qt"))
+        content = QByteArray::number(pid) + "\nsleep\n" + QSysInfo::machineHostName().toUtf8() + '\n';
+    else
+        content = format.toLatin1();
+    QFile lock(locks.filePath(QStringLiteral("LCK..") + pty.slavePath().mid(5).replace(u'/', u'_')));
+    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(content) == content.size());
+    lock.close();
+
+    MSComm comm;
+    QString text;
+    const int error = errorOf([&] { comm.setPortOpen(true); }, &text);
+    qunsetenv("PELMORA_LOCK_DIR");
+    holder.kill();
+    holder.waitForFinished();
+    if (liveHolder) {
+        QCOMPARE(error, ErrorNumber::PortAlreadyOpen);
+        QVERIFY2(text.contains(lock.fileName()) && text.contains(QStringLiteral("sleep (process %1)").arg(pid)),
+                 qPrintable(text));
+        QVERIFY(lock.exists());
+    } else {
+        QCOMPARE(error, 0);  // taken over
+        QVERIFY(!lock.exists());
+    }
+}
+
+void MSCommTest::pathThatIsNoTerminalIsNotASerialPort()
+{
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    for (const QString& path : {QStringLiteral("/dev/null"), file.fileName()}) {
+        usePorts({path});
+        MSComm comm;
+        QString text;
+        QCOMPARE(errorOf([&] { comm.setPortOpen(true); }, &text), ErrorNumber::PortAlreadyOpen);
+        QVERIFY2(text.endsWith(QStringLiteral("is not a serial port")), qPrintable(text));
+    }
 }
 
 void MSCommTest::closedPortRefusesOutputAndInput()
