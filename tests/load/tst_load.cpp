@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -59,17 +60,14 @@ QList<QString> payloads(const EmulatorProcess& e)
 QString recordKinds(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
     QStringList kinds;
     QSet<QString> runs;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QJsonObject record = QJsonDocument::fromJson(line).object();
-        kinds << record[QStringLiteral("record")].toString();
-        runs << record[QStringLiteral("run")].toString();
-    }
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().trimmed().split('\n')) {
+            const QJsonObject record = QJsonDocument::fromJson(line).object();
+            kinds << record[QStringLiteral("record")].toString();
+            runs << record[QStringLiteral("run")].toString();
+        }
     return runs.size() == 1 ? kinds.join(u' ') : QStringLiteral("several runs");
 }
 
@@ -216,10 +214,10 @@ void LoadTest::closedOutputPipeLetsTheLoadFinish()
     QVERIFY(device.start());
     const QByteArray bytes = label(200);
     const QString log = dir.filePath(QStringLiteral("piped.jsonl"));
-    QProcess shell;
+    QProcess shell;  // the label under a Latin-1 name: file names are bytes
     shell.start(QStringLiteral("bash"),
-                {QStringLiteral("-c"), QStringLiteral("\"$0\" --json --port \"$1\" --slot 1 --log \"$2\" \"$3\" 2>&1 "
-                                                     "| head -n 3 >/dev/null; echo \"${PIPESTATUS[0]}\""),
+                {QStringLiteral("-c"), QStringLiteral("f=$(printf \"$3\\\\xe9\"); mv \"$3\" \"$f\"; \"$0\" --json --port \"$1\" --slot 1 "
+                                                     "--log \"$2\" \"$f\" 2>&1 | head -n 3 >/dev/null; echo \"${PIPESTATUS[0]}\""),
                  QString::fromLocal8Bit(qgetenv("PELMORA_LOAD")), device.ptyPath(), log, write(bytes)});
     QVERIFY(shell.waitForFinished(120000));
     QCOMPARE(shell.readAllStandardOutput().trimmed(), QByteArray("0"));
@@ -245,9 +243,7 @@ void LoadTest::logNamingTheLabelOpensNothing()
               QStringLiteral("--log"), link, file});
     QCOMPARE(finish(p).status, 2);
     QVERIFY(device.readFrames().isEmpty());
-    QFile label(file);
-    QVERIFY(label.open(QIODevice::ReadOnly));
-    QCOMPARE(label.readAll(), bytes);
+    QCOMPARE(QFileInfo(file).size(), bytes.size());  // nothing appended
 }
 
 void LoadTest::liveTextLockIsHonoured()
@@ -260,11 +256,10 @@ void LoadTest::liveTextLockIsHonoured()
     lock.write(QByteArray::number(QCoreApplication::applicationPid()).rightJustified(10, ' ') + '\n');
     lock.close();
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PELMORA_LOCK_DIR"), locks.path());
-    p.setProcessEnvironment(env);
+    qputenv("PELMORA_LOCK_DIR", locks.path().toLocal8Bit());
     start(p, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("1"),
               write(label(50))});
+    qunsetenv("PELMORA_LOCK_DIR");
     const Run run = finish(p);
     QCOMPARE(run.status, 4);
     QVERIFY2(run.err.contains(lock.fileName().toLocal8Bit()), run.err.constData());
