@@ -207,6 +207,9 @@ LoadOutcome LoadSequence::finish()
 
 void LoadSequence::run(int slot, const Label& label)
 {
+    // A stop that came while the port opened sends not even a poll.
+    if (stop_)
+        stop_();
     const bool held = label.bytes.has_value();
     const auto requireUnchanged = [&] {
         if (held)
