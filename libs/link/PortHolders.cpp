@@ -69,22 +69,52 @@ QString deviceKey(const QString& devicePath)
     return canonical.isEmpty() ? devicePath : canonical;
 }
 
-// The pid a lock file names, in any of the formats serial programs write;
-// 0 when it names none. A lock from another host counts as alive.
-qint64 lockPid(const QByteArray& content, bool* otherHost)
+// The program a process runs, as Qt's lock files name it; empty when the
+// system does not say.
+QString executableName(qint64 pid)
+{
+    QString target = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+    // A program replaced by an update still runs as itself.
+    if (target.endsWith(QLatin1String(" (deleted)")))
+        target.chop(10);
+    return QFileInfo(target).fileName();
+}
+
+// Reads a lock file in any of the formats serial programs write.
+void readLock(const QByteArray& content, PortLock& lock)
 {
     const QList<QByteArray> lines = content.split('\n');
     bool text = false;
-    const qint64 pid = lines.first().trimmed().toLongLong(&text);
-    if (text) {
-        // Qt's own: pid, program, host.
-        const QByteArray host = lines.size() > 2 ? lines[2].trimmed() : QByteArray();
-        *otherHost = !host.isEmpty() && QString::fromUtf8(host) != QSysInfo::machineHostName();
-        return pid > 0 ? pid : 0;
+    lock.pid = qMax<qint64>(0, lines.first().trimmed().toLongLong(&text));
+    if (!text && content.size() == int(sizeof(qint32)))
+        lock.pid = qMax<qint64>(0, qFromUnaligned<qint32>(content.constData()));
+    if (lock.pid == 0) {
+        lock.why = QStringLiteral("it names no process");
+        return;
     }
-    if (content.size() == int(sizeof(qint32)))
-        return qMax<qint64>(0, qFromUnaligned<qint32>(content.constData()));
-    return 0;
+    // Qt's own: pid, program, host, boot id.
+    QByteArray program, host, boot;
+    if (text) {
+        program = lines.value(1).trimmed();
+        host = lines.value(2).trimmed();
+        boot = lines.value(3).trimmed();
+    }
+    if (!host.isEmpty() && QString::fromUtf8(host) != QSysInfo::machineHostName()) {
+        lock.alive = true;  // cannot be looked into from here
+        lock.holder = QStringLiteral("process %1 on %2").arg(lock.pid).arg(QString::fromUtf8(host));
+        return;
+    }
+    const QString running = executableName(lock.pid);
+    if (!isAlive(lock.pid))
+        lock.why = QStringLiteral("its process %1 is gone").arg(lock.pid);
+    else if (!boot.isEmpty() && boot != QSysInfo::bootUniqueId())
+        lock.why = QStringLiteral("it was left before the system last started");
+    else if (!program.isEmpty() && !running.isEmpty() && running != QString::fromUtf8(program))
+        lock.why = QStringLiteral("process %1 is now another program").arg(lock.pid);
+    else
+        lock.alive = true;
+    if (lock.alive)
+        lock.holder = QStringLiteral("%1 (process %2)").arg(processName(lock.pid)).arg(lock.pid);
 }
 
 void addLockFileHolder(const QString& device, QList<qint64>& pids)
@@ -125,12 +155,7 @@ PortLock findPortLock(const QString& devicePath)
             continue;
         PortLock lock;
         lock.path = file.fileName();
-        bool otherHost = false;
-        lock.pid = lockPid(file.read(4096), &otherHost);
-        lock.alive = otherHost || isAlive(lock.pid);
-        if (lock.alive)
-            lock.holder = otherHost ? QStringLiteral("process %1 on another host").arg(lock.pid)
-                                    : QStringLiteral("%1 (process %2)").arg(processName(lock.pid)).arg(lock.pid);
+        readLock(file.read(4096), lock);
         return lock;
     }
     return {};
@@ -144,12 +169,10 @@ void takePortLock(const QString& devicePath)
     if (lock.alive)
         throw PelmoraError(ErrorNumber::PortAlreadyOpen,
                            QStringLiteral("%1 is locked by %2: lock file %3").arg(devicePath, lock.holder, lock.path));
-    const QString why = lock.pid > 0 ? QStringLiteral("its process %1 is gone").arg(lock.pid)
-                                     : QStringLiteral("it names no process");
     if (QFile::remove(lock.path))
-        notice(QStringLiteral("took over the stale lock file %1 of %2 (%3)").arg(lock.path, devicePath, why));
+        notice(QStringLiteral("took over the stale lock file %1 of %2 (%3)").arg(lock.path, devicePath, lock.why));
     else
-        notice(QStringLiteral("the stale lock file %1 of %2 (%3) could not be removed").arg(lock.path, devicePath, why));
+        notice(QStringLiteral("the stale lock file %1 of %2 (%3) could not be removed").arg(lock.path, devicePath, lock.why));
 }
 
 void setPortNoticeHandler(std::function<void(const QString&)> handler)

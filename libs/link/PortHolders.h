@@ -12,13 +12,15 @@ QString portHolders(const QString& devicePath);
 
 // The device's lock file as another program left it: the pid in text
 // ("%10d\n", UUCP and lockdev style), as a native binary int, or Qt's
-// "pid\nprogram\nhost\n". The folders looked in are the usual lock folders,
+// "pid\nprogram\nhost\nboot id\n" (a lock of Qt's whose pid now runs another
+// program, or from before the last start, is stale). The folders looked in are the usual lock folders,
 // or the one PELMORA_LOCK_DIR names.
 struct PortLock {
     QString path;    // empty: no lock file
     qint64 pid = 0;  // 0: empty or unreadable
     bool alive = false;
-    QString holder;  // "picocom (process 4711)"
+    QString holder;  // "picocom (process 4711)" while alive
+    QString why;     // why it is stale: "its process 4711 is gone"
 };
 PortLock findPortLock(const QString& devicePath);
 

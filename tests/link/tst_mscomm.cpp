@@ -280,6 +280,8 @@ void MSCommTest::lockFilesAsOtherProgramsWriteThem_data()
         QTest::addRow("Qt's, %s", who) << n + "\ntst_mscomm\n" + QSysInfo::machineHostName().toUtf8() + '\n'
                                        << (pid == live);
     }
+    QTest::newRow("Qt's, pid now another program")
+        << QByteArray::number(live) + "\npicocom\n" + QSysInfo::machineHostName().toUtf8() + '\n' << false;
     QTest::newRow("empty") << QByteArray() << false;
     QTest::newRow("garbage") << QByteArray("garbage") << false;
 }
