@@ -70,7 +70,8 @@ QString LoadOutcome::result() const
     case ExitStatus::Loaded: return QStringLiteral("loaded");
     case ExitStatus::FileRefused: return QStringLiteral("file refused");
     case ExitStatus::PortRefused: return QStringLiteral("port refused");
-    case ExitStatus::NoAnswer: return QStringLiteral("no answer");
+    // The device that answered something else did answer.
+    case ExitStatus::NoAnswer: return replies.isEmpty() ? QStringLiteral("no answer") : QStringLiteral("wrong answer");
     case ExitStatus::NotAcknowledged: return QStringLiteral("not acknowledged");
     case ExitStatus::Incomplete: return QStringLiteral("incomplete");
     case ExitStatus::NotReleased: return QStringLiteral("not released");
@@ -206,6 +207,9 @@ LoadOutcome LoadSequence::finish()
 
 void LoadSequence::run(int slot, const Label& label)
 {
+    // A stop that came while the port opened sends not even a poll.
+    if (stop_)
+        stop_();
     const bool held = label.bytes.has_value();
     const auto requireUnchanged = [&] {
         if (held)
