@@ -121,8 +121,8 @@ QString helpText()
         "  7    line lost, device did not take all data, or file changed during the\n"
         "       data; the slot holds an incomplete file\n"
         "  8    all data and \"#File#\" sent; the release was not confirmed\n"
-        "  9    the load's result stands (it is printed), its --log record could not\n"
-        "       be written\n"
+        "  9    loaded, but the --log record could not be written (a failed load\n"
+        "       keeps its own status; the lost record is said on stderr)\n"
         "  128+N  stopped by signal N before the next frame (SIGINT 130, SIGTERM 143,\n"
         "       SIGHUP 129, SIGQUIT 131, SIGUSR1 138, SIGUSR2 140); nothing more sent.\n"
         "       A closed output pipe (SIGPIPE) does not stop the load.\n")

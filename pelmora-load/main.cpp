@@ -126,6 +126,6 @@ int main(int argc, char** argv)
     fail(0, QStringLiteral("the load's result stands (status %1), but its record could not be written to %2: %3")
                 .arg(status)
                 .arg(record->path(), record->failure()));
-    // A stop signal's status says more than the record's.
-    return status > 128 ? status : ExitStatus::RecordFailed;
+    // A failed load's own status says what the slot holds; it outranks the record's.
+    return status == ExitStatus::Loaded ? ExitStatus::RecordFailed : status;
 }
