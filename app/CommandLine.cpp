@@ -17,11 +17,53 @@ const char* const description =
     "/dev/ttyUSB0), unless PELMORA_PORTS says otherwise. Serial devices belong to\n"
     "the group dialout: join it to use them.";
 
+const char* const qtOptionsText =
+    "\n"
+    "Qt options (taken by Qt itself):\n"
+    "  -style NAME, -stylesheet FILE, -platform NAME, -platformtheme NAME,\n"
+    "  -qwindowgeometry GEOMETRY, -reverse, and the others Qt documents for\n"
+    "  QApplication and QGuiApplication\n";
+
 const char* const environment =
     "\n"
     "Environment:\n"
     "  PELMORA_PORTS  comma-separated device paths; entry k becomes port k (for\n"
     "                 example udev links that always name one cable)\n";
+
+// Qt's own options (QApplication takes them): `-style Fusion`, `--style=Fusion`.
+const QStringList qtOptionsWithValue{
+    QStringLiteral("style"),        QStringLiteral("stylesheet"),     QStringLiteral("platform"),
+    QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"), QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"), QStringLiteral("geometry"),   QStringLiteral("qwindowtitle"),
+    QStringLiteral("title"),        QStringLiteral("qwindowicon"),    QStringLiteral("icon"),
+    QStringLiteral("session"),      QStringLiteral("display"),        QStringLiteral("name"),
+    QStringLiteral("qmljsdebugger")};
+const QStringList qtFlags{QStringLiteral("reverse"), QStringLiteral("testability"), QStringLiteral("widgetcount"),
+                          QStringLiteral("nograb"),  QStringLiteral("dograb"),      QStringLiteral("sync")};
+
+// The arguments less Qt's own options and their values, for our parser.
+QStringList withoutQtOptions(const QStringList& arguments)
+{
+    QStringList left{arguments.first()};
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QStringLiteral("--")) {
+            left += arguments.mid(i);
+            break;
+        }
+        const QString name = a.startsWith(QStringLiteral("--")) ? a.mid(2) : a.startsWith(u'-') ? a.mid(1) : QString();
+        const QString bare = name.section(u'=', 0, 0);
+        if (qtOptionsWithValue.contains(bare)) {
+            if (!name.contains(u'='))
+                ++i;  // the value follows
+            continue;
+        }
+        if (!name.contains(u'=') && qtFlags.contains(name))
+            continue;
+        left << a;
+    }
+    return left;
+}
 
 }  // namespace
 
@@ -30,6 +72,8 @@ std::optional<int> CommandLine::answer(int argc, char* argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (!arguments.isEmpty())
+        arguments = withoutQtOptions(arguments);
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(description));
     const QCommandLineOption help(QStringLiteral("help"), QStringLiteral("show this text and exit"));
@@ -48,8 +92,8 @@ std::optional<int> CommandLine::answer(int argc, char* argv[])
     if (parser.isSet(help)) {
         // Qt's first line names the program by the path it was started with.
         const QString text = parser.helpText();
-        std::printf("Usage: pelmora [--help | --version]%s%s", qPrintable(text.mid(text.indexOf(u'\n'))),
-                    environment);
+        std::printf("Usage: pelmora [--help | --version] [Qt options]%s%s%s",
+                    qPrintable(text.mid(text.indexOf(u'\n'))), qtOptionsText, environment);
         return 0;
     }
     if (parser.isSet(version)) {

@@ -34,6 +34,13 @@ void Form1::runDeviceEvent(Handler&& handler, OnFailure&& onFailure)
 void Form1::wireDeviceEvents()
 {
     connect(&Timer1, &QTimer::timeout, this, [this] {
+        // Input made during the last request's wait comes first: it may end
+        // the release (the device picture, F5, Escape).
+        if (!deviceBusy_ && !closing_) {
+            handOverHeldInput();
+            if (!Timer1.isActive())
+                return;
+        }
         // The release is not retried on a failed line.
         runDeviceEvent([this] { Timer1_Timer(); },
                        [this] {

@@ -192,8 +192,15 @@ private:
     // Input held during the waits, delivered now, before a message box of
     // the same event could swallow it.
     void handOverHeldInput();
+    // The stream's frames did not leave: the port closes, dropping them (8010).
+    [[noreturn]] void refuseUntakenStream(qint64 queued);
+    // What a failed upload left in the slot, with the bytes sent.
+    QString uploadLeftText() const;
     // Ends an upload sequence that failed: the timer stops, "Load" comes back.
     void endFailedSequence();
+    // The operator ends a release the device does not confirm: the port closes.
+    void endRelease();
+    int releaseCounter_ = 1;
     // After a failure that closed the line: the panels show it, the release stops.
     void showLineLost();
 
@@ -215,6 +222,10 @@ private:
 
     // ---- main window (private) -------------------------------------------
     void createLogo();
+    // Colours and caption sizes that read under the desktop's style, and the
+    // smallest window that keeps every panel (window/StyleFit.cpp).
+    void fitToStyle();
+    void fitSlotsToTheirCaptions();
     void placeControl(QWidget* control, const TwipsPlacement& placement);
     bool loaded_ = false;
     QSize laidOutFor_;  // the outer size the layout rule last ran with, pixels

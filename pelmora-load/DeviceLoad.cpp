@@ -6,7 +6,6 @@
 #include "link/QtSerialLine.h"
 
 #include <QElapsedTimer>
-#include <csignal>
 
 namespace {
 
@@ -30,11 +29,9 @@ private:
 
 void stopOnSignal()
 {
-    const int signal = stopSignal();
-    if (signal == 0)
+    if (stopSignal() == 0)
         return;
-    throw Wire::Stopped{stopExitStatus(), signal == SIGTERM ? QStringLiteral("stopped by SIGTERM")
-                                                            : QStringLiteral("stopped by SIGINT")};
+    throw Wire::Stopped{stopExitStatus(), QStringLiteral("stopped by %1").arg(QLatin1String(stopSignalName()))};
 }
 
 }  // namespace

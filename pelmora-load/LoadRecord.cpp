@@ -1,35 +1,91 @@
 #include "LoadRecord.h"
 
+#include "console/StopSignal.h"
 #include "wire/Exchanges.h"
 
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSysInfo>
+#include <QUuid>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
-LoadRecord::LoadRecord(const QString& path) : path_(path)
+namespace {
+
+QString systemSays()
 {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-        throw std::runtime_error(QStringLiteral("cannot write the log %1: %2")
-                                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)))
-                                     .toStdString());
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool isLabel(const struct stat& st, const LabelFileFacts& label)
+{
+    return quint64(st.st_dev) == label.device && quint64(st.st_ino) == label.inode;
+}
+
+[[noreturn]] void refuseLabel(const QString& path)
+{
+    throw std::runtime_error(
+        QStringLiteral("--log %1 is the label file itself; the record would be loaded with it").arg(path).toStdString());
+}
+
+QString isoUtc(const QDateTime& time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+}  // namespace
+
+LoadRecord::LoadRecord(const QString& path, const LabelFileFacts& label)
+    : path_(path), runId_(QUuid::createUuid().toString(QUuid::WithoutBraces))
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    // Before it is opened: a label opened for appending is a label changed.
+    if (::stat(native.constData(), &st) == 0 && isLabel(st, label))
+        refuseLabel(path);
+    // Never waits: a FIFO no program reads is refused instead of hanging the run.
+    fd_ = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        const QString why = errno == ENXIO ? QStringLiteral("it is a FIFO no program reads") : systemSays();
+        throw std::runtime_error(QStringLiteral("cannot write the log %1: %2").arg(path, why).toStdString());
+    }
+    // A name that came to mean the label between the look and the open.
+    if (::fstat(fd_, &st) == 0 && isLabel(st, label)) {
+        ::close(fd_);
+        fd_ = -1;
+        refuseLabel(path);
+    }
+    started_ = QDateTime::currentDateTimeUtc();
+    clock_.start();
 }
 
 LoadRecord::~LoadRecord()
 {
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+void LoadRecord::begun(const QList<LoadJob>& jobs, const QByteArray& sha256)
+{
+    QJsonArray devices;
+    for (const LoadJob& job : jobs)
+        devices << job.port.path;
+    const LabelFileFacts& file = jobs.first().file;
+    write({{QStringLiteral("record"), QStringLiteral("begun")},
+           {QStringLiteral("devices"), devices},
+           {QStringLiteral("slot"), jobs.first().slot},
+           {QStringLiteral("slotFile"), Wire::slotFileName(jobs.first().slot)},
+           {QStringLiteral("file"), QFileInfo(file.path).absoluteFilePath()},
+           {QStringLiteral("size"), file.size},
+           {QStringLiteral("sha256"), QString::fromLatin1(sha256)}});
 }
 
 void LoadRecord::append(const LoadJob& job, const QByteArray& sha256, const LoadResult& r)
@@ -39,9 +95,11 @@ void LoadRecord::append(const LoadJob& job, const QByteArray& sha256, const Load
                         {QStringLiteral("serial"), id.serialNumber},
                         {QStringLiteral("socket"), id.place},
                         {QStringLiteral("selector"), usbSelector(id)}};
-    const QJsonObject line{
-        {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-        {QStringLiteral("host"), QSysInfo::machineHostName()},
+    const bool interrupted = r.result == QLatin1String("interrupted");
+    QJsonObject line{
+        {QStringLiteral("record"), interrupted ? QStringLiteral("interrupted") : QStringLiteral("result")},
+        {QStringLiteral("time"), isoUtc(QDateTime::currentDateTimeUtc())},
+        {QStringLiteral("duration"), double(clock_.elapsed()) / 1000.0},
         {QStringLiteral("port"), job.port.path},
         {QStringLiteral("selector"), job.port.selector},
         {QStringLiteral("adapter"), adapter},
@@ -58,17 +116,34 @@ void LoadRecord::append(const LoadJob& job, const QByteArray& sha256, const Load
         {QStringLiteral("exitStatus"), r.exitStatus},
         {QStringLiteral("error"), r.error},
     };
-    const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
-    if (::write(fd_, bytes.constData(), size_t(bytes.size())) != bytes.size())
-        std::fprintf(stderr, "pelmora-load: could not append to the log %s: %s\n", qPrintable(path_),
-                     std::strerror(errno));
+    if (interrupted)
+        line.insert(QStringLiteral("signal"), QLatin1String(stopSignalName()));
+    write(line);
 }
 
-QByteArray fileSha256(const QString& path)
+void LoadRecord::write(QJsonObject line)
 {
-    QFile file(path);
+    line.insert(QStringLiteral("run"), runId_);
+    line.insert(QStringLiteral("version"), QStringLiteral(PELMORA_VERSION_TEXT));
+    line.insert(QStringLiteral("started"), isoUtc(started_));
+    line.insert(QStringLiteral("host"), QSysInfo::machineHostName());
+    const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    const ssize_t written = ::write(fd_, bytes.constData(), size_t(bytes.size()));
+    if (written == bytes.size() || !failure_.isEmpty())
+        return;
+    failure_ = written < 0 ? systemSays() : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(bytes.size());
+}
+
+QByteArray fileSha256(const LabelFileFacts& facts)
+{
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (file.open(QIODevice::ReadOnly))
-        hash.addData(&file);
+    const int fd = ::open(facts.nativePath().constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    char chunk[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0)
+        hash.addData(QByteArrayView(chunk, got));
+    ::close(fd);
     return hash.result().toHex();
 }

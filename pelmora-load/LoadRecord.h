@@ -1,27 +1,47 @@
 #pragma once
-// The record an operator can prove a load by later: one JSON line per device
-// and load, appended to the --log file.
+// The record an operator can prove a load by later, appended to the --log
+// file as JSON lines: one "begun" line for the run before the first frame,
+// then per device a "result" line at its end, or an "interrupted" one when a
+// stop signal ended it. Every line carries the run's id, the tool's version
+// and the start time, so even a run killed outright leaves its begun line.
 
 #include "DeviceLoad.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
 #include <QString>
+#include <stdexcept>
 
 class LoadRecord {
 public:
-    // Opens FILE for appending, creating it; throws std::runtime_error when it cannot.
-    explicit LoadRecord(const QString& path);
+    // Opens FILE for appending, creating it, without waiting for a reader.
+    // Throws std::runtime_error when it cannot, and when FILE is the label
+    // file itself (the record would become part of the label).
+    LoadRecord(const QString& path, const LabelFileFacts& label);
     ~LoadRecord();
     LoadRecord(const LoadRecord&) = delete;
     LoadRecord& operator=(const LoadRecord&) = delete;
 
-    // One line, written whole with one write so concurrent runs do not mix.
+    void begun(const QList<LoadJob>& jobs, const QByteArray& sha256);
     void append(const LoadJob& job, const QByteArray& sha256, const LoadResult& result);
 
+    // Why a line could not be written; empty while every line was.
+    const QString& failure() const { return failure_; }
+    const QString& path() const { return path_; }
+
 private:
+    // One line, written whole with one write so concurrent runs do not mix.
+    void write(QJsonObject line);
+
     QString path_;
     int fd_ = -1;
+    QString runId_;
+    QDateTime started_;
+    QElapsedTimer clock_;
+    QString failure_;
 };
 
 // The SHA-256 of the file as checked, in hexadecimal.
-QByteArray fileSha256(const QString& path);
+QByteArray fileSha256(const LabelFileFacts& file);

@@ -15,6 +15,9 @@ constexpr auto kLookEvery = std::chrono::milliseconds(50);
 
 int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record, const QByteArray& sha256)
 {
+    // Before the first frame, so even a run killed outright leaves a trace.
+    if (record)
+        record->begun(jobs, sha256);
     std::deque<LoadProgress> progress(jobs.size());
     // QThreads, not bare threads: QSerialPort wants a thread Qt knows.
     std::vector<std::unique_ptr<QThread>> threads;

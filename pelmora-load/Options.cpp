@@ -2,6 +2,7 @@
 
 #include "link/Errors.h"
 #include "link/LineSettings.h"
+#include "wire/LoadSequence.h"
 
 #include <QCommandLineParser>
 
@@ -30,12 +31,13 @@ Options parseOptions(const QStringList& arguments)
     const QCommandLineOption settings(QStringLiteral("settings"), {}, QStringLiteral("S"));
     const QCommandLineOption attempts(QStringLiteral("attempts"), {}, QStringLiteral("K"));
     const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption allowEmpty(QStringLiteral("allow-empty"));
     const QCommandLineOption list(QStringLiteral("list-ports"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({port, slot, settings, attempts, log, list, json, quiet, help, version});
+    parser.addOptions({port, slot, settings, attempts, log, allowEmpty, list, json, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("FILE"), {});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText().toStdString());
@@ -63,7 +65,7 @@ Options parseOptions(const QStringList& arguments)
         throw UsageError("--slot is given once");
     o.slot = wholeNumber(parser.value(slot), "slot", 1, 5);
     if (parser.isSet(attempts))
-        o.attempts = wholeNumber(parser.value(attempts), "attempts", 1, 1000);
+        o.attempts = wholeNumber(parser.value(attempts), "attempts", Wire::kMinAttempts, Wire::kMaxAttempts);
     if (parser.isSet(settings)) {
         o.settings = parser.value(settings);
         try {
@@ -73,6 +75,7 @@ Options parseOptions(const QStringList& arguments)
         }
     }
     o.logPath = parser.value(log);
+    o.allowEmpty = parser.isSet(allowEmpty);
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1)
         throw UsageError(files.isEmpty() ? "no label file given" : "one label file at a time");
@@ -86,18 +89,20 @@ QString helpText()
         "Usage: pelmora-load --port SEL [--port SEL ...] --slot N [options] FILE\n"
         "       pelmora-load --list-ports [--json]\n"
         "\n"
-        "Loads the label file FILE into slot N (1 to 5) of a Zelkor RV7k device, the\n"
+        "Loads the label file FILE into slot N (1..5) of a Zelkor RV7k device, the\n"
         "same way the Pelmora window does. Several --port options load several\n"
         "devices at once, each on its own line.\n"
         "\n"
-        "  --port SEL        a device path (/dev/ttyUSB0), a port number 1 to 10 as the\n"
+        "  --port SEL        a device path (/dev/ttyUSB0), a port number 1..10 as the\n"
         "                    window numbers it (PELMORA_PORTS applies), or\n"
         "                    usb:VID:PID[:SERIAL] (hexadecimal ids)\n"
-        "  --slot N          the slot, 1 to 5; required\n"
+        "  --slot N          the slot, 1..5; required\n"
         "  --settings S      line settings, default 9600,n,8,1\n"
         "  --attempts K      how often the slot name, the length and the release are\n"
-        "                    sent before giving up, default 10\n"
-        "  --log FILE        append one JSON line per device and load to FILE\n"
+        "                    sent before giving up, %1..%2, default 10\n"
+        "  --log FILE        append JSON lines to FILE: one when the run begins, one per\n"
+        "                    device at its end (never the label file itself)\n"
+        "  --allow-empty     load a file of 0 bytes (blanks the slot)\n"
         "  --list-ports      list the ports (number, path, adapter); opens none\n"
         "  --json            JSON Lines on standard output\n"
         "  -q, --quiet       errors only\n"
@@ -107,13 +112,20 @@ QString helpText()
         "Exit status (what state the slot was left in):\n"
         "  0    loaded, and the release confirmed\n"
         "  1    several devices, at least one failed (see each device's result)\n"
-        "  2    usage\n"
-        "  3    file refused; nothing sent\n"
-        "  4    port unusable or selector refused; nothing sent\n"
-        "  5    no answer to the polls; only polls sent\n"
+        "  2    usage, or --log unusable; nothing opened\n"
+        "  3    file refused, or changed before any data went out; nothing of it sent\n"
+        "  4    port unusable (missing, held, locked, not a serial port) or selector\n"
+        "       refused; nothing sent\n"
+        "  5    no answer to the polls, or not the expected one; only polls sent\n"
         "  6    slot name or length not acknowledged; no data sent\n"
-        "  7    line lost, or file changed, during the data; the slot holds an\n"
-        "       incomplete file\n"
+        "  7    line lost, device did not take all data, or file changed during the\n"
+        "       data; the slot holds an incomplete file\n"
         "  8    all data and \"#File#\" sent; the release was not confirmed\n"
-        "  130  interrupted by SIGINT; 143 by SIGTERM (nothing more is sent)\n");
+        "  9    loaded, but the --log record could not be written (a failed load\n"
+        "       keeps its own status; the lost record is said on stderr)\n"
+        "  128+N  stopped by signal N before the next frame (SIGINT 130, SIGTERM 143,\n"
+        "       SIGHUP 129, SIGQUIT 131, SIGUSR1 138, SIGUSR2 140); nothing more sent.\n"
+        "       A closed output pipe (SIGPIPE) does not stop the load.\n")
+        .arg(Wire::kMinAttempts)
+        .arg(Wire::kMaxAttempts);
 }

@@ -12,6 +12,7 @@ struct Options {
     int attempts = 10;
     QString file;
     QString logPath;
+    bool allowEmpty = false;
     bool listPorts = false;
     bool json = false;
     bool quiet = false;

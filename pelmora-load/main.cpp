@@ -9,9 +9,13 @@
 #include "Report.h"
 #include "console/StopSignal.h"
 #include "link/Errors.h"
+#include "link/PortHolders.h"
 #include "wire/LabelFile.h"
+#include "wire/StreamPacing.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -22,6 +26,23 @@ int fail(int status, const QString& text)
 {
     std::fprintf(stderr, "pelmora-load: %s\n", text.toLocal8Bit().constData());
     return status;
+}
+
+// A load whose stream alone takes longer than this says so before it starts.
+constexpr double kLongLoadSeconds = 5 * 60;
+
+// File names are bytes: one that is no valid text is opened by its bytes
+// from the command line, not by the text it decodes to.
+QByteArray nativeName(int argc, char** argv, const QString& name)
+{
+    const QByteArray encoded = QFile::encodeName(name);
+    for (int i = argc - 1; i > 0; --i) {
+        if (encoded == argv[i])
+            return encoded;
+        if (QFile::decodeName(argv[i]) == name)
+            return QByteArray(argv[i]);
+    }
+    return encoded;
 }
 
 ReportKind reportKind(const Options& o)
@@ -66,9 +87,22 @@ int main(int argc, char** argv)
     // The file first: for a refused file nothing is opened or sent.
     LabelFileFacts file;
     try {
-        file = checkLabelFile(options.file);
+        file = checkLabelFile(options.file, nativeName(argc, argv, options.file));
     } catch (const PelmoraError& error) {
         return fail(ExitStatus::FileRefused, error.report());
+    }
+    if (file.size == 0 && !options.allowEmpty)
+        return fail(ExitStatus::FileRefused,
+                    QStringLiteral("%1 is empty; loading it would blank the slot (--allow-empty loads it)").arg(file.path));
+    std::unique_ptr<LoadRecord> record;
+    QByteArray sha256;
+    if (!options.logPath.isEmpty()) {
+        try {
+            record = std::make_unique<LoadRecord>(options.logPath, file);
+        } catch (const std::runtime_error& error) {
+            return fail(ExitStatus::Usage, QString::fromLocal8Bit(error.what()));
+        }
+        sha256 = fileSha256(file);
     }
     QList<ChosenPort> ports;
     try {
@@ -76,20 +110,22 @@ int main(int argc, char** argv)
     } catch (const SelectorRefused& error) {
         return fail(ExitStatus::PortRefused, QString::fromLocal8Bit(error.what()));
     }
-    std::unique_ptr<LoadRecord> record;
-    QByteArray sha256;
-    if (!options.logPath.isEmpty()) {
-        try {
-            record = std::make_unique<LoadRecord>(options.logPath);
-        } catch (const std::runtime_error& error) {
-            return fail(ExitStatus::Usage, QString::fromLocal8Bit(error.what()));
-        }
-        sha256 = fileSha256(file.path);
-    }
+    setPortNoticeHandler([](const QString& notice) { fail(0, QStringLiteral("warning: %1").arg(notice)); });
+
+    const double streamSeconds = streamSecondsLeft(file.size, 0);
+    if (streamSeconds > kLongLoadSeconds && !options.quiet)
+        fail(0, QStringLiteral("this load takes about %1 minutes").arg(std::lround(streamSeconds / 60)));
 
     QList<LoadJob> jobs;
     for (const ChosenPort& port : ports)
         jobs << LoadJob{port, options.slot, options.settings, options.attempts, file};
     const std::unique_ptr<Report> report = makeReport(reportKind(options), ports, file, options.slot);
-    return runLoads(jobs, *report, record.get(), sha256);
+    const int status = runLoads(jobs, *report, record.get(), sha256);
+    if (!record || record->failure().isEmpty())
+        return status;
+    fail(0, QStringLiteral("the load's result stands (status %1), but its record could not be written to %2: %3")
+                .arg(status)
+                .arg(record->path(), record->failure()));
+    // A failed load's own status says what the slot holds; it outranks the record's.
+    return status == ExitStatus::Loaded ? ExitStatus::RecordFailed : status;
 }

@@ -13,6 +13,7 @@ const QString kConnectedText = QStringLiteral("Connected :");
 const QString kConnectingText = QStringLiteral("Connecting... ");
 const QString kNoConnectionTip = QStringLiteral("No Connection");
 const QString kConnectionOkTip = QStringLiteral("Connection OK");
+const QString kReleasingText = QStringLiteral("Releasing... ");
 }  // namespace
 
 void Form1::StatusBar1_PanelClick(StatusPanel* Panel)
@@ -22,6 +23,11 @@ void Form1::StatusBar1_PanelClick(StatusPanel* Panel)
         // New settings would hide the bar and change nothing of the running upload.
         if (!uploadRunning_)
             showSettingsFrame();
+        return;
+    }
+    // The device picture ends a release the device does not confirm.
+    if (Panel == StatusBar1->Panels(4) && Timer1.isActive() && Panel->ToolTipText() == kNoConnectionTip) {
+        endRelease();
         return;
     }
     if (text == kNoConnectionText || Panel->ToolTipText() == kNoConnectionTip) {
@@ -35,6 +41,7 @@ void Form1::StatusBar1_PanelClick(StatusPanel* Panel)
     setUploadRunning(false);
     Panel->setToolTipText(kNoConnectionTip);
     StatusBar1->Panels(3)->setText(kNoConnectionText);
+    releaseCounter_ = 1;
     Timer1.start();
     Command1->setVisible(true);
 }
@@ -82,7 +89,27 @@ void Form1::Timer1_Timer()
         fileDelivered_ = false;
         MSComm1.setPortOpen(false);
         Timer1.stop();
+        StatusBar1->Panels(3)->setText(kNoConnectionText);
+        return;
     }
+    // As the polls count: 2 after the first unanswered request.
+    releaseCounter_ += 1;
+    StatusBar1->Panels(3)->setText(kReleasingText + QString::number(releaseCounter_));
+}
+
+void Form1::endRelease()
+{
+    Timer1.stop();
+    MSComm1.discardOutput();
+    MSComm1.setPortOpen(false);
+    StatusBar1->Panels(3)->setText(kNoConnectionText);
+    StatusBar1->Panels(4)->setToolTipText(kNoConnectionTip);
+    QString text = QStringLiteral("The device did not confirm its release; the port is closed.");
+    if (fileDelivered_)
+        text += QStringLiteral(" The file was delivered to %1.").arg(DeviceFileName);
+    fileDelivered_ = false;
+    seams_.dialogs->message(this, text, OperatorDialogs::Icon::Error);
+    stopIfClosed();
 }
 
 void Form1::showLineLost()

@@ -12,6 +12,16 @@
 #include <algorithm>
 #include <limits>
 
+namespace {
+// What an error says after its number's standing text.
+QString errorDetail(const PelmoraError& error)
+{
+    const QString standing = errorText(error.number());
+    const QString text = error.text();
+    return text.startsWith(standing + QStringLiteral(": ")) ? text.mid(standing.size() + 2) : text;
+}
+}  // namespace
+
 void Form1::Command1_Click()
 {
     if (Text1->text().trimmed().isEmpty())
@@ -39,12 +49,28 @@ void Form1::Command1_Click()
 
 void Form1::Timer2_Timer()
 {
-    if (FileStage == VbTrue)
-        DosyaYolla();
-    if (LengthStage == VbTrue)
-        UzunlukYolla();
-    if (LoadStage == VbTrue)
-        YüklemeYap();
+    try {
+        if (FileStage == VbTrue)
+            DosyaYolla();
+        if (LengthStage == VbTrue)
+            UzunlukYolla();
+        if (LoadStage == VbTrue)
+            YüklemeYap();
+    } catch (const PelmoraError& error) {
+        // A lost line says what the slot was left with.
+        if (error.number() != ErrorNumber::HardwareNotAvailable || streamCount_.endSent)
+            throw;
+        throw PelmoraError(error.number(), errorDetail(error) + QStringLiteral("; ") + uploadLeftText());
+    }
+}
+
+QString Form1::uploadLeftText() const
+{
+    if (LoadStage != VbTrue || streamCount_.sent == 0)
+        return QStringLiteral("no data was sent, the slot is untouched");
+    return QStringLiteral("%1 of %2 bytes sent, the slot holds an incomplete file, load it again")
+        .arg(streamCount_.sent)
+        .arg(streamCount_.announced);
 }
 
 void Form1::DosyaYolla()

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 
 void Form1::YüklemeYap()
 {
@@ -20,8 +21,10 @@ void Form1::YüklemeYap()
     wire_.stream(*loadFile_, streamCount_, [this](qint64 sent) { streamProgressDue_ = sent; });
     showStreamProgress();
     showPlainProgress();
-    // The completion message must not come while frames are still queued for the line.
-    wire_.drain([this] { serveWindowDuringWait(); });
+    // The completion message must not come while frames are still queued for
+    // the line: what is still queued when the drain gives up was refused.
+    if (const qint64 queued = wire_.drain([this] { serveWindowDuringWait(); }); queued > 0)
+        refuseUntakenStream(queued);
     // The file is in the slot; what was typed meanwhile lands in the box
     // before the message takes the input.
     setUploadRunning(false);
@@ -33,6 +36,30 @@ void Form1::YüklemeYap()
     setProgressValue(0);
     StatusBar1_PanelClick(StatusBar1->Panels(4));
     Command1->setVisible(true);
+}
+
+namespace {
+
+constexpr qint64 kEndFrameBytes = 8;    // "#File#", its check byte, CR
+constexpr qint64 kLongestDataFrame = 5;  // "255", its check byte, CR
+
+}  // namespace
+
+void Form1::refuseUntakenStream(qint64 queued)
+{
+    // Nothing of it may reach a device that takes data again later.
+    MSComm1.discardOutput();
+    MSComm1.setPortOpen(false);
+    const qint64 dataQueued = std::max<qint64>(queued - kEndFrameBytes, 0);
+    const qint64 framesLeft = (dataQueued + kLongestDataFrame - 1) / kLongestDataFrame;
+    const qint64 given = std::max<qint64>(streamCount_.sent - framesLeft, 0);
+    throw PelmoraError(ErrorNumber::HardwareNotAvailable,
+                       QStringLiteral("the device stopped taking data: at most %1 of %2 bytes reached it and %3 bytes "
+                                      "still queued for the line were dropped; the slot may hold an incomplete file, "
+                                      "load it again")
+                           .arg(given)
+                           .arg(streamCount_.announced)
+                           .arg(queued));
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "window/HandedOverPath.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDropEvent>
@@ -53,6 +54,16 @@ bool FileHandOver::takeDrop(QObject* watched, QEvent* event)
                              ? pathOf(*drop->mimeData(), entering)
                              : QString();
     if (path.isEmpty()) {
+        // Files that cannot be loaded are taken all the same, so the
+        // refusal is said the moment they are let go.
+        if (mayChange_() && !handedOverFile(*drop->mimeData()).refusal.isEmpty()) {
+            drop->acceptProposedAction();
+            if (event->type() == QEvent::Drop) {
+                showRefusal(handedOverFile(*drop->mimeData()).refusal);
+                QApplication::beep();
+            }
+            return true;
+        }
         // A plain text dropped on the box is the box's own business.
         if (watched == box_ && !drop->mimeData()->hasUrls())
             return false;
@@ -77,7 +88,14 @@ bool FileHandOver::paste(bool selection)
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(mode);
     if (!data)
         return false;
-    QString path = handedOverFile(*data).path;
+    const HandedOverFile file = handedOverFile(*data);
+    const QString refusal = !file.refusal.isEmpty() ? file.refusal : data->hasText() ? severalPaths(data->text()) : QString();
+    if (!refusal.isEmpty()) {
+        // Several addresses would run together into one path.
+        showRefusal(refusal);
+        return true;
+    }
+    QString path = file.path;
     if (path.isEmpty() && data->hasText()) {
         path = handedOverPath(data->text());
         if (path == data->text())

@@ -10,6 +10,7 @@
 #include "window/InputHoldback.h"
 #include "window/CommonDialog.h"
 #include "window/FileHandOver.h"
+#include "window/SettingsComboAccessible.h"
 #include "window/SlotArrowKeys.h"
 #include "window/StatusBar.h"
 #include "wire/LoadSequence.h"
@@ -17,6 +18,7 @@
 
 #include "Create.h"
 
+#include <QComboBox>
 #include <QFont>
 #include <chrono>
 #include <QIcon>
@@ -93,6 +95,7 @@ Form1::Form1(Seams seams, QWidget* parent)
     frame1Placement_ = {static_cast<float>(Frame1->x() * 15), static_cast<float>(Frame1->y() * 15)};
     frame2Placement_ = {static_cast<float>(Frame2->x() * 15), static_cast<float>(Frame2->y() * 15)};
     createLogo();
+    fitToStyle();
 
     CommonDialog1 = std::make_unique<CommonDialog>(this, seams_.dialogs, QStringLiteral("*.txt;*.ejf"),
                                                    QStringLiteral("Choose the label file to load"));
@@ -110,6 +113,9 @@ Form1::Form1(Seams seams, QWidget* parent)
     connect(Command2, &QPushButton::clicked, this, [this] { runEvent([this] { Command2_Click(); }); });
     connect(Command3, &QPushButton::clicked, this, [this] { runEvent([this] { Command3_Click(); }); });
 
+    for (QLabel* label : Label2)
+        if (auto* list = qobject_cast<QComboBox*>(label->buddy()))
+            labelSettingsList(list, label);
     setUpKeyboardHints();
     new SlotArrowKeys({Option1.begin(), Option1.end()}, this);
     // The box is left alone while an upload reads it ("Load" is hidden then).

@@ -51,3 +51,14 @@ HandedOverFile handedOverFile(const QMimeData& data)
         return {{}, QStringLiteral("A folder cannot be loaded; drop the label file itself.")};
     return {path, {}};
 }
+
+QString severalPaths(const QString& text)
+{
+    int paths = 0;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        const QString one = line.trimmed();
+        if (one.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) || one.startsWith(QLatin1Char('/')))
+            ++paths;
+    }
+    return paths > 1 ? QStringLiteral("Paste one label file at a time.") : QString();
+}

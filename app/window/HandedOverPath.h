@@ -20,3 +20,7 @@ struct HandedOverFile {
 // For data that carries file URIs (a file manager's drag or copy); nothing
 // (both empty) when it carries none.
 HandedOverFile handedOverFile(const QMimeData& data);
+
+// Why a pasted text is refused when it holds several paths or file URIs, one
+// a line; empty when it holds at most one.
+QString severalPaths(const QString& text);

@@ -1,7 +1,8 @@
 // A stop request for a running upload: the device picture's click, its key
 // (F5) and Escape. During a wait they are taken out of the held input and
 // acted on at the wait's next turn, never stored for later; between the
-// ticks they arrive as usual and take the same way.
+// ticks they arrive as usual and take the same way. During a release they
+// end it.
 
 #include "Form1.h"
 #include "window/InputHoldback.h"
@@ -46,10 +47,10 @@ bool Form1::takeStopRequest(QObject* receiver, QEvent* event)
     } else {
         return false;
     }
-    // While the device is being released the picture means nothing more: a
-    // click kept for after the release would connect again.
+    // Outside an upload (a release waiting on the device) it is held like
+    // any input and handled when the wait ends.
     if (!uploadRunning_)
-        return Timer1.isActive();
+        return false;
     if (press)
         stopRequested_ = true;
     return true;
@@ -82,16 +83,20 @@ void Form1::takeStopRequestNow()
     setProgressValue(0);
     setUploadRunning(false);
     Command1->setVisible(true);
-    seams_.dialogs->message(this,
-                            QStringLiteral("Loading stopped: %1 of %2 bytes sent; load the file again").arg(sent).arg(announced),
-                            OperatorDialogs::Icon::Information);
+    seams_.dialogs->message(
+        this,
+        QStringLiteral("Loading stopped: %1 of %2 bytes sent, the slot holds an incomplete file; load the file again")
+            .arg(sent)
+            .arg(announced),
+        OperatorDialogs::Icon::Information);
     stopIfClosed();
     throw UploadStopped();
 }
 
 void Form1::requestStop()
 {
-    // Between the ticks: the same as a click on the device picture.
-    if (uploadRunning_)
+    // Between the ticks: the same as a click on the device picture, which
+    // also ends a release.
+    if (uploadRunning_ || Timer1.isActive())
         StatusBar1->clickPanel(4);
 }

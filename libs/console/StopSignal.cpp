@@ -1,10 +1,15 @@
 #include "console/StopSignal.h"
 
-
 #include <atomic>
 #include <csignal>
 
 namespace {
+constexpr struct {
+    int number;
+    const char* name;
+} kStopSignals[] = {{SIGINT, "SIGINT"},   {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"},
+                    {SIGQUIT, "SIGQUIT"}, {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"}};
+
 std::atomic<int> caught{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
@@ -22,8 +27,22 @@ void installStopHandlers()
     sigemptyset(&action.sa_mask);
     // Restart interrupted system calls: a frame half written must still go whole.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const auto& s : kStopSignals)
+        sigaction(s.number, &action, nullptr);
+    // Writes to a closed pipe fail with EPIPE instead, and are dropped.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+const char* stopSignalName()
+{
+    const int signal = caught.load();
+    for (const auto& s : kStopSignals)
+        if (s.number == signal)
+            return s.name;
+    return "";
 }
 
 int stopSignal()
@@ -39,6 +58,5 @@ void throwIfStopRequested()
 
 int stopExitStatus()
 {
-    // As a shell reports a process the signal ended: 130 after SIGINT, 143 after SIGTERM.
     return 128 + stopSignal();
 }

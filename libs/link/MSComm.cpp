@@ -3,6 +3,8 @@
 #include "Errors.h"
 #include "QtSerialLine.h"
 
+#include <algorithm>
+
 namespace MSCommLib {
 
 namespace {
@@ -78,19 +80,28 @@ QString MSComm::Input()
     }
 }
 
-void MSComm::drainOutput(const WaitServe& between)
+qint64 MSComm::drainOutput(const WaitServe& between)
 {
     if (!line_)
-        return;
+        return 0;
     qint64 queued = line_->outputQueued();
     if (queued == 0)
-        return;
+        return 0;
     // Unknown: assume a full frame of the longest kind is still on its way,
     // and wait the whole bound for it.
     if (queued < 0)
         queued = kUnknownQueueBytes;
     const double needed = static_cast<double>(queued) * openedWith_.bitsPerCharacter() / openedWith_.baud;
     line_->drain(needed + kDrainMarginSeconds, between);
+    if (!line_)
+        return 0;
+    return std::max<qint64>(line_->outputQueued(), 0);
+}
+
+void MSComm::discardOutput()
+{
+    if (line_)
+        line_->discardOutput();
 }
 
 }  // namespace MSCommLib

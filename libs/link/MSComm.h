@@ -39,8 +39,12 @@ public:
 
     // Not one of the five: lets the written bytes leave the machine, bounded
     // by what they need at the line's speed plus a margin; `between` runs
-    // every few milliseconds meanwhile.
-    void drainOutput(const WaitServe& between = {});
+    // every few milliseconds meanwhile. Returns the bytes still queued when
+    // the bound ran out (0 when they left, or when the system cannot tell).
+    qint64 drainOutput(const WaitServe& between = {});
+    // Not one of the five: drops what is still queued for the line, so a
+    // device that resumes later gets nothing more of it.
+    void discardOutput();
     // Not one of the five: the number of the port that is open (CommPort may
     // have changed since), 0 when closed.
     short openedPort() const { return line_ ? openedPort_ : short(0); }

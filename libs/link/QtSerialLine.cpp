@@ -4,12 +4,14 @@
 #include "PortHolders.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QSet>
 #include <QThread>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -55,6 +57,20 @@ QSerialPort::StopBits toQt(LineSettings::StopBits s)
 constexpr int kWriteStallMs = 5000;
 
 }  // namespace
+
+bool isSerialPort(const QString& devicePath)
+{
+    const QByteArray native = QFile::encodeName(devicePath);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return true;  // cannot tell; the open's own reason stands
+    const bool tty = ::isatty(fd) == 1;
+    ::close(fd);
+    return tty;
+}
 
 QString heldOrDeniedText(const QString& devicePath, bool accessDenied)
 {
@@ -105,6 +121,13 @@ QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settin
                                QStringLiteral("%1 is already open in this program").arg(path_));
     }
 
+    // A file or a folder is no port; a character device is asked once open fails.
+    struct stat st {};
+    if (::stat(QFile::encodeName(path_).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
+        throw notSerialPort();
+    // Another program's live lock is honoured, a stale one taken over.
+    takePortLock(path_);
+
     port_.setPortName(path_);
     port_.setBaudRate(settings.baud);
     port_.setParity(toQt(settings.parity));
@@ -124,6 +147,8 @@ QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settin
             throw PelmoraError(ErrorNumber::PortAlreadyOpen,
                                QStringLiteral("%1 (%2)").arg(heldOrDeniedText(path_, denied), why));
         }
+        if (!isSerialPort(path_))
+            throw notSerialPort();
         throw PelmoraError(ErrorNumber::PortAlreadyOpen,
                            QStringLiteral("%1 is there but cannot be used now: %2").arg(path_, why));
     }
@@ -148,6 +173,11 @@ QtSerialLine::~QtSerialLine()
     heldDevices.remove(heldKey_);
 }
 
+PelmoraError QtSerialLine::notSerialPort() const
+{
+    return PelmoraError(ErrorNumber::PortAlreadyOpen, QStringLiteral("%1 is not a serial port").arg(path_));
+}
+
 void QtSerialLine::lineLost()
 {
     port_.close();
@@ -167,8 +197,13 @@ void QtSerialLine::write(const QByteArray& bytes)
         if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::WriteError)
             lineLost();
         if (!port_.flush() && port_.bytesToWrite() > 0) {
-            if (stalled.elapsed() > kWriteStallMs)
-                lineLost();
+            if (stalled.elapsed() > kWriteStallMs) {
+                // Nothing queued may reach a device that takes data again later.
+                port_.clear(QSerialPort::Output);
+                port_.close();
+                throw PelmoraError(ErrorNumber::HardwareNotAvailable,
+                                   QStringLiteral("the device stopped taking data for %1 s").arg(kWriteStallMs / 1000));
+            }
             port_.waitForBytesWritten(10);
         }
     }
@@ -203,6 +238,12 @@ qint64 QtSerialLine::outputQueued()
     if (::ioctl(static_cast<int>(port_.handle()), TIOCOUTQ, &queued) != 0)
         return -1;
     return queued + port_.bytesToWrite();
+}
+
+void QtSerialLine::discardOutput()
+{
+    if (port_.isOpen())
+        port_.clear(QSerialPort::Output);
 }
 
 void QtSerialLine::drain(double maxSeconds)

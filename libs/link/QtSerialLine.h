@@ -1,6 +1,7 @@
 #pragma once
 // The real serial line: QSerialPort driven without an event loop.
 
+#include "Errors.h"
 #include "PortBindings.h"
 #include "SerialLine.h"
 
@@ -18,6 +19,7 @@ public:
     QByteArray readAvailable() override;
     void drain(double maxSeconds) override;
     void drain(double maxSeconds, const WaitServe& between) override;
+    void discardOutput() override;
     qint64 outputQueued() override;
 
     const QString& devicePath() const { return path_; }
@@ -25,6 +27,8 @@ public:
 private:
     // Closes the port and throws 8010; what the system said then is left out.
     [[noreturn]] void lineLost();
+    // 8005: a path that is there but no terminal device (a file, /dev/null).
+    PelmoraError notSerialPort() const;
 
     QString path_;
     QString heldKey_;
@@ -39,3 +43,7 @@ LineOpener qtSerialLineOpener(std::shared_ptr<PortBindings> ports);
 // says how to get access (never by joining root's group), anything else says
 // the device is held elsewhere, naming who holds it where the system tells.
 QString heldOrDeniedText(const QString& devicePath, bool accessDenied);
+
+// A terminal device (what a serial port is to the system). Opens a
+// character device briefly to ask.
+bool isSerialPort(const QString& devicePath);

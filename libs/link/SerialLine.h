@@ -29,6 +29,8 @@ public:
     // Bytes written but still queued for the line, as far as the system
     // knows; -1 when it cannot tell.
     virtual qint64 outputQueued() = 0;
+    // Drops what is still queued for the line.
+    virtual void discardOutput() {}
 };
 
 // Opens port number n (1 to 10) with the given settings or throws a numbered

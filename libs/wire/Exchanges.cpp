@@ -79,9 +79,9 @@ void Exchanges::streamFrames(qint64 size, StreamCount& count, const std::functio
     }
 }
 
-void Exchanges::drain(const WaitServe& between)
+qint64 Exchanges::drain(const WaitServe& between)
 {
-    port_.drainOutput(between);
+    return port_.drainOutput(between);
 }
 
 bool Exchanges::release()

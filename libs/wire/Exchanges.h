@@ -59,7 +59,8 @@ public:
     void stream(const QByteArray& bytes, StreamCount& count,
                 const std::function<void(qint64 sent)>& frameSent = {});
     // Lets the written frames leave the machine; `between` runs meanwhile.
-    void drain(const WaitServe& between = {});
+    // Returns the bytes still queued when its bound ran out.
+    qint64 drain(const WaitServe& between = {});
     // "#End#", 1.8 s: the device confirms the release with "T".
     bool release();
 

@@ -38,10 +38,11 @@ QString kindOf(mode_t mode)
     throw PelmoraError(ErrorNumber::PathFileAccess, QStringLiteral("%1 is not a regular file (%2)").arg(quoted(path), kind));
 }
 
-LabelFileFacts factsOf(const QString& path, const struct stat& st)
+LabelFileFacts factsOf(const QString& path, const QByteArray& native, const struct stat& st)
 {
     LabelFileFacts f;
     f.path = path;
+    f.native = native;
     f.device = st.st_dev;
     f.inode = st.st_ino;
     f.size = st.st_size;
@@ -69,9 +70,9 @@ bool onSystemFilesystem(int fd)
     }
 }
 
-int openWithoutBlocking(const QString& path)
+int openWithoutBlocking(const QByteArray& native)
 {
-    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    return ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 }
 
 void closeFd(int fd)
@@ -82,11 +83,12 @@ void closeFd(int fd)
 
 }  // namespace
 
-LabelFileFacts checkLabelFile(const QString& path)
+LabelFileFacts checkLabelFile(const QString& path, QByteArray native)
 {
     if (path.isEmpty())
         throw PelmoraError(ErrorNumber::FileNotFound, quoted(path));
-    const QByteArray native = QFile::encodeName(path);
+    if (native.isEmpty())
+        native = QFile::encodeName(path);
     struct stat st {};
     if (::stat(native.constData(), &st) != 0) {
         if (errno == EACCES)
@@ -99,7 +101,7 @@ LabelFileFacts checkLabelFile(const QString& path)
     if (!S_ISREG(st.st_mode))
         notRegular(path, kindOf(st.st_mode));
 
-    const int fd = openWithoutBlocking(path);
+    const int fd = openWithoutBlocking(native);
     if (fd < 0) {
         if (errno == EACCES || errno == EPERM)
             throw PelmoraError(ErrorNumber::PermissionDenied, quoted(path));
@@ -123,15 +125,15 @@ LabelFileFacts checkLabelFile(const QString& path)
         throw PelmoraError(ErrorNumber::Overflow, QStringLiteral("%1 has %2 bytes; at most 2147483647 can be announced")
                                                       .arg(quoted(path))
                                                       .arg(qint64(opened.st_size)));
-    return factsOf(path, opened);
+    return factsOf(path, native, opened);
 }
 
 void requireUnchangedSinceLoad(const LabelFileFacts& facts)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(facts.path).constData(), &st) != 0)
+    if (::stat(facts.nativePath().constData(), &st) != 0)
         throw PelmoraError(ErrorNumber::FileNotFound, quoted(facts.path));
-    if (factsOf(facts.path, st).sameAs(facts))
+    if (factsOf(facts.path, facts.native, st).sameAs(facts))
         return;
     throw PelmoraError(ErrorNumber::PathFileAccess,
                        QStringLiteral("%1 changed after Load was pressed; nothing of it was sent, load it again")
@@ -140,7 +142,7 @@ void requireUnchangedSinceLoad(const LabelFileFacts& facts)
 
 LabelFileReader::LabelFileReader(const LabelFileFacts& announced) : announced_(announced)
 {
-    fd_ = openWithoutBlocking(announced_.path);
+    fd_ = openWithoutBlocking(announced_.nativePath());
     if (fd_ < 0)
         changed(0);
     requireUnchanged(0);
@@ -154,7 +156,7 @@ LabelFileReader::~LabelFileReader()
 void LabelFileReader::requireUnchanged(qint64 sent) const
 {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !factsOf(announced_.path, st).sameAs(announced_))
+    if (::fstat(fd_, &st) != 0 || !factsOf(announced_.path, announced_.native, st).sameAs(announced_))
         changed(sent);
 }
 

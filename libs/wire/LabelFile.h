@@ -6,16 +6,20 @@
 // when last written); every later step compares the file with them, so the
 // device is never told one file and given another.
 
+#include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
 struct LabelFileFacts {
-    QString path;
+    QString path;       // as shown
+    QByteArray native;  // as the system spells it, when the name is no valid text
     quint64 device = 0;
     quint64 inode = 0;
     qint64 size = 0;
     qint64 modifiedNs = 0;  // modification time, nanoseconds since the epoch
 
+    QByteArray nativePath() const { return native.isEmpty() ? QFile::encodeName(path) : native; }
     // The length as announced to the device (checked to fit when taken).
     qint32 length() const { return static_cast<qint32>(size); }
     bool sameAs(const LabelFileFacts& other) const
@@ -30,7 +34,9 @@ struct LabelFileFacts {
 // system file), 70 not readable, 6 too long to announce. Never blocks: the
 // type is looked at before the file is opened, and it is opened without
 // waiting for a writer.
-LabelFileFacts checkLabelFile(const QString& path);
+// `native` is the name's bytes where they are no valid text (file names are
+// bytes); empty, the name is `path` encoded.
+LabelFileFacts checkLabelFile(const QString& path, QByteArray native = {});
 
 // 75 when the file at `facts.path` is no longer the one Load checked; nothing
 // of it went out yet.

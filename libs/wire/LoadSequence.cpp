@@ -70,7 +70,8 @@ QString LoadOutcome::result() const
     case ExitStatus::Loaded: return QStringLiteral("loaded");
     case ExitStatus::FileRefused: return QStringLiteral("file refused");
     case ExitStatus::PortRefused: return QStringLiteral("port refused");
-    case ExitStatus::NoAnswer: return QStringLiteral("no answer");
+    // The device that answered something else did answer.
+    case ExitStatus::NoAnswer: return replies.isEmpty() ? QStringLiteral("no answer") : QStringLiteral("wrong answer");
     case ExitStatus::NotAcknowledged: return QStringLiteral("not acknowledged");
     case ExitStatus::Incomplete: return QStringLiteral("incomplete");
     case ExitStatus::NotReleased: return QStringLiteral("not released");
@@ -206,6 +207,9 @@ LoadOutcome LoadSequence::finish()
 
 void LoadSequence::run(int slot, const Label& label)
 {
+    // A stop that came while the port opened sends not even a poll.
+    if (stop_)
+        stop_();
     const bool held = label.bytes.has_value();
     const auto requireUnchanged = [&] {
         if (held)
@@ -259,7 +263,12 @@ void LoadSequence::run(int slot, const Label& label)
     }
 
     enter(Stage::Draining);
-    wire_.drain(stop_);
+    if (const qint64 queued = wire_.drain(stop_); queued > 0) {
+        // A device that takes data again later must get nothing more of it.
+        port_.discardOutput();
+        throw Failed{QStringLiteral("the device stopped taking data; %1 bytes still queued for the line were dropped")
+                         .arg(queued)};
+    }
 
     enter(Stage::Releasing);
     if (!tries(policy_.attempts, policy_.releaseRetryWait, [this] { return wire_.release(); }))

@@ -8,10 +8,13 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QKeyEvent>
+#include <QWindow>
 #include <QTest>
 #include <cstdio>
 #include <algorithm>
 #include <thread>
+#include <csignal>
 
 class FaultsE2ETest : public QObject {
     Q_OBJECT
@@ -23,6 +26,8 @@ private slots:
     void fileChangedWhileLoading_data();
     void fileChangedWhileLoading();
     void blankBoxAndClosedPort();
+    void deviceFrozenMidStreamIsNoCompletion();
+    void unconfirmedReleaseEndsWithF5();
 };
 
 void FaultsE2ETest::hangUpMidStream()
@@ -197,6 +202,61 @@ void FaultsE2ETest::blankBoxAndClosedPort()
     QCOMPARE(rig.boxes.seen[0].title, QStringLiteral("Pelmora"));
     QVERIFY(!rig.form->Command1->isHidden());
     QVERIFY(rig.payloads().isEmpty());
+}
+
+void FaultsE2ETest::deviceFrozenMidStreamIsNoCompletion()
+{
+    E2ERig rig;
+    QVERIFY(rig.start());
+    rig.clickPanel(4);
+    // Its frames (5 bytes each) must overflow what a pseudo-terminal holds for a
+    // reader that reads nothing (about 20 KB here), or they all "leave".
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("big.bin"), QByteArray(5500, 'z')));
+    const pid_t pid = static_cast<pid_t>(rig.emulator.processId());
+    const std::shared_ptr<void> resume(nullptr, [pid](void*) { ::kill(pid, SIGCONT); });  // whatever happens
+    std::jthread freezer([&] {
+        if (rig.emulator.waitForFrames(3 + 120, 20000))  // poll, name, length, 120 bytes
+            ::kill(pid, SIGSTOP);
+    });
+    rig.clickLoad();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.boxes.seen.empty(), 150000);
+    freezer.join();
+    ::kill(pid, SIGCONT);
+    QTest::qWait(3000);
+    QCOMPARE(rig.boxes.seen.size(), size_t(1));
+    const QString text = rig.boxes.seen[0].text;
+    QVERIFY2(text.startsWith(QStringLiteral("Error 8010: Hardware not available: the device stopped taking data")) &&
+                 text.contains(QStringLiteral(" of 5500 bytes sent, the slot holds an incomplete file")),
+             qPrintable(text));
+    QVERIFY(!rig.form->MSComm1.PortOpen() && !rig.form->Timer1.isActive());
+    // Resumed, it gets nothing more from this upload: no end of file, no release.
+    QVERIFY(!rig.payloads().contains(QStringLiteral("#File#")) && !rig.payloads().contains(QStringLiteral("#End#")));
+}
+
+void FaultsE2ETest::unconfirmedReleaseEndsWithF5()
+{
+    E2ERig rig;
+    QVERIFY(rig.start({QStringLiteral("--no-release")}));
+    rig.clickPanel(4);
+    rig.form->Text1->setText(rig.writeFile(QStringLiteral("ok.txt"), "ok"));
+    QWindow* window = rig.form->windowHandle();
+    // F5 during the third request's wait is handled when that wait ends.
+    std::jthread presser([&] {
+        for (int i = 0; i < 3000 && rig.payloads().count(QStringLiteral("#End#")) < 3; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier));
+    });
+    rig.clickLoad();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.panel(3), QStringLiteral("Releasing... 3"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.boxes.seen.size() == 2, 10000);
+    presser.join();
+    QCOMPARE(rig.boxes.seen[1].text, QStringLiteral("The device did not confirm its release; the port is closed. "
+                                                    "The file was delivered to Externl1.ejf."));
+    QVERIFY(!rig.form->MSComm1.PortOpen());
+    QTest::qWait(2000);
+    QCOMPARE(rig.payloads().count(QStringLiteral("#End#")), 3);
+    QTest::keyClick(rig.form.get(), Qt::Key_F5);
+    QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
 }
 
 QTEST_MAIN(FaultsE2ETest)

@@ -14,6 +14,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <memory>
 #include <termios.h>
@@ -56,6 +59,9 @@ private slots:
     void openingAppliesTheLineSettings();
     void portNumberWithoutDeviceIs8002();
     void portHeldIs8005();
+    void lockFilesAsOtherProgramsWriteThem_data();
+    void lockFilesAsOtherProgramsWriteThem();
+    void pathThatIsNoTerminalIsNotASerialPort();
     void closedPortRefusesOutputAndInput();
     void hangUpBecomesNumberedErrorOnNextWrite();
     void permissionTextSaysHowToGetAccess();
@@ -254,6 +260,68 @@ void MSCommTest::portHeldIs8005()
     }
     holder.kill();
     holder.waitForFinished();
+}
+
+void MSCommTest::lockFilesAsOtherProgramsWriteThem_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("honoured");
+    QProcess gone;
+    gone.start(QStringLiteral("true"));
+    QVERIFY(gone.waitForStarted());
+    const qint32 dead = qint32(gone.processId());
+    gone.waitForFinished();
+    const qint32 live = qint32(QCoreApplication::applicationPid());
+    for (const qint32 pid : {live, dead}) {
+        const QByteArray n = QByteArray::number(pid);
+        const char* const who = pid == live ? "live" : "dead";
+        QTest::addRow("text, %s", who) << n.rightJustified(10, ' ') + '\n' << (pid == live);
+        QTest::addRow("binary, %s", who) << QByteArray(reinterpret_cast<const char*>(&pid), sizeof pid) << (pid == live);
+        QTest::addRow("Qt's, %s", who) << n + "\ntst_mscomm\n" + QSysInfo::machineHostName().toUtf8() + '\n'
+                                       << (pid == live);
+    }
+    QTest::newRow("Qt's, pid now another program")
+        << QByteArray::number(live) + "\npicocom\n" + QSysInfo::machineHostName().toUtf8() + '\n' << false;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("garbage") << QByteArray("garbage") << false;
+}
+
+void MSCommTest::lockFilesAsOtherProgramsWriteThem()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, honoured);
+    Pty pty;
+    usePorts({pty.slavePath()});
+    QTemporaryDir locks;
+    qputenv("PELMORA_LOCK_DIR", locks.path().toLocal8Bit());
+    QFile lock(locks.filePath(QStringLiteral("LCK..") + pty.slavePath().mid(5).replace(u'/', u'_')));
+    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(content) == content.size());
+    lock.close();
+    if (!honoured)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^took over the stale lock file ")));
+    MSComm comm;
+    QString text;
+    const int error = errorOf([&] { comm.setPortOpen(true); }, &text);
+    qunsetenv("PELMORA_LOCK_DIR");
+    QCOMPARE(error, honoured ? ErrorNumber::PortAlreadyOpen : 0);  // else taken over
+    QCOMPARE(lock.exists(), honoured);
+    if (honoured)
+        QVERIFY2(text.contains(lock.fileName()) && text.contains(QStringLiteral("tst_mscomm (process %1)")
+                                                                   .arg(QCoreApplication::applicationPid())),
+                 qPrintable(text));
+}
+
+void MSCommTest::pathThatIsNoTerminalIsNotASerialPort()
+{
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    for (const QString& path : {QStringLiteral("/dev/null"), file.fileName()}) {
+        usePorts({path});
+        MSComm comm;
+        QString text;
+        QCOMPARE(errorOf([&] { comm.setPortOpen(true); }, &text), ErrorNumber::PortAlreadyOpen);
+        QVERIFY2(text.endsWith(QStringLiteral("is not a serial port")), qPrintable(text));
+    }
 }
 
 void MSCommTest::closedPortRefusesOutputAndInput()

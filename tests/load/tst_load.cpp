@@ -5,9 +5,11 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -54,6 +56,21 @@ QList<QString> payloads(const EmulatorProcess& e)
     return out;
 }
 
+// "begun result": the kinds of the lines in a --log file, all of one run.
+QString recordKinds(const QString& path)
+{
+    QFile file(path);
+    QStringList kinds;
+    QSet<QString> runs;
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().trimmed().split('\n')) {
+            const QJsonObject record = QJsonDocument::fromJson(line).object();
+            kinds << record[QStringLiteral("record")].toString();
+            runs << record[QStringLiteral("run")].toString();
+        }
+    return runs.size() == 1 ? kinds.join(u' ') : QStringLiteral("several runs");
+}
+
 QByteArray label(int size)
 {
     QByteArray bytes;
@@ -81,6 +98,9 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void twoDevicesOneHangsUp();
+    void closedOutputPipeLetsTheLoadFinish();
+    void logNamingTheLabelOpensNothing();
+    void liveTextLockIsHonoured();
 };
 
 void LoadTest::loadsByteExact()
@@ -109,9 +129,10 @@ void LoadTest::loadsByteExact()
     QCOMPARE(result[QStringLiteral("slotState")].toString(), QStringLiteral("loaded"));
     QCOMPARE(result[QStringLiteral("dataSent")].toInt(), 256);
 
+    QCOMPARE(recordKinds(log), QStringLiteral("begun result"));
     QFile record(log);
     QVERIFY(record.open(QIODevice::ReadOnly));
-    const QJsonObject line = QJsonDocument::fromJson(record.readLine()).object();
+    const QJsonObject line = QJsonDocument::fromJson(record.readAll().trimmed().split('\n').last()).object();
     QCOMPARE(line[QStringLiteral("sha256")].toString().toLatin1(),
              QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     QCOMPARE(line[QStringLiteral("replies")].toVariant().toStringList(),
@@ -124,13 +145,11 @@ void LoadTest::exitStatus_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("lastFrame");  // what the device saw last
     QTest::newRow("3 file refused") << QStringList() << 3 << QString();
-    QTest::newRow("5 silent") << QStringList{QStringLiteral("--silent")} << 5 << QStringLiteral("S");
-    QTest::newRow("6 name refused") << QStringList{QStringLiteral("--reply"), QStringLiteral("name=X")} << 6
-                                    << QStringLiteral("#Externl2.ejf#");
     QTest::newRow("7 hangs up") << QStringList{QStringLiteral("--hangup-after"), QStringLiteral("20")} << 7
                                 << QStringLiteral("data");
-    QTest::newRow("8 no release") << QStringList{QStringLiteral("--no-release")} << 8 << QStringLiteral("#End#");
-    QTest::newRow("130 interrupted") << QStringList() << 130 << QStringLiteral("data");
+    QTest::newRow("129 SIGHUP") << QStringList() << 129 << QStringLiteral("data");
+    QTest::newRow("130 SIGINT") << QStringList() << 130 << QStringLiteral("data");
+    QTest::newRow("138 SIGUSR1") << QStringList() << 138 << QStringLiteral("data");
 }
 
 void LoadTest::exitStatus()
@@ -141,15 +160,18 @@ void LoadTest::exitStatus()
     EmulatorProcess device;
     QVERIFY(device.start(faults));
     const QString file = status == 3 ? dir.filePath(QStringLiteral("missing.bin")) : write(label(150));
+    const QString log = dir.filePath(QStringLiteral("%1.jsonl").arg(status));
     QProcess p;
     start(p, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("2"),
-              QStringLiteral("--attempts"), QStringLiteral("2"), file});
-    if (status == 130) {
+              QStringLiteral("--attempts"), QStringLiteral("2"), QStringLiteral("--log"), log, file});
+    if (status > 128) {
         QVERIFY(device.waitForLog([](const QList<QJsonObject>& log) { return log.size() > 40; }));
-        ::kill(pid_t(p.processId()), SIGINT);
+        ::kill(pid_t(p.processId()), status - 128);
     }
     const Run run = finish(p);
     QCOMPARE(run.status, status);
+    if (status > 3)
+        QCOMPARE(recordKinds(log), status > 128 ? QStringLiteral("begun interrupted") : QStringLiteral("begun result"));
     const QList<QJsonObject> frames = device.readFrames();
     if (lastFrame.isEmpty()) {
         QVERIFY(frames.isEmpty());
@@ -184,6 +206,65 @@ void LoadTest::twoDevicesOneHangsUp()
     QFile got(kept.outDir() + QStringLiteral("/Externl5.ejf"));
     QVERIFY(got.open(QIODevice::ReadOnly));
     QCOMPARE(got.readAll(), bytes);
+}
+
+void LoadTest::closedOutputPipeLetsTheLoadFinish()
+{
+    EmulatorProcess device;
+    QVERIFY(device.start());
+    const QByteArray bytes = label(200);
+    const QString log = dir.filePath(QStringLiteral("piped.jsonl"));
+    QProcess shell;  // the label under a Latin-1 name: file names are bytes
+    shell.start(QStringLiteral("bash"),
+                {QStringLiteral("-c"), QStringLiteral("f=$(printf \"$3\\\\xe9\"); mv \"$3\" \"$f\"; \"$0\" --json --port \"$1\" --slot 1 "
+                                                     "--log \"$2\" \"$f\" 2>&1 | head -n 3 >/dev/null; echo \"${PIPESTATUS[0]}\""),
+                 QString::fromLocal8Bit(qgetenv("PELMORA_LOAD")), device.ptyPath(), log, write(bytes)});
+    QVERIFY(shell.waitForFinished(120000));
+    QCOMPARE(shell.readAllStandardOutput().trimmed(), QByteArray("0"));
+    QFile got(device.outDir() + QStringLiteral("/Externl1.ejf"));
+    QVERIFY(got.open(QIODevice::ReadOnly));
+    QCOMPARE(got.readAll(), bytes);
+    const QList<QString> frames = payloads(device);
+    QVERIFY(frames.size() > 2 && frames[frames.size() - 2] == QStringLiteral("#File#"));
+    QCOMPARE(frames.last(), QStringLiteral("#End#"));
+    QCOMPARE(recordKinds(log), QStringLiteral("begun result"));
+}
+
+void LoadTest::logNamingTheLabelOpensNothing()
+{
+    EmulatorProcess device;
+    QVERIFY(device.start());
+    const QByteArray bytes = label(50);
+    const QString file = write(bytes);
+    const QString link = dir.filePath(QStringLiteral("link.jsonl"));
+    QVERIFY(QFile::link(file, link));
+    QProcess p;
+    start(p, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("1"),
+              QStringLiteral("--log"), link, file});
+    QCOMPARE(finish(p).status, 2);
+    QVERIFY(device.readFrames().isEmpty());
+    QCOMPARE(QFileInfo(file).size(), bytes.size());  // nothing appended
+}
+
+void LoadTest::liveTextLockIsHonoured()
+{
+    EmulatorProcess device;
+    QVERIFY(device.start());
+    QTemporaryDir locks;
+    QFile lock(locks.filePath(QStringLiteral("LCK..") + device.ptyPath().mid(5).replace(u'/', u'_')));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(QCoreApplication::applicationPid()).rightJustified(10, ' ') + '\n');
+    lock.close();
+    QProcess p;
+    qputenv("PELMORA_LOCK_DIR", locks.path().toLocal8Bit());
+    start(p, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("1"),
+              write(label(50))});
+    qunsetenv("PELMORA_LOCK_DIR");
+    const Run run = finish(p);
+    QCOMPARE(run.status, 4);
+    QVERIFY2(run.err.contains(lock.fileName().toLocal8Bit()), run.err.constData());
+    QVERIFY(device.readFrames().isEmpty());
+    QVERIFY(lock.exists());
 }
 
 QTEST_GUILESS_MAIN(LoadTest)

@@ -43,6 +43,8 @@ public:
     bool waitForFrames(int count, int timeoutMs = 10000) const;
 
     bool isRunning() const;
+    // For freezing it (SIGSTOP) as a device that stops taking data.
+    qint64 processId() const { return m_process.processId(); }
     // Waits for the process to end on its own; false if it does not.
     bool waitForExit(int timeoutMs = 10000);
     // SIGTERM, then waits; returns the exit status (-1 if it crashed or hung).

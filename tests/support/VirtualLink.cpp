@@ -51,6 +51,7 @@ void VirtualLine::write(const QByteArray& bytes)
     if (script_->failAfterWrites > 0 && written_ >= script_->failAfterWrites)
         throw PelmoraError(ErrorNumber::HardwareNotAvailable, QStringLiteral("virtual line hung up"));
     ++written_;
+    drained_ = false;
     t_->events.push_back({TimelineEvent::Kind::Write, t_->now, 0, bytes});
     pending_ += bytes;
     qsizetype cr;

@@ -53,6 +53,9 @@ struct DeviceScript {
     int failAfterWrites = 0;
     // How often the program waited for its output to leave the machine.
     int drains = 0;
+    // Bytes that never leave however long the program drains (a device that
+    // stopped taking data).
+    qint64 stuckAfterDrain = 0;
     // Runs after each whole frame reaches the far end, with its payload.
     std::function<void(const QByteArray&)> onFrame;
 };
@@ -65,9 +68,14 @@ public:
     }
     void write(const QByteArray& bytes) override;
     QByteArray readAvailable() override;
-    void drain(double) override { ++script_->drains; }
-    // Always something queued, so the program has to drain before it may say "done".
-    qint64 outputQueued() override { return 1; }
+    void drain(double) override
+    {
+        ++script_->drains;
+        drained_ = true;
+    }
+    // Something queued until drained, so the program has to drain before it may say "done".
+    qint64 outputQueued() override { return drained_ ? script_->stuckAfterDrain : 1; }
+    void discardOutput() override { script_->stuckAfterDrain = 0; }
 
 private:
     std::shared_ptr<Timeline> t_;
@@ -75,4 +83,5 @@ private:
     QByteArray pending_;
     QByteArray received_;
     int written_ = 0;
+    bool drained_ = false;
 };

@@ -107,6 +107,7 @@ private slots:
     void loadDuringAPendingReleaseIsRefused();
     void fileThatVanishesIsReportedOnceAndTheSequenceEnds();
     void lineFailureMidStreamIsReportedOnceAndReconnectWorks();
+    void streamTheDeviceDidNotTakeIsNoCompletion();
     void badFilesAreRefusedBeforeAnythingIsSent();
     void doubleClickOnTheIndicatorConnectsOnce();
     void theBarTellsHowLongTheStreamStillTakes();
@@ -377,6 +378,9 @@ void UploadSequenceTest::lineFailureMidStreamIsReportedOnceAndReconnectWorks()
     QCOMPARE(rig.panel(3), QStringLiteral("No Connection  :"));
     QCOMPARE(rig.tip(4), QStringLiteral("No Connection"));
     QCOMPARE(rig.fileFrames(), 0);
+    QVERIFY2(rig.v.dialogs->messages[0].text.endsWith(
+                 QStringLiteral("; 49 of 300 bytes sent, the slot holds an incomplete file, load it again")),
+             qPrintable(rig.v.dialogs->messages[0].text));
 
     rig.v.script->failAfterWrites = 0;
     rig.connect();
@@ -384,6 +388,23 @@ void UploadSequenceTest::lineFailureMidStreamIsReportedOnceAndReconnectWorks()
     QTRY_VERIFY_WITH_TIMEOUT(rig.v.dialogs->messages.size() == 2, 5000);
     QCOMPARE(rig.v.dialogs->messages[1].text, QStringLiteral("Loading file process completed"));
     QCOMPARE(rig.v.timeline->payloads().mid(2, 3), QStringList({"111", "107", "#File#"}));
+}
+
+void UploadSequenceTest::streamTheDeviceDidNotTakeIsNoCompletion()
+{
+    Rig rig;
+    rig.connect();
+    rig.v.script->stuckAfterDrain = 8 + 3 * 5;  // "#File#" and three frames of "122"
+    rig.load(rig.makeFile(QByteArray(10, 'z')));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.v.dialogs->messages.empty(), 5000);
+    QTest::qWait(700);
+    QCOMPARE(rig.v.dialogs->messages.size(), 1);
+    QCOMPARE(rig.v.dialogs->messages[0].text,
+             QStringLiteral("Error 8010: Hardware not available: the device stopped taking data: at most 7 of 10 bytes "
+                            "reached it and 23 bytes still queued for the line were dropped; the slot may hold an "
+                            "incomplete file, load it again"));
+    QCOMPARE(rig.v.script->stuckAfterDrain, 0);  // dropped, not left for the device
+    QVERIFY(!rig.form->MSComm1.PortOpen() && !rig.form->Timer1.isActive() && !rig.form->Command1->isHidden());
 }
 
 void UploadSequenceTest::badFilesAreRefusedBeforeAnythingIsSent()

@@ -1,7 +1,7 @@
 // What assistive technology sees, through Qt's own accessible interfaces:
 // the status panels with their texts and press action, the change told when
-// connecting, the lists named by their labels, and the progress told at most
-// once a second of the stream.
+// connecting, the lists named by their labels and telling their choice, and
+// the progress told at most once a second of the stream.
 
 #include "Form1.h"
 #include "VirtualDevice.h"
@@ -81,6 +81,23 @@ private slots:
             QCOMPARE(by.first().first->text(QAccessible::Name), label);
         }
         QCOMPARE(QAccessible::queryAccessibleInterface(form.Text1)->text(QAccessible::Name), QStringLiteral("File"));
+        // A list is named by its label and tells its choice; a new choice is told with the new value.
+        for (const auto& [widget, label] : labelled) {
+            auto* list = qobject_cast<QComboBox*>(widget);
+            if (!list)
+                continue;
+            list->addItem(QStringLiteral("x"));
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(list);
+            QCOMPARE(iface->text(QAccessible::Name), label);
+            QCOMPARE(iface->text(QAccessible::Value), list->currentText());
+            told.clear();
+            list->setCurrentIndex((list->currentIndex() + 1) % list->count());
+            QVERIFY2(std::any_of(told.begin(), told.end(), [&](const Told& t) {
+                         return t.type == QAccessible::ValueChanged && t.object == list && t.name == label &&
+                                t.value == list->currentText();
+                     }),
+                     qPrintable(label));
+        }
         QCOMPARE(QAccessible::queryAccessibleInterface(form.ZelkorLogo1)->text(QAccessible::Name), QStringLiteral("Zelkor"));
 
         // 1,000 bytes stream for 16.15 s of the program's clock.

@@ -17,10 +17,12 @@ void CommandLineTest::answeredWithoutDisplay_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("out");   // what stdout starts with
-    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: pelmora [--help | --version]\n";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: pelmora [--help | --version] [Qt options]\n";
     QTest::newRow("version") << QStringList{"--version"} << 0 << "pelmora 1.00.0011\n";
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QString();
-    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << 2 << QString();
+    QTest::newRow("Qt's own options") << QStringList{"-style", "Fusion", "--stylesheet=a.qss", "-reverse", "--version"}
+                                      << 0 << "pelmora 1.00.0011\n";
+    QTest::newRow("Qt's option, then another") << QStringList{"-style", "Fusion", "-bogus"} << 2 << QString();
     QTest::newRow("argument") << QStringList{"label.txt"} << 2 << QString();
 }
 

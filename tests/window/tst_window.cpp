@@ -5,6 +5,7 @@
 #include "VirtualDevice.h"
 #include "Form1.h"
 #include "Pty.h"
+#include "link/Errors.h"
 #include "connection/PortDiscovery.h"
 #include "window/CommonDialog.h"
 #include "window/StatusBar.h"
@@ -23,6 +24,7 @@
 #include <QMimeData>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <cmath>
@@ -64,10 +66,12 @@ double contrast(QColor a, QColor b)
     return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
 }
 
-// The best contrast any pixel of the area has with the background: the text's own.
-double textContrast(QWidget* w, QRect area, QColor background)
+// The best contrast any pixel of the area has with what is behind the text
+// there (the area's corner): the text's own.
+double textContrast(QWidget* w, QRect area)
 {
     const QImage image = w->grab(area).toImage();
+    const QColor background = image.pixelColor(0, 0);
     double best = 1;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -221,12 +225,12 @@ private slots:
         QVERIFY(!f.MSComm1.PortOpen());
     }
 
-    void tabOrderFollowsTheTabIndices()
+    void tabOrderRunsTopToBottomLeftToRight()
     {
         Rig rig;
         Form1& f = *rig.form;
-        const QList<QWidget*> expected{f.StatusBar1, f.Combo2[3], f.Combo2[2], f.Combo2[1], f.Combo2[0], f.Combo1,
-                                       f.Command2,  f.Text1,     f.Command3,  f.Command1,  f.Option1[0],
+        const QList<QWidget*> expected{f.StatusBar1, f.Combo1, f.Command2, f.Combo2[0], f.Combo2[2], f.Combo2[1],
+                                       f.Combo2[3],  f.Text1,     f.Command3,  f.Command1,  f.Option1[0],
                                        f.Option1[1], f.Option1[2], f.Option1[3], f.Option1[4]};
         QList<QWidget*> chain;
         QWidget* w = expected.first();
@@ -238,36 +242,44 @@ private slots:
         QCOMPARE(chain, expected);
     }
 
-    void textReadsOnTheDescribedBackgroundsUnderADarkTheme()
+    void textReadsUnderEveryStyle_data()
     {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("Fusion") << QStringLiteral("Fusion") << false;
+        QTest::newRow("Fusion, dark scheme") << QStringLiteral("Fusion") << true;
+        for (const QString& style : {QStringLiteral("Adwaita"), QStringLiteral("Adwaita-Dark")})
+            if (QStyleFactory::keys().contains(style, Qt::CaseInsensitive))
+                QTest::newRow(qPrintable(style)) << style << false;
+    }
+
+    void textReadsUnderEveryStyle()
+    {
+        QFETCH(QString, style);
+        QFETCH(bool, dark);
         const QPalette desktop = QApplication::palette();
-        QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
-        dark.setColor(QPalette::WindowText, Qt::white);
-        dark.setColor(QPalette::Text, Qt::white);
-        QApplication::setPalette(dark);
-        Rig rig;
-        Form1& f = *rig.form;
-        f.Frame2->show();
-        const QColor frame1(0xF0, 0xF0, 0xF0), frame2(0xB4, 0xB4, 0xB4);
-        for (QRadioButton* slot : f.Option1) {
-            QStyleOptionButton option;
-            option.initFrom(slot);
-            option.text = slot->text();
-            const QRect text = slot->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, slot);
-            QVERIFY2(textContrast(slot, text, frame1) >= 4.5, qPrintable(slot->text()));
+        QApplication::setStyle(style);
+        // A dark scheme as qt6ct or GTK give it: light text on dark.
+        QApplication::setPalette(dark ? QPalette(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20))
+                                      : QApplication::style()->standardPalette());
+        {
+            Rig rig;
+            Form1& f = *rig.form;
+            f.Frame2->show();
+            for (QRadioButton* slot : f.Option1) {
+                QStyleOptionButton option;
+                option.initFrom(slot);
+                option.text = slot->text();
+                const QRect text = slot->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, slot);
+                QVERIFY2(text.right() < slot->width() &&
+                             text.width() >= slot->fontMetrics().horizontalAdvance(slot->text()),
+                         qPrintable(slot->text()));
+                QVERIFY2(textContrast(slot, text) >= 4.5, qPrintable(slot->text()));
+            }
+            for (QLabel* label : f.Label2)
+                QVERIFY2(textContrast(label, label->rect()) >= 4.5, qPrintable(label->text()));
         }
-        for (auto [frame, background] : {std::pair{f.Frame1, frame1}, std::pair{f.Frame2, frame2}}) {
-            QStyleOptionGroupBox option;
-            option.initFrom(frame);
-            option.text = frame->title();
-            option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-            const QRect title =
-                frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
-            QVERIFY2(textContrast(frame, title, background) >= 4.5, qPrintable(frame->title()));
-        }
-        for (QLabel* label : f.Label2)
-            QVERIFY2(textContrast(label, label->rect(), label == f.Label2[5] ? frame1 : frame2) >= 4.5,
-                     qPrintable(label->text()));
+        QApplication::setStyle(QStringLiteral("Fusion"));
         QApplication::setPalette(desktop);
     }
 
@@ -286,6 +298,7 @@ private slots:
         const auto drop = [&](QMimeData* data, QWidget* onto) {
             QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, {});
             QApplication::sendEvent(onto, &enter);
+            form.Text1->setToolTip({});  // what the hover said; the drop must say it again
             QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, {});
             QApplication::sendEvent(onto, &dropped);
             delete data;
@@ -309,6 +322,11 @@ private slots:
         }
         QTest::keyClicks(form.Text1, QStringLiteral(" "));  // typed: left as typed
         QCOMPARE(form.Text1->text(), path + " ");
+        form.Text1->clear();
+        QApplication::clipboard()->setText(uri + "\n" + uri + "\n");  // two files: no path runs them together
+        QTest::keySequence(form.Text1, QKeySequence::Paste);
+        QCOMPARE(form.Text1->text(), QString());
+        QVERIFY(form.Text1->toolTip().contains(QStringLiteral("one label file")));
         form.Text1->setText(path);
 
         form.StatusBar1_PanelClick(form.StatusBar1->Panels(4));
@@ -316,6 +334,22 @@ private slots:
         form.Timer2_Timer();
         QVERIFY(v.timeline->payloads().contains(QStringLiteral("%2#")));
         QCOMPARE(v.dialogs->messages.last().text, QStringLiteral("Loading file process completed"));
+    }
+
+    void portHeldByASecondPelmoraIsNoPermissionMatter()
+    {
+        VirtualSeams v;
+        Seams seams = v.seams();
+        seams.openLine = [](short, const LineSettings&) -> std::unique_ptr<SerialLine> {
+            throw PelmoraError(ErrorNumber::PortAlreadyOpen, QStringLiteral("/dev/ttyUSB0 is in use by another program: "
+                                                                            "pelmora (process 4711) (Permission error "
+                                                                            "while locking the device)"));
+        };
+        Form1 form(std::move(seams));
+        form.StatusBar1->clickPanel(4);
+        QCOMPARE(v.dialogs->messages.size(), 1);
+        QCOMPARE(v.dialogs->messages[0].text, QStringLiteral("Error 8005: Port already open: /dev/ttyUSB0 is in use "
+                                                             "by another program: pelmora (process 4711)"));
     }
 
     void logoCreatedByClassName()
@@ -340,6 +374,9 @@ private slots:
         QCOMPARE(itemsOf(f.Combo1), QStringList{"1"});
         QCOMPARE(f.Combo1->currentText(), QStringLiteral("1"));
         QCOMPARE(f.PortNumber, QStringLiteral("1"));
+        // Never so small that a status panel or the loading frame is lost.
+        QVERIFY(f.minimumWidth() > f.StatusBar1->panelRect(4).right() && f.minimumWidth() >= f.Frame1->width());
+        QVERIFY(f.minimumHeight() >= f.Frame1->height() + f.StatusBar1->height());
         QCOMPARE(f.PortSettings, QStringLiteral("9600,n,8,1"));
         QCOMPARE(f.Combo2[0]->currentText(), QStringLiteral("9600"));
         QCOMPARE(f.Combo2[1]->currentText(), QStringLiteral("E"));

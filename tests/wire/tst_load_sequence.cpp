@@ -94,25 +94,29 @@ void LoadSequenceTest::eachStageEndsAsItShould_data()
     QTest::addColumn<QString>("kind");   // the command the device answers wrongly
     QTest::addColumn<QString>("reply");  // what it answers instead
     QTest::addColumn<int>("failAfterWrites");
+    QTest::addColumn<int>("stuck");  // bytes the device never takes
     QTest::addColumn<QString>("waits");
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("slot");
     QTest::addColumn<QString>("error");
     const QString tenPolls = QStringLiteral("1x10");
-    QTest::newRow("silent") << "poll" << "" << 0 << tenPolls << ExitStatus::NoAnswer << int(SlotState::Untouched)
+    QTest::newRow("silent") << "poll" << "" << 0 << 0 << tenPolls << ExitStatus::NoAnswer << int(SlotState::Untouched)
                             << "no answer to 10 polls";
-    QTest::newRow("lower case") << "poll" << "s" << 0 << tenPolls << ExitStatus::NoAnswer
+    QTest::newRow("lower case") << "poll" << "s" << 0 << 0 << tenPolls << ExitStatus::NoAnswer
                                 << int(SlotState::Untouched) << "the device answered \"s\" to 10 polls";
-    QTest::newRow("name refused") << "name" << "X" << 0 << "1 " + QStringList(10, "2").join(" 0.3 ")
+    QTest::newRow("name refused") << "name" << "X" << 0 << 0 << "1 " + QStringList(10, "2").join(" 0.3 ")
                                   << ExitStatus::NotAcknowledged << int(SlotState::Untouched)
                                   << "the slot name Externl3.ejf was not taken after 10 tries";
-    QTest::newRow("length refused") << "length" << "" << 0 << "1 2 " + QStringList(10, "1").join(" 0.3 ")
+    QTest::newRow("length refused") << "length" << "" << 0 << 0 << "1 2 " + QStringList(10, "1").join(" 0.3 ")
                                     << ExitStatus::NotAcknowledged << int(SlotState::Untouched)
                                     << "the length 3 was not taken after 10 tries";
-    QTest::newRow("line lost mid-stream") << "" << "" << 4 << "1 2 1x2 0.015"
+    QTest::newRow("line lost mid-stream") << "" << "" << 4 << 0 << "1 2 1x2 0.015"
                                           << ExitStatus::Incomplete << int(SlotState::Incomplete)
                                           << "1 of 3 bytes sent; the slot holds an incomplete file";
-    QTest::newRow("no release") << "end" << "" << 0 << "1 2 1x2 0.015x3 " + QStringList(10, "1.8").join(" 0.1 ")
+    QTest::newRow("device stopped taking data")
+        << "" << "" << 0 << 9 << "1 2 1x2 0.015x3" << ExitStatus::Incomplete << int(SlotState::Incomplete)
+        << "the device stopped taking data; 9 bytes";
+    QTest::newRow("no release") << "end" << "" << 0 << 0 << "1 2 1x2 0.015x3 " + QStringList(10, "1.8").join(" 0.1 ")
                                 << ExitStatus::NotReleased << int(SlotState::Written)
                                 << "the release was not confirmed after 10 tries";
 }
@@ -122,6 +126,7 @@ void LoadSequenceTest::eachStageEndsAsItShould()
     QFETCH(QString, kind);
     QFETCH(QString, reply);
     QFETCH(int, failAfterWrites);
+    QFETCH(int, stuck);
     QFETCH(QString, waits);
     QFETCH(int, status);
     QFETCH(int, slot);
@@ -130,6 +135,7 @@ void LoadSequenceTest::eachStageEndsAsItShould()
     if (!kind.isEmpty())
         rig.script->replies[kind] = reply;
     rig.script->failAfterWrites = failAfterWrites;
+    rig.script->stuckAfterDrain = stuck;
     const LoadOutcome out = rig.load(Label{checkLabelFile(write("abc")), std::nullopt});
     QCOMPARE(waitRuns(rig.timeline->waits()), waits);
     QCOMPARE(out.exitStatus, status);
