@@ -51,7 +51,8 @@ public:
     RecipeLabel label(const toml::table& table, const QDir& base, int index, QSet<int>& slotsNamed) const
     {
         const QString where = QStringLiteral("in label %1").arg(index);
-        onlyKeys(table, {QStringLiteral("slot"), QStringLiteral("file"), QStringLiteral("sha256")}, where);
+        onlyKeys(table, {QStringLiteral("slot"), QStringLiteral("file"), QStringLiteral("sha256"), QStringLiteral("allow_empty")},
+                 where);
         RecipeLabel l;
 
         const toml::node* slot = table.get("slot");
@@ -86,6 +87,15 @@ public:
             refuse(file->source(), error.report());
         }
         l.sha256 = sha256Hex(l.bytes);
+        bool allowEmpty = false;
+        if (const toml::node* allow = table.get("allow_empty")) {
+            if (!allow->as_boolean())
+                refuse(allow->source(), QStringLiteral("allow_empty must be true or false"));
+            allowEmpty = allow->as_boolean()->get();
+        }
+        if (l.bytes.isEmpty() && !allowEmpty)
+            refuse(file->source(), QStringLiteral("%1 is empty; loading it would blank the slot (allow_empty = true loads it)")
+                                       .arg(l.file));
 
         if (const toml::node* pin = table.get("sha256")) {
             const QString wanted = text(*pin, QStringLiteral("sha256")).toLower();

@@ -8,6 +8,7 @@
 //   slot = 1
 //   file = "ship.epl"      # relative to the recipe
 //   sha256 = "9f86d0..."   # optional: refuse to start if the file differs
+//   allow_empty = true     # optional: a file of 0 bytes blanks the slot
 
 #include "wire/LabelFile.h"
 
