@@ -69,20 +69,9 @@ bool PostgresServer::start()
               m_dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"), QStringLiteral("start")}))
         return false;
     m_running = true;
-    if (!m_created) {
-        QProcess p;
-        p.start(QStringLiteral("psql"), {QStringLiteral("-h"), m_dir.path(), QStringLiteral("-p"), QString::number(m_port),
-                                         QStringLiteral("-U"), QStringLiteral("pelmora_admin"), QStringLiteral("-d"),
-                                         QStringLiteral("postgres"), QStringLiteral("-qc"),
-                                         QStringLiteral("CREATE DATABASE pelmora")});
-        p.waitForFinished(30000);
-        m_created = p.exitCode() == 0;
-        if (!m_created) {
-            m_error = QString::fromLocal8Bit(p.readAllStandardError());
-            return false;
-        }
-    }
-    return true;
+    if (!m_created)
+        m_created = sql(QStringLiteral("CREATE DATABASE pelmora"), QStringLiteral("postgres"));
+    return m_created;
 }
 
 bool PostgresServer::stop()
@@ -104,12 +93,12 @@ QString PostgresServer::tcpUri(const QString& user) const
     return QStringLiteral("postgresql://%1@127.0.0.1:%2/pelmora").arg(user).arg(m_port);
 }
 
-bool PostgresServer::sql(const QString& statement)
+bool PostgresServer::sql(const QString& statement, const QString& database)
 {
     QProcess p;
     p.start(QStringLiteral("psql"), {QStringLiteral("-h"), m_dir.path(), QStringLiteral("-p"), QString::number(m_port),
                                      QStringLiteral("-U"), QStringLiteral("pelmora_admin"), QStringLiteral("-d"),
-                                     QStringLiteral("pelmora"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                                     database, QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
                                      QStringLiteral("-qc"), statement});
     p.waitForFinished(30000);
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {

@@ -24,7 +24,7 @@ public:
     // postgresql://USER@127.0.0.1:PORT/pelmora (password from PGPASSFILE).
     QString tcpUri(const QString& user) const;
     // Runs SQL as the superuser; false with errorString on failure.
-    bool sql(const QString& statement);
+    bool sql(const QString& statement, const QString& database = QStringLiteral("pelmora"));
 
 private:
     bool run(const QStringList& command);
