@@ -12,6 +12,7 @@ namespace rv7k {
 Device::Device(const Options& options, JsonLog& log)
     : m_options(options)
     , m_log(log)
+    , m_outDir(options.outDir)
 {
 }
 
@@ -69,6 +70,8 @@ std::string Device::handle(const Frame& frame, Instant t)
         // A repeated length starts the stream over; nothing sent before it is data.
         m_bytes.clear();
         m_announced = std::stoll(frame.payload.substr(1, frame.payload.size() - 2));
+        if (!m_options.refuseLengthIn.empty() && m_slot == m_options.refuseLengthIn)
+            reply.clear();
         break;
     case Kind::Data:
         m_bytes.push_back(static_cast<char>(std::stoi(frame.payload)));
@@ -97,7 +100,7 @@ void Device::finishFile(Instant t)
     if (!m_slot) {
         line.insert("event", "file-not-written");
         line.insert("reason", "no slot file name chosen");
-    } else if (m_options.outDir.isEmpty()) {
+    } else if (m_outDir.isEmpty()) {
         line.insert("event", "file-not-written");
         line.insert("reason", "no --out");
         line.insert("name", bytesText(*m_slot));
@@ -120,7 +123,7 @@ void Device::finishFile(Instant t)
 
 bool Device::writeFile(const std::string& name, std::string& path, std::string& error) const
 {
-    const std::string dir = QFile::encodeName(m_options.outDir).toStdString();
+    const std::string dir = QFile::encodeName(m_outDir).toStdString();
     path = dir + "/" + name;
     const std::string tmp = dir + "/." + name + ".part-" + std::to_string(::getpid());
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);

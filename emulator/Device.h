@@ -19,6 +19,8 @@ public:
     std::string handle(const Frame& frame, Instant t);
 
     long dataFrames() const { return m_dataFrames; }
+    // Received files go here instead of --out (each unit has its own folder).
+    void setOutDir(const QString& dir) { m_outDir = dir; }
 
     // Accepts only a plain file name: letters, digits, dot, dash, underscore,
     // and never "." or ".." or anything holding "..".
@@ -37,6 +39,7 @@ private:
     std::string m_bytes;                     // data received since the name or length
     long m_dataFrames = 0;
     long m_ends = 0;
+    QString m_outDir;
 };
 
 } // namespace rv7k

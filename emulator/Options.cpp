@@ -20,7 +20,10 @@ const char* const description =
     "It accepts only plain slot file names (letters, digits, dot, dash,\n"
     "underscore) and never writes outside --out.\n\n"
     "It serves until SIGINT or SIGTERM (exit status 0), --hangup-after (0) or\n"
-    "the loss of the line (1); a wrong command line exits with status 2.";
+    "the loss of the line (1); a wrong command line exits with status 2.\n\n"
+    "With --units it plays a fixture: each unit answers while it is there and is\n"
+    "silent once gone; its files go into --out/unit-K. The log names each frame's\n"
+    "unit (0 while the fixture is empty) and each unit's arrival and leaving.";
 
 struct OptionText {
     const char* name;
@@ -39,6 +42,13 @@ const OptionText optionTexts[] = {
     {"no-release", nullptr, "never answer \"#End#\""},
     {"release-after", "N", "answer \"#End#\" only from its N-th arrival on"},
     {"hangup-after", "N", "close the line and exit after N data frames"},
+    {"units", "N", "play N units one after another, each present for a while, then gone"},
+    {"present", "SECONDS", "a unit leaves SECONDS after its last frame other than a poll (default 5)"},
+    {"absent", "SECONDS", "the fixture stays empty SECONDS between units (default 2)"},
+    {"first-after", "SECONDS", "the first unit arrives SECONDS after the start (default 0)"},
+    {"vanish", nullptr, "while the fixture is empty the line is gone (needs --pty, --units, --link)"},
+    {"link", "PATH", "a symbolic link to the line at PATH, there while the line is; printed as its path"},
+    {"refuse-length-in", "NAME", "no reply to a length sent after the slot file name NAME"},
     {"help", nullptr, "show this text and exit"},
     {"version", nullptr, "show the version and exit"},
 };
@@ -97,6 +107,18 @@ bool readValues(const QCommandLineParser& parser, Options& o, QString& message)
     for (const auto& [name, count] : {std::pair{"release-after", &o.releaseAfter}, {"hangup-after", &o.hangupAfter}})
         if (isSet(name) && !parseCount(value(name), *count))
             return refuse(QStringLiteral("--%1: not a count of 1 or more: %2").arg(QLatin1String(name), value(name)));
+    if (isSet("units") && !parseCount(value("units"), o.units))
+        return refuse(QStringLiteral("--units: not a count of 1 or more: ") + value("units"));
+    for (const auto& [name, seconds] : {std::pair{"present", &o.present}, {"absent", &o.absent}, {"first-after", &o.firstAfter}})
+        if (isSet(name) && !parseSeconds(value(name), *seconds))
+            return refuse(QStringLiteral("--%1: not a number of seconds: %2").arg(QLatin1String(name), value(name)));
+    o.vanish = isSet("vanish");
+    o.link = value("link");
+    o.refuseLengthIn = value("refuse-length-in").toStdString();
+    if (o.vanish && (o.link.isEmpty() || o.units == 0 || !o.pty))
+        return refuse(QStringLiteral("--vanish needs --pty, --units and --link: the line's path changes with each unit"));
+    if (o.link.isEmpty() && isSet("link"))
+        return refuse(QStringLiteral("--link needs a path"));
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("unexpected argument: ") + parser.positionalArguments().first());
     if (o.pty == !o.device.isEmpty())

@@ -21,6 +21,15 @@ struct Options {
     bool noRelease = false;
     long releaseAfter = 0;         // 0: every "#End#" is answered
     long hangupAfter = 0;          // 0: never hang up
+
+    // Units coming and going, as in a station's fixture.
+    long units = 0;                // 0: one unit, there all along
+    double present = 5.0;          // a unit leaves this long after its last frame other than a poll
+    double absent = 2.0;           // the fixture stays empty this long between units
+    double firstAfter = 0.0;       // the first unit arrives this long after the start
+    bool vanish = false;           // while empty, the line itself is gone
+    QString link;                  // a symbolic link to the line, there while the line is
+    std::string refuseLengthIn;    // no reply to a length after this slot file name
 };
 
 enum class Request { Serve, ShowText, Refuse };

@@ -7,8 +7,10 @@
 #include "JsonLog.h"
 #include "Line.h"
 #include "Options.h"
+#include "Units.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -63,7 +66,8 @@ public:
         : m_options(options)
         , m_line(line)
         , m_log(log)
-        , m_device(options, log)
+        , m_device(std::make_unique<Device>(options, log))
+        , m_units(options, now())
     {
     }
 
@@ -76,6 +80,9 @@ private:
     void flushOutput();
     void sendDueReplies();
     int pollTimeoutMs() const;
+    // Units arriving and leaving; false when a line for a new unit cannot be made.
+    bool changeUnits();
+    void placeLink();
 
     // Replies the other end has not taken yet; bounded so a reader that never
     // reads cannot make us grow forever.
@@ -84,7 +91,8 @@ private:
     const Options& m_options;
     Line& m_line;
     JsonLog& m_log;
-    Device m_device;
+    std::unique_ptr<Device> m_device;
+    Units m_units;
     FrameSplitter m_splitter;
     std::deque<LateReply> m_late;
     std::string m_output;
@@ -117,11 +125,68 @@ void Server::flushOutput()
     }
 }
 
+void Server::placeLink()
+{
+    if (m_options.link.isEmpty())
+        return;
+    const QByteArray link = QFile::encodeName(m_options.link);
+    ::unlink(link.constData());
+    if (::symlink(m_line.path().c_str(), link.constData()) != 0)
+        std::fprintf(stderr, "rv7k-emulator: cannot link %s: %s\n", link.constData(), std::strerror(errno));
+}
+
+bool Server::changeUnits()
+{
+    for (;;) {
+        const Instant t = now();
+        switch (m_units.take(t)) {
+        case Units::Change::None: return true;
+        case Units::Change::Arrive: {
+            const long unit = m_units.present();
+            m_device = std::make_unique<Device>(m_options, m_log);
+            m_splitter = FrameSplitter();
+            if (!m_options.outDir.isEmpty()) {
+                const QString dir = QDir(m_options.outDir).filePath(QStringLiteral("unit-%1").arg(unit));
+                QDir().mkpath(dir);
+                m_device->setOutDir(dir);
+            }
+            if (m_options.vanish) {
+                std::string error;
+                if (!m_line.openPty(error)) {
+                    std::fprintf(stderr, "rv7k-emulator: %s\n", error.c_str());
+                    return false;
+                }
+                placeLink();
+            }
+            m_log.write(t, {{"event", "unit-arrived"}, {"unit", static_cast<qint64>(unit)},
+                            {"line", QString::fromLocal8Bit(m_line.path())}});
+            break;
+        }
+        case Units::Change::Leave:
+            m_log.write(t, {{"event", "unit-left"}, {"unit", static_cast<qint64>(m_units.last())}});
+            m_late.clear();
+            m_output.clear();
+            if (m_options.vanish) {
+                if (!m_options.link.isEmpty())
+                    ::unlink(QFile::encodeName(m_options.link).constData());
+                m_line.close();
+            }
+            break;
+        }
+    }
+}
+
 void Server::frameArrived(const Frame& frame, Instant t)
 {
-    const std::string reply = m_device.handle(frame, t);
+    // An empty fixture hears the frames and answers none.
+    const bool empty = m_units.playing() && m_units.present() == 0;
+    if (!empty && frame.ok && frame.kind != Kind::Poll)
+        m_units.activity(t);
+    const std::string reply = empty ? std::string() : m_device->handle(frame, t);
     QJsonObject line{{"payload", bytesText(frame.payload)}, {"ok", frame.ok}, {"kind", kindName(frame.kind)},
                      {"reply", bytesText(reply)}};
+    if (m_units.playing())
+        line.insert("unit", static_cast<qint64>(m_units.present()));
     if (!frame.ok)
         line.insert("error", QString::fromStdString(frame.error));
     // The reply is on the line before its log line, so a reader who has seen
@@ -132,8 +197,8 @@ void Server::frameArrived(const Frame& frame, Instant t)
         send(reply);
     m_log.write(t, line);
     if (frame.ok && frame.kind == Kind::Data && m_options.hangupAfter > 0
-        && m_device.dataFrames() >= m_options.hangupAfter) {
-        m_log.write(now(), {{"event", "hangup"}, {"data-frames", static_cast<qint64>(m_device.dataFrames())}});
+        && m_device->dataFrames() >= m_options.hangupAfter) {
+        m_log.write(now(), {{"event", "hangup"}, {"data-frames", static_cast<qint64>(m_device->dataFrames())}});
         m_line.hangUp();
         m_hungUp = true;
     }
@@ -154,10 +219,13 @@ void Server::sendDueReplies()
 
 int Server::pollTimeoutMs() const
 {
-    if (m_late.empty())
+    Instant due = m_late.empty() ? -1 : m_late.front().due;
+    if (const Instant change = m_units.nextChange(); change >= 0 && (due < 0 || change < due))
+        due = change;
+    if (due < 0)
         return 1000;
-    const Instant wait = m_late.front().due - now();
-    return wait <= 0 ? 0 : static_cast<int>((wait + 999'999) / 1'000'000);
+    const Instant wait = due - now();
+    return wait <= 0 ? 0 : static_cast<int>(std::min<Instant>((wait + 999'999) / 1'000'000, 1000));
 }
 
 int Server::run()
@@ -165,6 +233,8 @@ int Server::run()
     std::vector<Frame> frames;
     char buffer[4096];
     for (;;) {
+        if (!changeUnits())
+            return 1;
         pollfd fds[2] = {};
         fds[0].fd = g_signalPipe[0];
         fds[0].events = POLLIN;
@@ -179,7 +249,7 @@ int Server::run()
             m_log.write(now(), {{"event", "stop"}, {"reason", "signal"}});
             return 0;
         }
-        if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (ready > 0 && fds[1].fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             for (;;) {
                 const ssize_t n = ::read(m_line.fd(), buffer, sizeof buffer);
                 if (n > 0) {
@@ -204,7 +274,7 @@ int Server::run()
                 return 1;
             }
         }
-        if (ready > 0 && (fds[1].revents & POLLOUT))
+        if (ready > 0 && fds[1].fd >= 0 && (fds[1].revents & POLLOUT))
             flushOutput();
         sendDueReplies();
     }
@@ -241,15 +311,28 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "rv7k-emulator: %s\n", qPrintable(message));
         return 1;
     }
-    const bool opened = options.pty ? line.openPty(error)
-                                    : line.openDevice(QFile::encodeName(options.device).toStdString(), error);
+    // A line that vanishes with its unit is made when the first unit arrives.
+    const bool opened = options.vanish || (options.pty ? line.openPty(error)
+                                           : line.openDevice(QFile::encodeName(options.device).toStdString(), error));
     if (!opened) {
         std::fprintf(stderr, "rv7k-emulator: %s\n", error.c_str());
         return 1;
     }
+    const QByteArray link = QFile::encodeName(options.link);
+    if (!options.vanish && !link.isEmpty()) {
+        ::unlink(link.constData());
+        if (::symlink(line.path().c_str(), link.constData()) != 0) {
+            std::fprintf(stderr, "rv7k-emulator: cannot link %s: %s\n", link.constData(), std::strerror(errno));
+            return 1;
+        }
+    }
 
-    log.write(now(), {{"event", "start"}, {"line", QString::fromLocal8Bit(line.path())}});
-    std::printf("%s\n", line.path().c_str());
+    const std::string shown = link.isEmpty() ? line.path() : link.toStdString();
+    log.write(now(), {{"event", "start"}, {"line", QString::fromLocal8Bit(shown)}});
+    std::printf("%s\n", shown.c_str());
     std::fflush(stdout);
-    return Server(options, line, log).run();
+    const int status = Server(options, line, log).run();
+    if (!link.isEmpty())
+        ::unlink(link.constData());
+    return status;
 }

@@ -29,6 +29,8 @@ else
              share/icons/hicolor/32x32/apps/pelmora.xpm share/icons/hicolor/scalable/apps/pelmora.svg \
              share/metainfo/invalid.zelkor.pelmora.metainfo.xml \
              share/man/man1/pelmora.1.gz share/man/man1/rv7k-emulator.1.gz \
+             bin/pelmora-ledger share/man/man1/pelmora-ledger.1.gz \
+             bin/pelmora-station share/man/man1/pelmora-station.1.gz \
              share/doc/pelmora/copyright share/doc/pelmora/changelog.gz share/doc/pelmora/README.md.gz; do
         [ -e "$work/prefix/$f" ] || fail "not installed: $f"
     done

@@ -50,7 +50,9 @@ zcat "$catalog/usr/share/swcatalog/xml/pelmora.xml.gz" | grep -q '<icon type="ca
 "${sudo[@]}" dpkg -i "$deb" "$dbgsym" >/dev/null
 installed=$(dpkg -L pelmora pelmora-dbgsym)
 trap 'rm -rf "$contents" "$catalog"; "${sudo[@]}" dpkg -r pelmora-dbgsym pelmora >/dev/null 2>&1 || true' EXIT
-for page in "pelmora - load label files" "pelmora-load - load a label file into Zelkor RV7k devices" "rv7k-emulator - stand-in for a Zelkor RV7k device"; do
+for page in "pelmora - load label files" "pelmora-load - load a label file into Zelkor RV7k devices" "rv7k-emulator - stand-in for a Zelkor RV7k device" \
+            "pelmora-ledger - list, export, sum up and verify the records of loaded units" \
+            "pelmora-station - load every unit placed in a fixture with a recipe of labels"; do
     name=${page%% *}
     man -w "$name" >/dev/null 2>&1 ||
         fail "man finds no page for $name$(grep -qs 'path-exclude=*/usr/share/man' /etc/dpkg/dpkg.cfg.d/* &&
@@ -60,6 +62,8 @@ for page in "pelmora - load label files" "pelmora-load - load a label file into 
 done
 [ "$(command -v pelmora)" = /usr/bin/pelmora ] || fail "pelmora is not on the PATH"
 [ "$(command -v pelmora-load)" = /usr/bin/pelmora-load ] || fail "pelmora-load is not on the PATH"
+[ "$(command -v pelmora-ledger)" = /usr/bin/pelmora-ledger ] || fail "pelmora-ledger is not on the PATH"
+[ "$(command -v pelmora-station)" = /usr/bin/pelmora-station ] || fail "pelmora-station is not on the PATH"
 "$here/check-install.sh" --program "$(command -v pelmora)"
 
 "${sudo[@]}" dpkg -r pelmora-dbgsym pelmora >/dev/null

@@ -1,0 +1,52 @@
+#pragma once
+// The floor's ledger in PostgreSQL: every station's chain and units. It is
+// written only by inserting links and units and by a station closing its
+// own open units; a link sent twice is stored once.
+
+#include "ledger/CentralAddress.h"
+#include "ledger/Chain.h"
+#include "ledger/UnitFilter.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <array>
+#include <memory>
+#include <QString>
+
+namespace Ledger {
+
+class CentralLedger {
+public:
+    static constexpr int schemaVersion = 1;
+
+    // Connects on the calling thread, which alone uses this object; makes
+    // the tables when there are none. Throws LedgerError.
+    explicit CentralLedger(const QString& address);
+    ~CentralLedger();
+    CentralLedger(const CentralLedger&) = delete;
+    CentralLedger& operator=(const CentralLedger&) = delete;
+
+    QString shown() const { return address_.shown; }
+
+    // Stores links, in order, and what they say about their units, in one
+    // transaction: all of them or none.
+    void store(const QList<ChainEntry>& links);
+    QList<UnitRecord> units(const UnitFilter& filter = {});
+    QList<ChainEntry> chain();
+    // Lets ROLE record units and nothing more.
+    void grantStation(const QString& role);
+
+private:
+    void ensureTables();
+    void disconnect();
+    void storeOne(const ChainEntry& e);
+    QSqlQuery& statement(int which, const char* sql);
+    void exec(const QString& sql, const char* what);
+
+    CentralAddress address_;
+    QString name_;
+    QSqlDatabase db_;
+    std::array<std::unique_ptr<QSqlQuery>, 5> statements_;  // prepared once per connection
+};
+
+}  // namespace Ledger

@@ -1,0 +1,14 @@
+#pragma once
+// Which units a listing, an export or a summary takes.
+
+#include <QDateTime>
+#include <QString>
+
+namespace Ledger {
+
+struct UnitFilter {
+    QDateTime since, until;  // start time, UTC; since inclusive, until exclusive
+    QString fixture, recipe, result;
+};
+
+}  // namespace Ledger

@@ -1,0 +1,36 @@
+#pragma once
+// One unit placed in a fixture, as the ledger keeps it.
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+namespace Ledger {
+
+struct LabelRecord {
+    int slot = 0;
+    QString file;
+    QString sha256;
+    qint64 size = 0;
+    qint64 dataFramesSent = 0;
+    bool fileFrameSent = false;
+    bool releaseConfirmed = false;
+    QString slotHolds;  // untouched|incomplete|written|loaded (unknown after a station was stopped)
+};
+
+struct UnitRecord {
+    QUuid id;
+    QString host;
+    QString fixtureName, fixturePath, adapterIdentity;
+    qint64 unitNumber = 0;
+    QString recipeName, recipeSha256, toolVersion;
+    QDateTime start, end;  // UTC; end invalid while open
+    QString result;        // empty while open; pass|fail|interrupted
+    QString why;
+    QList<LabelRecord> labels;
+
+    bool isOpen() const { return result.isEmpty(); }
+};
+
+}  // namespace Ledger

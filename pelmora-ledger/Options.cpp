@@ -1,0 +1,153 @@
+#include "Options.h"
+
+#include "ledger/LocalLedger.h"
+
+#include <QCommandLineParser>
+#include <QTimeZone>
+
+namespace {
+
+QDateTime utcTime(const QString& text, const char* option)
+{
+    QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!t.isValid()) {
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        if (day.isValid())
+            t = day.startOfDay(Qt::UTC);
+    } else if (t.timeSpec() == Qt::LocalTime) {
+        t.setTimeSpec(Qt::UTC);  // times without a zone are UTC, as the ledger's are
+    }
+    if (!t.isValid())
+        throw UsageError(QStringLiteral("--%1 takes a UTC time such as 2026-12-09T14:00Z, not '%2'")
+                             .arg(QLatin1String(option), text)
+                             .toStdString());
+    return t.toUTC();
+}
+
+}  // namespace
+
+Options parseOptions(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption ledger(QStringLiteral("ledger"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption central(QStringLiteral("central"), {}, QStringLiteral("URI"));
+    const QCommandLineOption since(QStringLiteral("since"), {}, QStringLiteral("TIME"));
+    const QCommandLineOption until(QStringLiteral("until"), {}, QStringLiteral("TIME"));
+    const QCommandLineOption fixture(QStringLiteral("fixture"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption recipe(QStringLiteral("recipe"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption result(QStringLiteral("result"), {}, QStringLiteral("R"));
+    const QCommandLineOption csv(QStringLiteral("csv"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({ledger, central, since, until, fixture, recipe, result, csv, json, help, version});
+    parser.addPositionalArgument(QStringLiteral("COMMAND"), {});
+    if (!parser.parse(arguments))
+        throw UsageError(parser.errorText().toStdString());
+
+    Options o;
+    o.help = parser.isSet(help);
+    o.version = parser.isSet(version);
+    if (o.help || o.version)
+        return o;
+    for (const QCommandLineOption* once : {&ledger, &central, &since, &until, &fixture, &recipe, &result})
+        if (parser.values(*once).size() > 1)
+            throw UsageError(QStringLiteral("--%1 is given once").arg(once->names().first()).toStdString());
+    o.central = parser.value(central);
+    if (o.central.isEmpty() || parser.isSet(ledger))
+        o.ledger = parser.isSet(ledger) ? parser.value(ledger) : Ledger::LocalLedger::defaultPath();
+
+    const QStringList words = parser.positionalArguments();
+    const QString command = words.value(0);
+    const bool csvSet = parser.isSet(csv), jsonSet = parser.isSet(json);
+    if (command == QLatin1String("list"))
+        o.command = Options::Command::List;
+    else if (command == QLatin1String("export")) {
+        if (csvSet == jsonSet)
+            throw UsageError("export takes --csv or --json");
+        o.command = csvSet ? Options::Command::ExportCsv : Options::Command::ExportJson;
+    } else if (command == QLatin1String("summary"))
+        o.command = Options::Command::Summary;
+    else if (command == QLatin1String("verify"))
+        o.command = Options::Command::Verify;
+    else if (command == QLatin1String("grant")) {
+        if (o.central.isEmpty())
+            throw UsageError("grant is for the central ledger: give --central");
+        o.command = Options::Command::Grant;
+        o.role = words.value(1);
+        if (o.role.isEmpty())
+            throw UsageError("grant takes the station's role: grant ROLE");
+    } else if (command.isEmpty())
+        throw UsageError("no command: list, export, summary, verify or grant");
+    else
+        throw UsageError(QStringLiteral("'%1' is not a command: list, export, summary, verify or grant")
+                             .arg(command)
+                             .toStdString());
+    if (words.size() > (o.command == Options::Command::Grant ? 2 : 1))
+        throw UsageError(QStringLiteral("'%1' is not understood after %2").arg(words.last(), command).toStdString());
+    if (parser.isSet(ledger) && parser.isSet(central) && o.command != Options::Command::Verify)
+        throw UsageError("--ledger and --central together go with verify only");
+    if ((csvSet || jsonSet) && o.command != Options::Command::ExportCsv && o.command != Options::Command::ExportJson)
+        throw UsageError("--csv and --json go with export");
+
+    if (parser.isSet(since))
+        o.filter.since = utcTime(parser.value(since), "since");
+    if (parser.isSet(until))
+        o.filter.until = utcTime(parser.value(until), "until");
+    o.filter.fixture = parser.value(fixture);
+    o.filter.recipe = parser.value(recipe);
+    o.filter.result = parser.value(result);
+    static const QStringList results{QStringLiteral("pass"), QStringLiteral("fail"), QStringLiteral("interrupted"),
+                                     QStringLiteral("open")};
+    if (parser.isSet(result) && !results.contains(o.filter.result))
+        throw UsageError(QStringLiteral("--result is pass, fail, interrupted or open, not '%1'")
+                             .arg(o.filter.result)
+                             .toStdString());
+    const bool filtered = parser.isSet(since) || parser.isSet(until) || parser.isSet(fixture) ||
+                          parser.isSet(recipe) || parser.isSet(result);
+    if (filtered && (o.command == Options::Command::Verify || o.command == Options::Command::Grant))
+        throw UsageError("verify and grant take the whole ledger; no filters");
+    return o;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "Usage: pelmora-ledger [--ledger FILE | --central URI] COMMAND [filters]\n"
+        "\n"
+        "Reads the record of every unit a pelmora-station loaded: the station's own\n"
+        "ledger, or the floor's central one.\n"
+        "\n"
+        "Commands:\n"
+        "  list              one line per unit\n"
+        "  export --csv      one row per unit, for a spreadsheet (UTF-8, a header row)\n"
+        "  export --json     one JSON object per unit and line\n"
+        "  summary           units, passed and failed per station, fixture, recipe\n"
+        "                    and hour, and units per hour\n"
+        "  verify            checks every station's chain of records and names the\n"
+        "                    first record changed, removed or inserted; with both\n"
+        "                    --ledger and --central, also the station's own chain\n"
+        "                    against the central copy of it\n"
+        "  grant ROLE        (central) lets the PostgreSQL role ROLE record units and\n"
+        "                    close its own open ones, and nothing more\n"
+        "\n"
+        "Where:\n"
+        "  --ledger FILE     the station's ledger; default $XDG_STATE_HOME/pelmora/\n"
+        "                    ledger.sqlite (~/.local/state/pelmora/ledger.sqlite)\n"
+        "  --central URI     a PostgreSQL URI, postgresql://USER@HOST/DATABASE, or\n"
+        "                    key=value pairs, as libpq reads them. Passwords come\n"
+        "                    from ~/.pgpass, PGPASSFILE or a service file only\n"
+        "\n"
+        "Filters (list, export, summary):\n"
+        "  --since TIME      units started at or after TIME (UTC, 2026-12-09T14:00Z)\n"
+        "  --until TIME      units started before TIME\n"
+        "  --fixture NAME    --recipe NAME\n"
+        "  --result R        pass, fail, interrupted, or open (still loading)\n"
+        "\n"
+        "  -h, --help        this text\n"
+        "  --version         the version\n"
+        "\n"
+        "Exit status: 0 done (verify: every chain whole), 1 verify found a record\n"
+        "changed, removed or inserted, 2 usage, 3 the ledger cannot be read.\n");
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "ledger/UnitFilter.h"
+
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    enum class Command { List, ExportCsv, ExportJson, Summary, Verify, Grant };
+    Command command = Command::List;
+    QString ledger;   // the local ledger; empty when only central
+    QString central;  // a PostgreSQL URI
+    QString role;     // grant
+    Ledger::UnitFilter filter;
+    bool help = false, version = false;
+};
+
+Options parseOptions(const QStringList& arguments);
+QString helpText();

@@ -1,0 +1,113 @@
+// pelmora-ledger: lists, exports, sums up and verifies the record of every
+// unit the stations loaded, from a station's own ledger or the floor's.
+
+#include "Options.h"
+#include "Reports.h"
+#include "ledger/CentralLedger.h"
+#include "ledger/Chain.h"
+#include "ledger/LocalLedger.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+#include <memory>
+
+using namespace Ledger;
+
+namespace {
+
+enum Status { Done = 0, Broken = 1, Usage = 2, Unreadable = 3 };
+
+void write(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+int run(const Options& o)
+{
+    std::unique_ptr<LocalLedger> local;
+    std::unique_ptr<CentralLedger> central;
+    if (!o.ledger.isEmpty()) {
+        // Reading never makes an empty ledger where there was none.
+        if (!QFileInfo(o.ledger).isFile())
+            throw LedgerError(QStringLiteral("there is no ledger at %1").arg(o.ledger).toStdString());
+        local = std::make_unique<LocalLedger>(o.ledger);
+    }
+    if (!o.central.isEmpty())
+        central = std::make_unique<CentralLedger>(o.central);
+    const auto units = [&] { return central ? central->units(o.filter) : local->units(o.filter); };
+
+    switch (o.command) {
+    case Options::Command::List:
+        write(listText(units()).toUtf8());
+        return Done;
+    case Options::Command::ExportCsv:
+        write(csvText(units()));
+        return Done;
+    case Options::Command::ExportJson:
+        write(jsonLines(units()));
+        return Done;
+    case Options::Command::Summary:
+        write(summaryText(units(), QDateTime::currentDateTimeUtc()).toUtf8());
+        return Done;
+    case Options::Command::Grant:
+        central->grantStation(o.role);
+        std::printf("role %s may now record units in %s\n", o.role.toUtf8().constData(),
+                    central->shown().toUtf8().constData());
+        return Done;
+    case Options::Command::Verify: {
+        const QList<ChainEntry> chain = central ? central->chain() : local->chain();
+        const QList<UnitRecord> rows = central ? central->units() : local->units();
+        QList<Finding> findings = verify(chain, rows);
+        if (local && central) {
+            const QList<ChainEntry> own = local->chain();
+            findings += verify(own, local->units());
+            findings += compareCopies(own, local->sentUpTo(), chain);
+        }
+        QSet<QString> stations;
+        for (const ChainEntry& e : chain)
+            stations.insert(e.station);
+        for (const Finding& f : findings)
+            std::printf("%s\n", f.text.toUtf8().constData());
+        const QString where = central ? central->shown() : o.ledger;
+        if (findings.isEmpty()) {
+            std::printf("%s: %lld records of %lld units in %lld station chains, every chain whole\n",
+                        where.toUtf8().constData(), qint64(chain.size()), qint64(rows.size()),
+                        qint64(stations.size()));
+            return Done;
+        }
+        std::printf("%s: %lld findings\n", where.toUtf8().constData(), qint64(findings.size()));
+        return Broken;
+    }
+    }
+    return Done;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pelmora-ledger"));
+    Options options;
+    try {
+        options = parseOptions(QCoreApplication::arguments());
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "pelmora-ledger: %s\nTry 'pelmora-ledger --help'.\n", error.what());
+        return Usage;
+    }
+    if (options.help) {
+        std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return Done;
+    }
+    if (options.version) {
+        std::printf("pelmora-ledger %s\n", PELMORA_VERSION_TEXT);
+        return Done;
+    }
+    try {
+        return run(options);
+    } catch (const LedgerError& error) {
+        std::fprintf(stderr, "pelmora-ledger: %s\n", error.what());
+        return Unreadable;
+    }
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The station's command line: the recipe, the fixtures, where units are
+// recorded and how the run is shown.
+
+#include <QList>
+#include <QString>
+#include <stdexcept>
+
+struct FixtureOption {
+    QString name;      // as shown and recorded; the selector when none is given
+    QString selector;  // a device path, a port number 1 to 10, usb:VID:PID[:SERIAL]
+};
+
+struct StationOptions {
+    QString recipe;
+    QList<FixtureOption> fixtures;
+    QString ledger;  // empty: the default ledger
+    QString central;  // a PostgreSQL address the records are forwarded to; empty: none
+    QString settings = QStringLiteral("9600,n,8,1");
+    bool json = false;
+    qint64 units = 0;  // 0: until stopped
+    int goneAfter = 3;
+    bool help = false;
+    bool version = false;
+};
+
+// A command line that cannot be run as given; exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+StationOptions parseStationOptions(const QStringList& arguments);
+QString stationHelpText();

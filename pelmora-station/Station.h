@@ -1,0 +1,8 @@
+#pragma once
+// The run: one thread per fixture, and this thread reporting what they do
+// until every fixture ended. Returns the exit status.
+
+#include "Fixture.h"
+#include "StationReport.h"
+
+int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, StationReport& report);

@@ -1,0 +1,61 @@
+#include "StationReport.h"
+
+double Tally::unitsPerHour() const
+{
+    const double hours = double(running.elapsed()) / 3.6e6;
+    return hours > 0 ? double(units) / hours : 0;
+}
+
+void Tally::count(const QString& result)
+{
+    ++units;
+    if (result == QStringLiteral("pass"))
+        ++passed;
+    else if (result == QStringLiteral("fail"))
+        ++failed;
+    else
+        ++interrupted;
+}
+
+namespace StationText {
+
+QString clock(qint64 s)
+{
+    if (s >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(s / 3600)
+            .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString slotStates(const std::vector<LabelOutcome>& labels)
+{
+    QStringList parts;
+    for (const LabelOutcome& l : labels)
+        parts << QStringLiteral("slot %1 %2").arg(l.slot).arg(l.slotHolds);
+    return parts.join(QStringLiteral(", "));
+}
+
+QString result(const StationEvent& e)
+{
+    if (e.result == QStringLiteral("pass"))
+        return QStringLiteral("PASS");
+    const QString word = e.result == QStringLiteral("fail") ? QStringLiteral("FAIL") : QStringLiteral("INTERRUPTED");
+    return QStringLiteral("%1 %2 (%3)").arg(word, e.text, slotStates(e.labels));
+}
+
+QString totals(const Tally& t)
+{
+    QString text = QStringLiteral("units %1  passed %2  failed %3").arg(t.units).arg(t.passed).arg(t.failed);
+    if (t.interrupted > 0)
+        text += QStringLiteral("  interrupted %1").arg(t.interrupted);
+    text += QStringLiteral("  %1 units/h  running %2").arg(t.unitsPerHour(), 0, 'f', 1).arg(clock(t.running.elapsed() / 1000));
+    if (t.centralWaiting > 0)
+        text += QStringLiteral("  central: %1 waiting").arg(t.centralWaiting);
+    if (!t.centralProblem.isEmpty())
+        text += QStringLiteral(" (%1)").arg(t.centralProblem);
+    return text;
+}
+
+}  // namespace StationText

@@ -1,0 +1,151 @@
+// The station's own ledger: records begun and closed, interrupted ones
+// closed at the next start, several fixtures writing at once, and a chain
+// that shows what was changed.
+
+#include "ledger/Chain.h"
+#include "ledger/LocalLedger.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <thread>
+
+using namespace Ledger;
+
+namespace {
+
+UnitRecord unit(const QString& fixture, qint64 number)
+{
+    UnitRecord r;
+    r.id = QUuid::createUuid();
+    r.host = QStringLiteral("bench-4");
+    r.fixtureName = fixture;
+    r.fixturePath = QStringLiteral("/dev/ttyUSB0");
+    r.unitNumber = number;
+    r.recipeName = QStringLiteral("line 7 labels, rev C");
+    r.recipeSha256 = QString(64, QLatin1Char('a'));
+    r.toolVersion = QStringLiteral("1.00.0011");
+    r.start = QDateTime::currentDateTimeUtc();
+    r.labels = {LabelRecord{1, QStringLiteral("ship.epl"), QString(64, QLatin1Char('b')), 300, 0, false, false,
+                            QStringLiteral("untouched")},
+                LabelRecord{3, QStringLiteral("inner.epl"), QString(64, QLatin1Char('c')), 200, 0, false, false,
+                            QStringLiteral("untouched")}};
+    return r;
+}
+
+QList<Finding> verify(const LocalLedger& ledger)
+{
+    const QList<ChainEntry> links = ledger.chain();
+    return checkChain(ledger.station(), links) + checkRows(links, ledger.units());
+}
+
+void sql(const QString& path, const QString& statement)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("hand"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY2(q.exec(statement), qPrintable(statement));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("hand"));
+}
+
+}  // namespace
+
+class LocalLedgerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void recordsBegunClosedAndInterrupted()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("state/pelmora/ledger.sqlite"));
+        UnitRecord passed = unit(QStringLiteral("A"), 1);
+        UnitRecord killed = unit(QStringLiteral("B"), 1);
+        {
+            LocalLedger ledger(path);
+            ledger.begin(passed);
+            ledger.begin(killed);
+            QVERIFY_THROWS_EXCEPTION(LedgerError, ledger.begin(passed));
+            passed.result = QStringLiteral("pass");
+            passed.labels[0].slotHolds = passed.labels[1].slotHolds = QStringLiteral("loaded");
+            ledger.close(passed);
+            QVERIFY_THROWS_EXCEPTION(LedgerError, ledger.close(passed));
+        }
+        // The next start finds B still open.
+        LocalLedger again(path);
+        QCOMPARE(again.closeInterrupted(QStringLiteral("the station stopped")), 1);
+        QCOMPARE(again.closeInterrupted(QStringLiteral("the station stopped")), 0);
+        // A second station on the same file would close units still loading.
+        QVERIFY_THROWS_EXCEPTION(LedgerError, LocalLedger(path).closeInterrupted(QStringLiteral("x")));
+        const QList<UnitRecord> units = again.units();
+        QCOMPARE(units.size(), 2);
+        for (const UnitRecord& r : units) {
+            QCOMPARE(r.labels.size(), 2);
+            QVERIFY(r.end.isValid());
+            QCOMPARE(r.result, r.id == passed.id ? QStringLiteral("pass") : QStringLiteral("interrupted"));
+            QCOMPARE(r.labels[1].slotHolds, r.id == passed.id ? QStringLiteral("loaded") : QStringLiteral("unknown"));
+        }
+        QCOMPARE(again.waiting(), 4);
+        QVERIFY(verify(again).isEmpty());
+
+        sql(path, QStringLiteral("UPDATE meta SET value = '2' WHERE key = 'schema_version'"));
+        try {
+            LocalLedger newer(path);
+            QFAIL("a newer ledger was opened");
+        } catch (const LedgerError& e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("version 2")), e.what());
+        }
+    }
+
+    void fixturesWriteAtOnce()
+    {
+        QTemporaryDir dir;
+        LocalLedger ledger(dir.filePath(QStringLiteral("ledger.sqlite")));
+        std::vector<std::thread> fixtures;
+        for (int f = 0; f < 4; ++f)
+            fixtures.emplace_back([&ledger, f] {
+                for (int n = 1; n <= 10; ++n) {
+                    UnitRecord r = unit(QStringLiteral("F%1").arg(f), n);
+                    ledger.begin(r);
+                    r.result = QStringLiteral("fail");
+                    ledger.close(r);
+                }
+            });
+        for (std::thread& t : fixtures)
+            t.join();
+        QCOMPARE(ledger.units().size(), 40);
+        QCOMPARE(ledger.chain().size(), 80);
+        QVERIFY(verify(ledger).isEmpty());
+    }
+
+    void changesAreNamed()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ledger.sqlite"));
+        LocalLedger ledger(path);
+        QList<UnitRecord> units;
+        for (int n = 1; n <= 4; ++n) {
+            units.append(unit(QStringLiteral("A"), n));
+            ledger.begin(units.last());
+            units.last().result = QStringLiteral("pass");
+            ledger.close(units.last());
+        }
+        const auto first = [&] { return verify(ledger).value(0); };
+
+        sql(path, QStringLiteral("UPDATE units SET result = 'pass', why = '' WHERE unit_number = 2"));
+        QVERIFY(verify(ledger).isEmpty());  // the same values again: nothing changed
+        sql(path, QStringLiteral("UPDATE units SET result = 'fail' WHERE unit_number = 2"));
+        QCOMPARE(first().what, QStringLiteral("changed"));
+        QCOMPARE(first().unit, units[1].id);
+        sql(path, QStringLiteral("UPDATE units SET result = 'pass' WHERE unit_number = 2"));
+
+        sql(path, QStringLiteral("UPDATE chain SET body = replace(body, '\"pass\"', '\"fail\"') WHERE seq = 4"));
+        QCOMPARE(first().what, QStringLiteral("changed"));
+        QCOMPARE(first().seq, 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(LocalLedgerTest)
+#include "tst_local_ledger.moc"

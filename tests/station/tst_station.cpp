@@ -1,0 +1,271 @@
+// pelmora-station against emulators that play fixtures: units arrive, are
+// loaded once, leave; what reaches each unit's slots, what the ledger keeps.
+
+#include "EmulatorProcess.h"
+#include "ledger/LocalLedger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+QList<QJsonObject> events(const QByteArray& out)
+{
+    QList<QJsonObject> list;
+    for (const QByteArray& line : out.split('\n'))
+        if (!line.isEmpty())
+            list << QJsonDocument::fromJson(line).object();
+    return list;
+}
+
+QList<QJsonObject> only(const QList<QJsonObject>& list, const QString& event)
+{
+    QList<QJsonObject> out;
+    for (const QJsonObject& e : list)
+        if (e[QStringLiteral("event")] == event)
+            out << e;
+    return out;
+}
+
+QByteArray read(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+}  // namespace
+
+class StationTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QByteArray ship, inner;
+
+    QString recipe(const QString& body)
+    {
+        const QString path = dir.filePath(QStringLiteral("recipe.toml"));
+        QFile f(path);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(body.toUtf8());
+        return path;
+    }
+    QString twoLabels()
+    {
+        return recipe(QStringLiteral("name = \"line 7, rev C\"\n[[label]]\nslot = 1\nfile = \"ship.epl\"\n"
+                                     "[[label]]\nslot = 3\nfile = \"inner.epl\"\n"));
+    }
+    QString ledgerPath() const { return dir.filePath(QLatin1String(QTest::currentTestFunction()) + QStringLiteral(".sqlite")); }
+    void start(QProcess& p, const QStringList& args)
+    {
+        p.start(qEnvironmentVariable("PELMORA_STATION"),
+                QStringList{QStringLiteral("--json"), QStringLiteral("--ledger"), ledgerPath()} + args);
+        QVERIFY(p.waitForStarted());
+    }
+
+private slots:
+    void initTestCase();
+    void recipeRefused_data();
+    void recipeRefused();
+    void twoFixturesThreeUnitsEach();
+    void failedUnitIsNotTriedAgain();
+    void killedMidStreamIsInterruptedAtNextStart();
+    void unwritableLedgerStartsNoUnit();
+};
+
+void StationTest::initTestCase()
+{
+    for (int i = 0; i < 24; ++i)
+        ship += char((i * 37 + 11) & 0xff);  // 0 and 255 among them
+    inner = QByteArray("inner label\r\n\x00\xff", 15);
+    for (const auto& [name, bytes] : {std::pair{"ship.epl", &ship}, {"inner.epl", &inner}}) {
+        QFile f(dir.filePath(QLatin1String(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(*bytes);
+    }
+}
+
+void StationTest::recipeRefused_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("slot twice") << "name = \"r\"\n[[label]]\nslot = 1\nfile = \"ship.epl\"\n[[label]]\nslot = 1\nfile = \"inner.epl\"\n"
+                                << "recipe.toml:6: slot 1 is named twice";
+    QTest::newRow("pin differs") << "name = \"r\"\n[[label]]\nslot = 2\nfile = \"ship.epl\"\nsha256 = \"" + QString(64, u'0') + "\"\n"
+                                 << "recipe.toml:5: ship.epl is not the pinned file";
+    QTest::newRow("misspelt pin") << "name = \"r\"\n[[label]]\nslot = 2\nfile = \"ship.epl\"\nsha265 = \"ab\"\n"
+                                  << "recipe.toml:5: unknown key \"sha265\"";
+    QTest::newRow("no file") << "name = \"r\"\n[[label]]\nslot = 2\nfile = \"gone.epl\"\n"
+                             << "recipe.toml:4: Error 53";
+    QTest::newRow("six labels") << "name = \"r\"\n" + QString("[[label]]\nslot = 1\nfile = \"ship.epl\"\n").repeated(6)
+                                << "recipe.toml:17: a recipe has at most 5 labels";
+    QTest::newRow("not toml") << "name = \"r\n" << "recipe.toml:1:";
+}
+
+void StationTest::recipeRefused()
+{
+    QFETCH(QString, body);
+    QFETCH(QString, said);
+    QProcess p;
+    start(p, {QStringLiteral("--recipe"), recipe(body), QStringLiteral("--fixture"), dir.filePath(QStringLiteral("none"))});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 3);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QVERIFY2(err.contains(said), qPrintable(err));
+}
+
+void StationTest::twoFixturesThreeUnitsEach()
+{
+    // One fixture's line stays and falls silent between units; the other's
+    // port vanishes with each unit and comes back with the next.
+    EmulatorProcess silent, vanishing;
+    const QStringList units{QStringLiteral("--units"), QStringLiteral("3"), QStringLiteral("--present"),
+                            QStringLiteral("5"), QStringLiteral("--absent"), QStringLiteral("4")};
+    QVERIFY(silent.start(units));
+    QVERIFY(vanishing.start(units + QStringList{QStringLiteral("--vanish"), QStringLiteral("--link"),
+                                                vanishing.workDir() + QStringLiteral("/fixture")}));
+    QProcess p;
+    start(p, {QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--units"), QStringLiteral("6"),
+              QStringLiteral("--fixture"), QStringLiteral("left=") + silent.ptyPath(), QStringLiteral("--fixture"),
+              QStringLiteral("right=") + vanishing.ptyPath()});
+    QVERIFY(p.waitForFinished(300000));
+    const QList<QJsonObject> run = events(p.readAllStandardOutput());
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(only(run, QStringLiteral("result")).size(), 6);
+
+    for (const EmulatorProcess* e : {&silent, &vanishing}) {
+        for (int unit = 1; unit <= 3; ++unit) {
+            const QString out = QStringLiteral("%1/unit-%2/").arg(e->outDir()).arg(unit);
+            QCOMPARE(read(out + QStringLiteral("Externl1.ejf")), ship);
+            QCOMPARE(read(out + QStringLiteral("Externl3.ejf")), inner);
+        }
+        int written = 0;
+        for (const QJsonObject& line : e->readLog())
+            written += line[QStringLiteral("event")] == QStringLiteral("file-written") ? 1 : 0;
+        QCOMPARE(written, 6);  // each label into each unit exactly once
+    }
+
+    Ledger::LocalLedger ledger(ledgerPath());
+    const QList<Ledger::UnitRecord> records = ledger.units();
+    QCOMPARE(records.size(), 6);
+    QSet<qint64> numbers;
+    for (const Ledger::UnitRecord& r : records) {
+        QCOMPARE(r.result, QStringLiteral("pass"));
+        QCOMPARE(r.labels.size(), 2);
+        QCOMPARE(r.labels[1].slotHolds, QStringLiteral("loaded"));
+        QCOMPARE(r.labels[1].dataFramesSent, qint64(inner.size()));
+        QVERIFY(r.labels[1].fileFrameSent && r.labels[1].releaseConfirmed);
+        numbers.insert(r.unitNumber);
+    }
+    QCOMPARE(numbers, (QSet<qint64>{1, 2, 3, 4, 5, 6}));
+}
+
+void StationTest::failedUnitIsNotTriedAgain()
+{
+    EmulatorProcess e;
+    QVERIFY(e.start({QStringLiteral("--units"), QStringLiteral("1"), QStringLiteral("--present"), QStringLiteral("6"),
+                     QStringLiteral("--refuse-length-in"), QStringLiteral("Externl3.ejf")}));
+    QProcess p;
+    start(p, {QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--gone-after"), QStringLiteral("2"),
+              QStringLiteral("--fixture"), e.ptyPath()});
+    // Once the unit left, the fixture waits for the next; then stop the run.
+    QByteArray out;
+    QDeadlineTimer deadline(120000);
+    while (only(events(out), QStringLiteral("gone")).isEmpty() && !deadline.hasExpired()) {
+        p.waitForReadyRead(1000);
+        out += p.readAllStandardOutput();
+    }
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(20000));
+    out += p.readAllStandardOutput();
+    QCOMPARE(p.exitCode(), 143);
+
+    const QList<QJsonObject> results = only(events(out), QStringLiteral("result"));
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results[0][QStringLiteral("result")].toString(), QStringLiteral("fail"));
+    // While it stayed it was only polled: one slot name for slot 3, and no frame but polls after its lengths.
+    QStringList after;
+    int names = 0;
+    for (const QJsonObject& f : e.readFrames()) {
+        const QString payload = f[QStringLiteral("payload")].toString();
+        names += payload == QStringLiteral("#Externl3.ejf#") ? 1 : 0;
+        if (names > 0 && !payload.startsWith(u'%') && payload != QStringLiteral("#Externl3.ejf#"))
+            after << payload;
+    }
+    QCOMPARE(names, 1);
+    QVERIFY(!after.isEmpty());
+    QCOMPARE(after, QStringList(after.size(), QStringLiteral("S")));
+
+    const QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units({{}, {}, {}, {}, QStringLiteral("fail")});
+    QCOMPARE(records.size(), 1);
+    const Ledger::UnitRecord& r = records[0];
+    QVERIFY2(r.why.startsWith(QStringLiteral("slot 3: the length 15 was not taken")), qPrintable(r.why));
+    QCOMPARE(r.labels[0].slotHolds, QStringLiteral("loaded"));
+    QCOMPARE(r.labels[1].slotHolds, QStringLiteral("untouched"));
+    QCOMPARE(r.labels[1].dataFramesSent, 0);
+}
+
+void StationTest::killedMidStreamIsInterruptedAtNextStart()
+{
+    EmulatorProcess e;
+    QVERIFY(e.start());
+    const QString recipePath = twoLabels();
+    QProcess p;
+    start(p, {QStringLiteral("--recipe"), recipePath, QStringLiteral("--fixture"), e.ptyPath()});
+    QVERIFY(e.waitForLog([](const QList<QJsonObject>& log) {
+        return std::count_if(log.begin(), log.end(), [](const QJsonObject& f) {
+                   return f[QStringLiteral("kind")] == QStringLiteral("data");
+               }) > 5;
+    }, 30000));
+    p.kill();
+    QVERIFY(p.waitForFinished(10000));
+    e.stop();
+
+    // The next start, on a fixture with nothing in it, closes the open record.
+    QProcess next;
+    start(next, {QStringLiteral("--recipe"), recipePath, QStringLiteral("--fixture"), dir.filePath(QStringLiteral("empty"))});
+    QVERIFY(next.waitForReadyRead(20000));
+    ::kill(pid_t(next.processId()), SIGTERM);
+    QVERIFY(next.waitForFinished(20000));
+    QVERIFY(next.readAllStandardError().contains("1 unit left open by an earlier run recorded as interrupted"));
+    const QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records[0].result, QStringLiteral("interrupted"));
+    QCOMPARE(records[0].why, QStringLiteral("the station stopped before this unit ended"));
+}
+
+void StationTest::unwritableLedgerStartsNoUnit()
+{
+    EmulatorProcess e;
+    QVERIFY(e.start({QStringLiteral("--units"), QStringLiteral("1"), QStringLiteral("--first-after"), QStringLiteral("3")}));
+    QProcess p;
+    start(p, {QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--fixture"), e.ptyPath()});
+    QVERIFY(p.waitForReadyRead(20000));
+    // Once the station runs, another program holds the ledger's write lock
+    // for longer than a station waits for it.
+    QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+    holder.setDatabaseName(ledgerPath());
+    QVERIFY(holder.open());
+    QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 1);
+    const QList<QJsonObject> halted = only(events(p.readAllStandardOutput()), QStringLiteral("halted"));
+    QCOMPARE(halted.size(), 1);
+    QVERIFY(halted[0][QStringLiteral("why")].toString().startsWith(QStringLiteral("the ledger cannot be written")));
+    // The unit answered its polls and got nothing else.
+    const QList<QJsonObject> frames = e.readFrames();
+    QVERIFY(!frames.isEmpty());
+    for (const QJsonObject& f : frames)
+        QCOMPARE(f[QStringLiteral("payload")].toString(), QStringLiteral("S"));
+    QSqlQuery(holder).exec(QStringLiteral("ROLLBACK"));
+    holder.close();
+}
+
+QTEST_GUILESS_MAIN(StationTest)
+#include "tst_station.moc"
