@@ -120,7 +120,7 @@ void CentralLedger::ensureTables()
     const int version = v.value(0).toInt();
     if (version > schemaVersion)
         throw LedgerError(QStringLiteral("the central ledger %1 has tables of version %2; this Pelmora knows "
-                                         "version %3 at most; update this station's Pelmora")
+                                         "version %3 at most; use a newer Pelmora here")
                               .arg(address_.shown)
                               .arg(version)
                               .arg(schemaVersion)

@@ -171,7 +171,7 @@ void LocalLedger::begin(const UnitRecord& record)
     if (!record.isOpen())
         throw LedgerError("a record is begun without a result");
     if (!record.start.isValid())
-        throw LedgerError("a record is begun with its start time");
+        throw LedgerError("a record needs its start time to begin");
     append(QStringLiteral("begin"), record, true);
 }
 
@@ -288,13 +288,20 @@ int LocalLedger::closeInterrupted(const QString& why)
     UnitFilter open;
     open.result = QStringLiteral("open");
     const QList<UnitRecord> units = this->units(open);
-    const QList<ChainEntry> links = chain();
     int closed = 0;
     for (UnitRecord r : units) {
         // The labels it was begun with; what each slot holds now nobody saw.
-        for (const ChainEntry& e : links)
-            if (e.unit == r.id && e.kind == QLatin1String("begin"))
-                r.labels = entryRecord(e).labels;
+        {
+            Connection c(path_);
+            QSqlQuery q = prepared(c.db(), QStringLiteral("SELECT body FROM chain WHERE unit_id = ? AND kind = 'begin'"),
+                                   {r.id.toString(QUuid::WithoutBraces)});
+            run(q, "read the chain");
+            if (q.next()) {
+                ChainEntry begun;
+                begun.body = q.value(0).toString().toUtf8();
+                r.labels = entryRecord(begun).labels;
+            }
+        }
         for (LabelRecord& l : r.labels)
             if (l.slotHolds.isEmpty() || l.slotHolds == QLatin1String("untouched"))
                 l.slotHolds = QStringLiteral("unknown");
