@@ -244,7 +244,14 @@ void FaultsE2ETest::unconfirmedReleaseEndsWithF5()
     std::jthread presser([&] {
         for (int i = 0; i < 3000 && rig.payloads().count(QStringLiteral("#End#")) < 3; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier));
+        // The event is made on the window's thread: a key event made here would
+        // create Qt's keyboard device on this thread, parentless and leaked.
+        QMetaObject::invokeMethod(
+            window,
+            [window] {
+                QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier));
+            },
+            Qt::QueuedConnection);
     });
     rig.clickLoad();
     QTRY_COMPARE_WITH_TIMEOUT(rig.panel(3), QStringLiteral("Releasing... 3"), 30000);
