@@ -334,19 +334,7 @@ QList<ChainEntry> LocalLedger::unsent(int limit) const
                                           "WHERE sent = 0 ORDER BY seq LIMIT ?"),
                            {limit});
     run(q, "read the chain");
-    QList<ChainEntry> out;
-    while (q.next()) {
-        ChainEntry e;
-        e.station = q.value(0).toString();
-        e.seq = q.value(1).toLongLong();
-        e.unit = QUuid::fromString(q.value(2).toString());
-        e.kind = q.value(3).toString();
-        e.body = q.value(4).toString().toUtf8();
-        e.prevHash = q.value(5).toString();
-        e.hash = q.value(6).toString();
-        out.append(e);
-    }
-    return out;
+    return chainEntries(q);
 }
 
 void LocalLedger::markSentUpTo(qint64 seq)

@@ -138,16 +138,8 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
     return units;
 }
 
-QList<ChainEntry> readChain(QSqlDatabase& db, Dialect d, const QString& station)
+QList<ChainEntry> chainEntries(QSqlQuery& q)
 {
-    QSqlQuery q = prepared(db,
-                           QStringLiteral("SELECT station, seq, %1, kind, body, prev_hash, hash FROM chain%2 "
-                                          "ORDER BY station, seq")
-                               .arg(idColumn(d, "unit_id"),
-                                    station.isEmpty() ? QString() : QStringLiteral(" WHERE station = ?")),
-                           station.isEmpty() ? QVariantList{} : QVariantList{station});
-    q.setForwardOnly(true);
-    run(q, "read the chain");
     QList<ChainEntry> out;
     while (q.next()) {
         ChainEntry e;
@@ -161,6 +153,19 @@ QList<ChainEntry> readChain(QSqlDatabase& db, Dialect d, const QString& station)
         out.append(e);
     }
     return out;
+}
+
+QList<ChainEntry> readChain(QSqlDatabase& db, Dialect d, const QString& station)
+{
+    QSqlQuery q = prepared(db,
+                           QStringLiteral("SELECT station, seq, %1, kind, body, prev_hash, hash FROM chain%2 "
+                                          "ORDER BY station, seq")
+                               .arg(idColumn(d, "unit_id"),
+                                    station.isEmpty() ? QString() : QStringLiteral(" WHERE station = ?")),
+                           station.isEmpty() ? QVariantList{} : QVariantList{station});
+    q.setForwardOnly(true);
+    run(q, "read the chain");
+    return chainEntries(q);
 }
 
 }  // namespace Ledger

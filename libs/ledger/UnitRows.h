@@ -16,6 +16,8 @@ enum class Dialect { Sqlite, Postgres };
 QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect dialect, const UnitFilter& filter);
 // Every link, by station and seq; station empty means all.
 QList<ChainEntry> readChain(QSqlDatabase& db, Dialect dialect, const QString& station = {});
+// The links a query selected as station, seq, unit_id, kind, body, prev_hash, hash.
+QList<ChainEntry> chainEntries(QSqlQuery& q);
 
 // A null QString binds as NULL; the ledgers' text columns never hold NULL.
 QString notNull(const QString& s);
