@@ -9,7 +9,7 @@
 #include "Report.h"
 #include "console/StopSignal.h"
 #include "link/Errors.h"
-#include "link/PortHolders.h"
+#include "link/PortLocks.h"
 #include "wire/LabelFile.h"
 #include "wire/StreamPacing.h"
 
@@ -86,14 +86,18 @@ int main(int argc, char** argv)
 
     // The file first: for a refused file nothing is opened or sent.
     LabelFileFacts file;
+    int refusedStatus = 0;
+    QString refusal;
     try {
         file = checkLabelFile(options.file, nativeName(argc, argv, options.file));
     } catch (const PelmoraError& error) {
-        return fail(ExitStatus::FileRefused, error.report());
+        refusedStatus = ExitStatus::FileRefused;
+        refusal = error.report();
     }
-    if (file.size == 0 && !options.allowEmpty)
-        return fail(ExitStatus::FileRefused,
-                    QStringLiteral("%1 is empty; loading it would blank the slot (--allow-empty loads it)").arg(file.path));
+    if (refusal.isEmpty() && file.size == 0 && !options.allowEmpty) {
+        refusedStatus = ExitStatus::FileRefused;
+        refusal = QStringLiteral("%1 is empty; loading it would blank the slot (--allow-empty loads it)").arg(file.path);
+    }
     std::unique_ptr<LoadRecord> record;
     QByteArray sha256;
     if (!options.logPath.isEmpty()) {
@@ -102,13 +106,22 @@ int main(int argc, char** argv)
         } catch (const std::runtime_error& error) {
             return fail(ExitStatus::Usage, QString::fromLocal8Bit(error.what()));
         }
-        sha256 = fileSha256(file);
     }
+    // Every run given a record file leaves its record, refusals included.
+    const auto refuse = [&](int status, const QString& why) {
+        if (record)
+            record->refused(options.ports, options.slot, options.file, status, why);
+        return fail(status, why);
+    };
+    if (refusedStatus != 0)
+        return refuse(refusedStatus, refusal);
+    if (record)
+        sha256 = fileSha256(file);
     QList<ChosenPort> ports;
     try {
         ports = choosePorts(options.ports);
     } catch (const SelectorRefused& error) {
-        return fail(ExitStatus::PortRefused, QString::fromLocal8Bit(error.what()));
+        return refuse(ExitStatus::PortRefused, QString::fromLocal8Bit(error.what()));
     }
     setPortNoticeHandler([](const QString& notice) { fail(0, QStringLiteral("warning: %1").arg(notice)); });
 
