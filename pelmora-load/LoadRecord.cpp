@@ -36,6 +36,27 @@ bool isLabel(const struct stat& st, const LabelFileFacts& label)
         QStringLiteral("--log %1 is the label file itself; the record would be loaded with it").arg(path).toStdString());
 }
 
+QString kindOf(mode_t mode)
+{
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device: a terminal or a serial line");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("no regular file");
+}
+
+[[noreturn]] void refuseKind(const QString& path, mode_t mode)
+{
+    throw std::runtime_error(
+        QStringLiteral("--log %1 is not a regular file (%2)").arg(path, kindOf(mode)).toStdString());
+}
+
 QString isoUtc(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
@@ -48,20 +69,25 @@ LoadRecord::LoadRecord(const QString& path, const LabelFileFacts& label)
 {
     const QByteArray native = QFile::encodeName(path);
     struct stat st {};
-    // Before it is opened: a label opened for appending is a label changed.
-    if (::stat(native.constData(), &st) == 0 && isLabel(st, label))
+    // Before it is opened: a label opened for appending is a label changed,
+    // and opening a serial line or a terminal already acts on it.
+    const bool exists = ::stat(native.constData(), &st) == 0;
+    if (exists && isLabel(st, label))
         refuseLabel(path);
-    // Never waits: a FIFO no program reads is refused instead of hanging the run.
-    fd_ = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        const QString why = errno == ENXIO ? QStringLiteral("it is a FIFO no program reads") : systemSays();
-        throw std::runtime_error(QStringLiteral("cannot write the log %1: %2").arg(path, why).toStdString());
-    }
-    // A name that came to mean the label between the look and the open.
-    if (::fstat(fd_, &st) == 0 && isLabel(st, label)) {
+    if (exists && !S_ISREG(st.st_mode))
+        refuseKind(path, st.st_mode);
+    // Never waits: whatever took the name meanwhile is looked at once open.
+    fd_ = ::open(native.constData(),
+                 O_WRONLY | O_APPEND | (exists ? 0 : O_CREAT | O_EXCL) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        throw std::runtime_error(QStringLiteral("cannot write the log %1: %2").arg(path, systemSays()).toStdString());
+    // A name that came to mean the label, or no file, between the look and the open.
+    if (::fstat(fd_, &st) != 0 || isLabel(st, label) || !S_ISREG(st.st_mode)) {
         ::close(fd_);
         fd_ = -1;
-        refuseLabel(path);
+        if (isLabel(st, label))
+            refuseLabel(path);
+        refuseKind(path, st.st_mode);
     }
     started_ = QDateTime::currentDateTimeUtc();
     clock_.start();
@@ -86,6 +112,29 @@ void LoadRecord::begun(const QList<LoadJob>& jobs, const QByteArray& sha256)
            {QStringLiteral("file"), QFileInfo(file.path).absoluteFilePath()},
            {QStringLiteral("size"), file.size},
            {QStringLiteral("sha256"), QString::fromLatin1(sha256)}});
+}
+
+void LoadRecord::refused(const QStringList& selectors, int slot, const QString& file, int exitStatus,
+                         const QString& why)
+{
+    const QString absolute = QFileInfo(file).absoluteFilePath();
+    write({{QStringLiteral("record"), QStringLiteral("begun")},
+           {QStringLiteral("devices"), QJsonArray::fromStringList(selectors)},
+           {QStringLiteral("slot"), slot},
+           {QStringLiteral("slotFile"), Wire::slotFileName(slot)},
+           {QStringLiteral("file"), absolute}});
+    write({{QStringLiteral("record"), QStringLiteral("result")},
+           {QStringLiteral("time"), isoUtc(QDateTime::currentDateTimeUtc())},
+           {QStringLiteral("devices"), QJsonArray::fromStringList(selectors)},
+           {QStringLiteral("slot"), slot},
+           {QStringLiteral("slotFile"), Wire::slotFileName(slot)},
+           {QStringLiteral("file"), absolute},
+           {QStringLiteral("dataSent"), 0},
+           {QStringLiteral("endSent"), false},
+           {QStringLiteral("result"), QStringLiteral("refused")},
+           {QStringLiteral("slotState"), QStringLiteral("untouched")},
+           {QStringLiteral("exitStatus"), exitStatus},
+           {QStringLiteral("error"), why}});
 }
 
 void LoadRecord::append(const LoadJob& job, const QByteArray& sha256, const LoadResult& r)
