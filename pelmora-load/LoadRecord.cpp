@@ -3,7 +3,6 @@
 #include "console/StopSignal.h"
 #include "wire/Exchanges.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -99,7 +98,7 @@ LoadRecord::~LoadRecord()
         ::close(fd_);
 }
 
-void LoadRecord::begun(const QList<LoadJob>& jobs, const QByteArray& sha256)
+void LoadRecord::begun(const QList<LoadJob>& jobs)
 {
     QJsonArray devices;
     for (const LoadJob& job : jobs)
@@ -111,7 +110,7 @@ void LoadRecord::begun(const QList<LoadJob>& jobs, const QByteArray& sha256)
            {QStringLiteral("slotFile"), Wire::slotFileName(jobs.first().slot)},
            {QStringLiteral("file"), QFileInfo(file.path).absoluteFilePath()},
            {QStringLiteral("size"), file.size},
-           {QStringLiteral("sha256"), QString::fromLatin1(sha256)}});
+           {QStringLiteral("sha256"), QString::fromLatin1(file.sha256)}});
 }
 
 void LoadRecord::refused(const QStringList& selectors, int slot, const QString& file, int exitStatus,
@@ -137,7 +136,7 @@ void LoadRecord::refused(const QStringList& selectors, int slot, const QString& 
            {QStringLiteral("error"), why}});
 }
 
-void LoadRecord::append(const LoadJob& job, const QByteArray& sha256, const LoadResult& r)
+void LoadRecord::append(const LoadJob& job, const LoadResult& r)
 {
     const PortDirectory::Identity& id = job.port.identity;
     QJsonObject adapter{{QStringLiteral("description"), id.description},
@@ -156,7 +155,7 @@ void LoadRecord::append(const LoadJob& job, const QByteArray& sha256, const Load
         {QStringLiteral("slotFile"), Wire::slotFileName(job.slot)},
         {QStringLiteral("file"), QFileInfo(job.file.path).absoluteFilePath()},
         {QStringLiteral("size"), job.file.size},
-        {QStringLiteral("sha256"), QString::fromLatin1(sha256)},
+        {QStringLiteral("sha256"), QString::fromLatin1(r.sha256.isEmpty() ? job.file.sha256 : r.sha256)},
         {QStringLiteral("dataSent"), r.dataSent},
         {QStringLiteral("endSent"), r.endSent},
         {QStringLiteral("replies"), QJsonArray::fromStringList(r.replies)},
@@ -181,18 +180,4 @@ void LoadRecord::write(QJsonObject line)
     if (written == bytes.size() || !failure_.isEmpty())
         return;
     failure_ = written < 0 ? systemSays() : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(bytes.size());
-}
-
-QByteArray fileSha256(const LabelFileFacts& facts)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    const int fd = ::open(facts.nativePath().constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    char chunk[65536];
-    ssize_t got = 0;
-    while ((got = ::read(fd, chunk, sizeof chunk)) > 0)
-        hash.addData(QByteArrayView(chunk, got));
-    ::close(fd);
-    return hash.result().toHex();
 }

@@ -26,8 +26,9 @@ public:
     LoadRecord(const LoadRecord&) = delete;
     LoadRecord& operator=(const LoadRecord&) = delete;
 
-    void begun(const QList<LoadJob>& jobs, const QByteArray& sha256);
-    void append(const LoadJob& job, const QByteArray& sha256, const LoadResult& result);
+    void begun(const QList<LoadJob>& jobs);
+    // The SHA-256 is that of the bytes as they went out where all of them did.
+    void append(const LoadJob& job, const LoadResult& result);
     // A run refused before any device was opened: its begun line and one
     // result line with the status and why.
     void refused(const QStringList& selectors, int slot, const QString& file, int exitStatus, const QString& why);
@@ -47,6 +48,3 @@ private:
     QElapsedTimer clock_;
     QString failure_;
 };
-
-// The SHA-256 of the file as checked, in hexadecimal.
-QByteArray fileSha256(const LabelFileFacts& file);

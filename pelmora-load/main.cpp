@@ -99,7 +99,6 @@ int main(int argc, char** argv)
         refusal = QStringLiteral("%1 is empty; loading it would blank the slot (--allow-empty loads it)").arg(file.path);
     }
     std::unique_ptr<LoadRecord> record;
-    QByteArray sha256;
     if (!options.logPath.isEmpty()) {
         try {
             record = std::make_unique<LoadRecord>(options.logPath, file);
@@ -115,8 +114,6 @@ int main(int argc, char** argv)
     };
     if (refusedStatus != 0)
         return refuse(refusedStatus, refusal);
-    if (record)
-        sha256 = fileSha256(file);
     QList<ChosenPort> ports;
     try {
         ports = choosePorts(options.ports);
@@ -133,7 +130,7 @@ int main(int argc, char** argv)
     for (const ChosenPort& port : ports)
         jobs << LoadJob{port, options.slot, options.settings, options.attempts, file};
     const std::unique_ptr<Report> report = makeReport(reportKind(options), ports, file, options.slot);
-    const int status = runLoads(jobs, *report, record.get(), sha256);
+    const int status = runLoads(jobs, *report, record.get());
     if (!record || record->failure().isEmpty())
         return status;
     fail(0, QStringLiteral("the load's result stands (status %1), but its record could not be written to %2: %3")

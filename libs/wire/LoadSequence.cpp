@@ -194,6 +194,7 @@ LoadOutcome LoadSequence::finish()
 {
     outcome_.dataSent = count_.sent;
     outcome_.endSent = count_.endSent;
+    outcome_.sha256 = count_.sha256;
     if (outcome_.released)
         outcome_.slot = SlotState::Loaded;
     else if (outcome_.stage >= Stage::Releasing)

@@ -83,6 +83,7 @@ struct LoadOutcome {
     bool released = false;  // the device confirmed the release
     QStringList replies;    // every reply read, in order
     bool stopped = false;   // ended by the stop check
+    QByteArray sha256;      // of the data as it went out, once all of it did (hexadecimal)
 
     bool loaded() const { return exitStatus == ExitStatus::Loaded; }
     // "loaded", "no answer", ...: the result as the reports name it.
