@@ -148,6 +148,8 @@ void LoadTest::exitStatus_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("lastFrame");  // what the device saw last
     QTest::newRow("3 file refused") << QStringList() << 3 << QString();
+    QTest::newRow("6 length refused") << QStringList{QStringLiteral("--reply"), QStringLiteral("length=X")} << 6
+                                      << QStringLiteral("%150#");
     QTest::newRow("7 hangs up") << QStringList{QStringLiteral("--hangup-after"), QStringLiteral("20")} << 7
                                 << QStringLiteral("data");
     QTest::newRow("129 SIGHUP") << QStringList() << 129 << QStringLiteral("data");
@@ -180,6 +182,8 @@ void LoadTest::exitStatus()
         return;
     }
     QVERIFY(!frames.isEmpty());
+    if (status == 6)
+        QCOMPARE(payloads(device).count(QStringLiteral("%150#")), 2);  // --attempts 2
     const QJsonObject last = frames.last();
     QCOMPARE(last[QStringLiteral("kind")] == QStringLiteral("data") ? QStringLiteral("data")
                                                                    : last[QStringLiteral("payload")].toString(),
