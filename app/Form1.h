@@ -226,6 +226,8 @@ private:
     // smallest window that keeps every panel (window/StyleFit.cpp).
     void fitToStyle();
     void fitSlotsToTheirCaptions();
+    // The least size at which nothing covers the status bar, title bar included.
+    void fitMinimumSize();
     void placeControl(QWidget* control, const TwipsPlacement& placement);
     bool loaded_ = false;
     QSize laidOutFor_;  // the outer size the layout rule last ran with, pixels
@@ -246,6 +248,10 @@ private:
     // The settings frame, shown with the port list brought up to date
     // (window/SettingsFrame.cpp).
     void showSettingsFrame();
+    // Escape: the frame goes with the lists as they stood when it was shown,
+    // so a choice cancelled is never applied by a later OK.
+    void cancelSettingsFrame();
+    QStringList settingsShown_;  // Combo1 and Combo2's texts as the frame was shown
     // What a connect attempt with no port chosen reports (connection/PortDiscovery.cpp).
     QString noPortChosenText() const;
 

@@ -3,6 +3,7 @@
 // returned, so one tick can carry the whole upload when the device answers at once.
 
 #include "Form1.h"
+#include "window/HandedOverPath.h"
 #include "wire/LabelFile.h"
 
 #include <QLineEdit>
@@ -34,7 +35,7 @@ void Form1::Command1_Click()
     }
     // A file that cannot be sent is refused before anything goes to the
     // device; what was checked here is what goes out.
-    loadFile_ = checkLabelFile(Text1->text());
+    loadFile_ = checkLabelFile(Text1->text(), nativeNameIn(*Text1));
     streamCount_ = {};
     stopRequested_ = false;
     Command1->setVisible(false);
@@ -95,7 +96,7 @@ void Form1::UzunlukYolla()
     // Every repeat announces the file Load checked; one that changed since
     // ends the upload before anything more goes out.
     if (!loadFile_)
-        loadFile_ = checkLabelFile(Text1->text());
+        loadFile_ = checkLabelFile(Text1->text(), nativeNameIn(*Text1));
     requireUnchangedSinceLoad(*loadFile_);
     FileLength = loadFile_->length();
     if (wire_.announceLength(FileLength)) {

@@ -3,6 +3,7 @@
 // message and the release. The file is read one byte at a time, never held whole.
 
 #include "Form1.h"
+#include "window/HandedOverPath.h"
 #include "wire/StreamPacing.h"
 #include "window/StatusBar.h"
 
@@ -14,7 +15,7 @@
 void Form1::YüklemeYap()
 {
     if (!loadFile_)
-        loadFile_ = checkLabelFile(Text1->text());
+        loadFile_ = checkLabelFile(Text1->text(), nativeNameIn(*Text1));
     showStreamTimeLeft(kStreamStartWait + streamSecondsLeft(FileLength, 0));
     // The bar follows inside the frame's own wait, so the work between a
     // frame and its wait stays the write alone.

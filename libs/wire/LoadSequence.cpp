@@ -15,6 +15,21 @@ struct FileChanged {
     QString error;
 };
 
+// A device's bytes as text that survives every terminal and C string:
+// anything but printable ASCII as \xNN.
+QString escaped(const QString& bytes)
+{
+    QString text;
+    for (const QChar c : bytes) {
+        const ushort code = c.unicode();
+        if (code >= 0x20 && code < 0x7f && c != QLatin1Char('\\'))
+            text += c;
+        else
+            text += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
 // The first bytes of the replies that were there, quoted, for "the device
 // answered "s" to 10 polls".
 QString quotedReplies(const QStringList& replies)
@@ -26,7 +41,7 @@ QString quotedReplies(const QStringList& replies)
         if (text.isEmpty() || seen.contains(text))
             continue;
         seen.insert(text);
-        shown << QLatin1Char('"') + text + QLatin1Char('"');
+        shown << QLatin1Char('"') + escaped(text) + QLatin1Char('"');
         if (shown.size() == 3)
             break;
     }

@@ -114,6 +114,9 @@ void LoadSequenceTest::eachStageEndsAsItShould_data()
                             << "no answer to 10 polls";
     QTest::newRow("lower case") << "poll" << "s" << 0 << 0 << 10 << tenPolls << ExitStatus::NoAnswer
                                 << int(SlotState::Untouched) << "the device answered \"s\" to 10 polls";
+    QTest::newRow("a NUL and a byte over 127") << "poll" << QString::fromLatin1("s\0\xe9t", 4) << 0 << 0 << 10 << tenPolls
+                                               << ExitStatus::NoAnswer << int(SlotState::Untouched)
+                                               << "the device answered \"s\\x00\\xe9t\" to 10 polls";
     QTest::newRow("name refused") << "name" << "X" << 0 << 0 << 10 << "1 " + QStringList(10, "2").join(" 0.3 ")
                                   << ExitStatus::NotAcknowledged << int(SlotState::Untouched)
                                   << "the slot name Externl3.ejf was not taken after 10 tries";
