@@ -11,6 +11,7 @@
 #include "link/Loose.h"
 #include "link/MSComm.h"
 #include "window/StreamProgressBar.h"
+#include "wire/Ending.h"
 #include "wire/Exchanges.h"
 #include "wire/LabelFile.h"
 
@@ -196,6 +197,8 @@ private:
     [[noreturn]] void refuseUntakenStream(qint64 queued);
     // What a failed upload left in the slot, with the bytes sent.
     QString uploadLeftText() const;
+    // How far the upload got, for the one account of its ending.
+    Wire::Ending uploadEnding() const;
     // Ends an upload sequence that failed: the timer stops, "Load" comes back.
     void endFailedSequence();
     // The operator ends a release the device does not confirm: the port closes.
@@ -211,8 +214,8 @@ private:
     // The file Load checked: every step of the upload sends exactly this one.
     std::optional<LabelFileFacts> loadFile_;
     Wire::StreamCount streamCount_;
-    // The last upload's file reached the slot and its release is pending.
-    bool fileDelivered_ = false;
+    // The last upload's file and "#File#" left the line; its release is pending.
+    bool fileSent_ = false;
     bool deviceBusy_ = false;
     bool closing_ = false;
     // On X11, a close request that a modal box would make Qt drop.

@@ -67,11 +67,20 @@ void Form1::Timer2_Timer()
 
 QString Form1::uploadLeftText() const
 {
-    if (LoadStage != VbTrue || streamCount_.sent == 0)
-        return QStringLiteral("no data was sent, the slot is untouched");
-    return QStringLiteral("%1 of %2 bytes sent, the slot holds an incomplete file, load it again")
-        .arg(streamCount_.sent)
-        .arg(streamCount_.announced);
+    const Wire::EndingAccount left = Wire::accountOf(LoadStage == VbTrue ? uploadEnding() : Wire::Ending{});
+    return left.slot == Wire::SlotState::Incomplete ? left.words + QStringLiteral("; load it again") : left.words;
+}
+
+Wire::Ending Form1::uploadEnding() const
+{
+    Wire::Ending ending;
+    ending.announced = streamCount_.announced;
+    ending.sent = streamCount_.sent;
+    ending.dataBegun = streamCount_.sent > 0;
+    ending.endSent = streamCount_.endSent;
+    ending.drained = fileSent_;
+    ending.slotFile = DeviceFileName;
+    return ending;
 }
 
 void Form1::DosyaYolla()

@@ -66,17 +66,6 @@ const char* stageName(Stage stage)
     return "?";
 }
 
-const char* slotStateName(SlotState state)
-{
-    switch (state) {
-    case SlotState::Untouched: return "untouched";
-    case SlotState::Incomplete: return "incomplete";
-    case SlotState::Written: return "written";
-    case SlotState::Loaded: return "loaded";
-    }
-    return "?";
-}
-
 QString LoadOutcome::result() const
 {
     if (stopped)
@@ -163,6 +152,8 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
 {
     outcome_ = {};
     count_ = {};
+    dropped_ = -1;
+    slot_ = slot;
     int status = ExitStatus::Loaded;
     try {
         run(slot, label);
@@ -183,7 +174,8 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
         outcome_.error = QString::fromLocal8Bit(error.what());
         status = -1;
     }
-    if (status == -1) {
+    const bool failed = status == -1;
+    if (failed) {
         // What a failure at each stage leaves the slot with.
         switch (outcome_.stage) {
         case Stage::Waiting:
@@ -196,28 +188,35 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
         case Stage::Releasing:
         case Stage::Done: status = ExitStatus::NotReleased; break;
         }
-        if (status == ExitStatus::Incomplete)
-            outcome_.error += QStringLiteral(" (%1 of %2 bytes sent; the slot holds an incomplete file)")
-                                  .arg(count_.sent)
-                                  .arg(count_.announced);
     }
     outcome_.exitStatus = status;
-    return finish();
+    LoadOutcome& out = finish();
+    // The file's own errors and a stop already say how far the stream got.
+    if (failed && (status == ExitStatus::Incomplete || status == ExitStatus::NotReleased))
+        out.error += QStringLiteral("; ") + accountOf(ending()).words;
+    return out;
 }
 
-LoadOutcome LoadSequence::finish()
+Ending LoadSequence::ending() const
+{
+    Ending e;
+    e.announced = count_.announced;
+    e.sent = count_.sent;
+    e.dataBegun = count_.sent > 0 || outcome_.exitStatus == ExitStatus::Incomplete || outcome_.stage == Stage::Draining;
+    e.endSent = count_.endSent;
+    e.drained = outcome_.stage >= Stage::Releasing;
+    e.dropped = dropped_;
+    e.released = outcome_.released;
+    e.slotFile = slotFileName(slot_);
+    return e;
+}
+
+LoadOutcome& LoadSequence::finish()
 {
     outcome_.dataSent = count_.sent;
     outcome_.endSent = count_.endSent;
     outcome_.sha256 = count_.sha256;
-    if (outcome_.released)
-        outcome_.slot = SlotState::Loaded;
-    else if (outcome_.stage >= Stage::Releasing)
-        outcome_.slot = SlotState::Written;
-    else if (outcome_.exitStatus == ExitStatus::Incomplete || count_.sent > 0 || outcome_.stage == Stage::Draining)
-        outcome_.slot = SlotState::Incomplete;
-    else
-        outcome_.slot = SlotState::Untouched;
+    outcome_.slot = accountOf(ending()).slot;
     return outcome_;
 }
 
@@ -282,8 +281,8 @@ void LoadSequence::run(int slot, const Label& label)
     if (const qint64 queued = wire_.drain(stop_); queued > 0) {
         // A device that takes data again later must get nothing more of it.
         port_.discardOutput();
-        throw Failed{QStringLiteral("the device stopped taking data; %1 bytes still queued for the line were dropped")
-                         .arg(queued)};
+        dropped_ = queued;
+        throw Failed{QStringLiteral("the device stopped taking data")};
     }
 
     enter(Stage::Releasing);

@@ -9,6 +9,7 @@
 // The clock and the line are injected: the caller owns the MSComm (built
 // with its LineOpener) and the Clock the waits read.
 
+#include "Ending.h"
 #include "Exchanges.h"
 #include "LabelFile.h"
 #include "link/Clock.h"
@@ -35,15 +36,6 @@ inline constexpr int kMaxAttempts = 1000;
 
 enum class Stage { Waiting, Opening, Polling, Slot, Length, Streaming, Draining, Releasing, Done };
 const char* stageName(Stage stage);
-
-// What the slot holds once a load ended.
-enum class SlotState {
-    Untouched,   // nothing of the file went out
-    Incomplete,  // part of the file went out, or the device did not take all of it
-    Written,     // the whole file and "#File#" went out; the release was not confirmed
-    Loaded,      // written, and the device confirmed its release
-};
-const char* slotStateName(SlotState state);
 
 // Exit statuses: each says what the slot holds.
 namespace ExitStatus {
@@ -123,7 +115,9 @@ private:
     void run(int slot, const Label& label);
     template <typename Exchange>
     bool tries(int times, double between, Exchange exchange);
-    LoadOutcome finish();
+    LoadOutcome& finish();
+    // How far the load got, for the one account of its ending.
+    Ending ending() const;
 
     Clock& clock_;
     MSCommLib::MSComm& port_;
@@ -132,6 +126,8 @@ private:
     LoadObserver* observer_;
     Exchanges wire_;
     StreamCount count_;
+    qint64 dropped_ = -1;  // bytes still queued when the drain gave up
+    int slot_ = 0;
     LoadOutcome outcome_;
 };
 

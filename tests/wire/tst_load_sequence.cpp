@@ -128,7 +128,7 @@ void LoadSequenceTest::eachStageEndsAsItShould_data()
                                           << "1 of 3 bytes sent; the slot holds an incomplete file";
     QTest::newRow("device stopped taking data")
         << "" << "" << 0 << 9 << 10 << "1 2 1x2 0.015x3" << ExitStatus::Incomplete << int(SlotState::Incomplete)
-        << "the device stopped taking data; 9 bytes";
+        << "the device stopped taking data; at most 2 of 3 bytes reached the device; 9 bytes still queued";
     QTest::newRow("no release") << "end" << "" << 0 << 0 << 10 << "1 2 1x2 0.015x3 " + QStringList(10, "1.8").join(" 0.1 ")
                                 << ExitStatus::NotReleased << int(SlotState::Written)
                                 << "the release was not confirmed after 10 tries";
