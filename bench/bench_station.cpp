@@ -1,5 +1,7 @@
-// Runs pelmora-station with 32 fixtures at once, each an emulator whose unit
-// arrives after an idle spell and takes a one-label recipe of 1,000 bytes.
+// Runs pelmora-station with 32 and with 64 fixtures at once, each an emulator
+// whose unit arrives after an idle spell and takes a one-label recipe of 1,000
+// bytes, once with the paced wait sleeping to each deadline and once with it
+// reading the clock for the last fraction of a millisecond (PELMORA_WAIT=spin).
 // Prints the CPU the station spends per idle (polling) fixture and per
 // loading fixture, its peak memory, and from each emulator's log how long
 // its stream took against the nominal 16.15 s.
@@ -28,7 +30,6 @@ extern char** environ;
 
 namespace {
 
-constexpr int kFixtures = 32;
 constexpr int kBytes = 1000;
 constexpr double kNominal = 1.0 + kBytes * 0.015 + (kBytes / 100) * 0.015;
 constexpr double kIdleSeconds = 12;  // before the first unit arrives
@@ -77,29 +78,18 @@ double since(std::chrono::steady_clock::time_point start)
 
 }  // namespace
 
-int main(int argc, char** argv)
+int run(const QTemporaryDir& dir, const QFile& recipe, int fixtures, const char* wait)
 {
-    QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    QByteArray bytes(kBytes, '\0');
-    for (int i = 0; i < kBytes; ++i)
-        bytes[i] = char(i * 7);
-    QFile label(dir.filePath(QStringLiteral("label.bin")));
-    QFile recipe(dir.filePath(QStringLiteral("recipe.toml")));
-    if (!label.open(QIODevice::WriteOnly) || !recipe.open(QIODevice::WriteOnly))
-        return 1;
-    label.write(bytes);
-    recipe.write("name = \"bench\"\n[[label]]\nslot = 1\nfile = \"label.bin\"\n");
-    label.close();
-    recipe.close();
+    ::setenv("PELMORA_WAIT", wait, 1);
+    QFile::remove(dir.filePath(QStringLiteral("ledger.sqlite")));
 
     std::vector<std::unique_ptr<EmulatorProcess>> emulators;
     std::vector<QByteArray> args{QCoreApplication::applicationDirPath().toLocal8Bit() + "/pelmora-station",
                                  "--recipe", recipe.fileName().toLocal8Bit(), "--ledger",
                                  dir.filePath(QStringLiteral("ledger.sqlite")).toLocal8Bit(), "--units",
-                                 QByteArray::number(kFixtures)};
+                                 QByteArray::number(fixtures)};
     const auto started = std::chrono::steady_clock::now();
-    for (int i = 0; i < kFixtures; ++i) {
+    for (int i = 0; i < fixtures; ++i) {
         emulators.push_back(std::make_unique<EmulatorProcess>());
         // Every unit arrives at the same moment, whenever its emulator started.
         const double first = kIdleSeconds - since(started);
@@ -155,12 +145,37 @@ int main(int argc, char** argv)
         return 1;
     }
     const auto over = [](double span) { return 100.0 * (span - kNominal) / kNominal; };
-    const double idleShare = 100.0 * (idleTo - idleFrom) / idleSpan / kFixtures;
-    const double loadShare = 100.0 * (total - idleTo) / loadSpan / kFixtures;
-    std::printf("%d fixtures  stream span %.3f..%.3f s (nominal %.2f s, %+.2f..%+.2f %%)\n", kFixtures, spans.front(),
+    const double idleShare = 100.0 * (idleTo - idleFrom) / idleSpan / fixtures;
+    const double loadShare = 100.0 * (total - idleTo) / loadSpan / fixtures;
+    std::printf("%d fixtures, %-5s  stream span %.3f..%.3f s (nominal %.2f s, %+.2f..%+.2f %%)\n", fixtures, wait,
+                spans.front(),
                 spans.back(), kNominal, over(spans.front()), over(spans.back()));
     std::printf("cpu per idle fixture %.3f %% of a core (%.1f s)  per loading fixture %.3f %% of a core (%.1f s)  "
                 "peak memory %ld KiB\n",
                 idleShare, idleSpan, loadShare, loadSpan, usage.ru_maxrss);
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    QByteArray bytes(kBytes, '\0');
+    for (int i = 0; i < kBytes; ++i)
+        bytes[i] = char(i * 7);
+    QFile label(dir.filePath(QStringLiteral("label.bin")));
+    QFile recipe(dir.filePath(QStringLiteral("recipe.toml")));
+    if (!label.open(QIODevice::WriteOnly) || !recipe.open(QIODevice::WriteOnly))
+        return 1;
+    label.write(bytes);
+    recipe.write("name = \"bench\"\n[[label]]\nslot = 1\nfile = \"label.bin\"\n");
+    label.close();
+    recipe.close();
+    for (const int fixtures : {32, 64}) {
+        for (const char* wait : {"spin", "sleep"}) {
+            if (const int failed = run(dir, recipe, fixtures, wait))
+                return failed;
+        }
+    }
     return 0;
 }
