@@ -140,6 +140,12 @@ bool examine(const QString& dir, const QString& path, PortLock& lock)
             return true;
         }
     }
+    // Opening a device may act on it (a serial line raises its modem lines).
+    if (::stat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        lock.refused = true;
+        lock.why = QStringLiteral("is not a regular file (%1)").arg(kindOf(st.st_mode));
+        return true;
+    }
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         lock.refused = true;
@@ -167,10 +173,16 @@ bool examine(const QString& dir, const QString& path, PortLock& lock)
 
 QByteArray contentOf(const QString& path)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return {};
-    return file.read(kMostRead);
+    QByteArray content;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        content.resize(kMostRead);
+        content.resize(qMax<ssize_t>(0, ::read(fd, content.data(), kMostRead)));
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return content;
 }
 
 // Qt's layout, which serial programs read as a pid too.
