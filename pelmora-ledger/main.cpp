@@ -8,7 +8,6 @@
 #include "ledger/LocalLedger.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <cstdio>
 #include <memory>
 
@@ -27,12 +26,9 @@ int run(const Options& o)
 {
     std::unique_ptr<LocalLedger> local;
     std::unique_ptr<CentralLedger> central;
-    if (!o.ledger.isEmpty()) {
-        // Reading never makes an empty ledger where there was none.
-        if (!QFileInfo(o.ledger).isFile())
-            throw LedgerError(QStringLiteral("there is no ledger at %1").arg(o.ledger).toStdString());
-        local = std::make_unique<LocalLedger>(o.ledger);
-    }
+    // Reading never makes, changes or takes over a file.
+    if (!o.ledger.isEmpty())
+        local = std::make_unique<LocalLedger>(o.ledger, LocalLedger::Access::Reader);
     if (!o.central.isEmpty())
         central = std::make_unique<CentralLedger>(o.central);
     const auto units = [&] { return central ? central->units(o.filter) : local->units(o.filter); };

@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     }
     if (!options.central.isEmpty()) {
         try {
-            central = std::make_unique<Ledger::CentralForwarder>(ledger->path(), options.central);
+            central = std::make_unique<Ledger::CentralForwarder>(*ledger, options.central);
         } catch (const std::exception& error) {
             return fail(Status::Refused, QStringLiteral("--central: %1").arg(QString::fromLocal8Bit(error.what())));
         }

@@ -12,8 +12,8 @@ namespace Ledger {
 
 using namespace std::chrono_literals;
 
-CentralForwarder::CentralForwarder(const QString& ledgerPath, const QString& centralAddress)
-    : ledgerPath_(ledgerPath), address_(centralAddress)
+CentralForwarder::CentralForwarder(LocalLedger& local, const QString& centralAddress)
+    : local_(local), address_(centralAddress)
 {
     Ledger::centralAddress(centralAddress);  // a malformed address or a password in it is refused at once
 }
@@ -76,13 +76,12 @@ void CentralForwarder::pause(std::chrono::milliseconds d)
 void CentralForwarder::run()
 {
     std::unique_ptr<CentralLedger> central;
-    std::unique_ptr<LocalLedger> local;
     auto backoff = 1000ms;
     QString seen;
     int idle = 0;
     const auto fileStamp = [this] {
         QString stamp;
-        for (const QString& file : {ledgerPath_, ledgerPath_ + QStringLiteral("-wal")}) {
+        for (const QString& file : {local_.path(), local_.path() + QStringLiteral("-wal")}) {
             const QFileInfo info(file);
             stamp += QString::number(info.size()) + QLatin1Char('/')
                    + QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char(' ');
@@ -95,8 +94,6 @@ void CentralForwarder::run()
     };
     while (!stopping()) {
         try {
-            if (!local)
-                local = std::make_unique<LocalLedger>(ledgerPath_);
             // Nothing waited and the file did not change: nothing to read
             // (and every half minute a look all the same, as a change within
             // the file time's resolution would not show).
@@ -106,7 +103,7 @@ void CentralForwarder::run()
                 continue;
             }
             seen = stamp;
-            if (sendBatch(*local, central) == 0)
+            if (sendBatch(local_, central) == 0)
                 continue;
             setProblem({});
             backoff = 1000ms;
@@ -120,11 +117,11 @@ void CentralForwarder::run()
     }
     // A run that ends leaves nothing waiting when the central ledger answers;
     // when it did not, the records wait for the next start.
-    if (!local || !lastProblem().isEmpty())
+    if (!lastProblem().isEmpty())
         return;
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     try {
-        while (std::chrono::steady_clock::now() < deadline && sendBatch(*local, central) > 0) {
+        while (std::chrono::steady_clock::now() < deadline && sendBatch(local_, central) > 0) {
         }
     } catch (const std::exception& error) {
         setProblem(QString::fromUtf8(error.what()));

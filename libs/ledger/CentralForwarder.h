@@ -19,7 +19,9 @@ class LocalLedger;
 
 class CentralForwarder {
 public:
-    CentralForwarder(const QString& ledgerPath, const QString& centralAddress);
+    // The station's own ledger object, so what is sent comes from the file
+    // the station opened; it outlives the forwarder.
+    CentralForwarder(LocalLedger& local, const QString& centralAddress);
     ~CentralForwarder();  // stops
     CentralForwarder(const CentralForwarder&) = delete;
     CentralForwarder& operator=(const CentralForwarder&) = delete;
@@ -44,7 +46,7 @@ private:
     void pause(std::chrono::milliseconds d);
     void setProblem(const QString& text);
 
-    const QString ledgerPath_;
+    LocalLedger& local_;
     const QString address_;
     std::thread thread_;
     mutable std::mutex mutex_;

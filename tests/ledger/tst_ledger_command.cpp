@@ -3,11 +3,14 @@
 
 #include "ledger/LocalLedger.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <unistd.h>
 
 using namespace Ledger;
 
@@ -18,10 +21,18 @@ struct Run {
     QByteArray out, err;
 };
 
-Run ledger(const QStringList& arguments)
+// As another user ("nobody") when the tests run as root.
+Run ledger(const QStringList& arguments, bool asOtherUser = false)
 {
+    QString program = qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger");
+    QStringList words = arguments;
+    if (asOtherUser && ::geteuid() == 0) {
+        words = QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                            QStringLiteral("--clear-groups"), QStringLiteral("--"), program} + arguments;
+        program = QStringLiteral("setpriv");
+    }
     QProcess p;
-    p.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger"), arguments);
+    p.start(program, words);
     p.waitForFinished(30000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
             p.readAllStandardError()};
@@ -127,7 +138,66 @@ private slots:
         QVERIFY2(broken.out.contains("was changed"), broken.out);
 
         QCOMPARE(ledger({QStringLiteral("--ledger"), dir.filePath(QStringLiteral("none.sqlite")), QStringLiteral("list")}).status, 3);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("none.sqlite"))));
         QCOMPARE(ledger(where + QStringList{QStringLiteral("export")}).status, 2);
+    }
+
+    void readsWhatItMayNotWriteAndNothingElse()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ledger.sqlite"));
+        {
+            LocalLedger l(path);
+            UnitRecord r;
+            r.id = QUuid::createUuid();
+            r.start = QDateTime::currentDateTimeUtc();
+            l.begin(r);
+        }
+        const QString shelf = dir.filePath(QStringLiteral("shelf"));
+        QVERIFY(QDir().mkdir(shelf));
+        const QString copy = shelf + QStringLiteral("/copy.sqlite");
+        QVERIFY(QFile::copy(path, copy));
+        const auto bytes = [](const QString& file) {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const QByteArray before = bytes(copy);
+        const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(QFile::setPermissions(copy, readable));
+        for (const QString& folder : {dir.path(), shelf})
+            QVERIFY(QFile::setPermissions(folder, readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther
+                                                      | QFile::WriteOwner));
+        Run list = ledger({QStringLiteral("--ledger"), copy, QStringLiteral("list")}, true);
+        QVERIFY2(list.status == 0, list.err);
+        QCOMPARE(list.out.count('\n'), 2);
+        Run verified = ledger({QStringLiteral("--ledger"), copy, QStringLiteral("verify")}, true);
+        QVERIFY2(verified.status == 0, verified.err);
+        QCOMPARE(bytes(copy), before);
+
+        // Another program's database, and a text: refused, left as they were.
+        const QString other = dir.filePath(QStringLiteral("other.sqlite"));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            db.setDatabaseName(other);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("CREATE TABLE notes (text TEXT)")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        const QString notes = dir.filePath(QStringLiteral("notes.txt"));
+        QFile text(notes);
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("shift notes\n");
+        text.close();
+        for (const QString& file : {other, notes}) {
+            const QByteArray was = bytes(file);
+            for (const char* command : {"list", "verify"}) {
+                Run refused = ledger({QStringLiteral("--ledger"), file, QLatin1String(command)});
+                QCOMPARE(refused.status, 3);
+                QVERIFY2(refused.err.contains("not a Pelmora ledger"), refused.err);
+            }
+            QCOMPARE(bytes(file), was);
+            QVERIFY(!QFile::exists(file + QStringLiteral("-journal")) && !QFile::exists(file + QStringLiteral("-wal")));
+        }
     }
 };
 

@@ -5,11 +5,13 @@
 #include "ledger/Chain.h"
 #include "ledger/LocalLedger.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <thread>
+#include <unistd.h>
 
 using namespace Ledger;
 
@@ -75,6 +77,8 @@ private slots:
         }
         // The next start finds B still open.
         LocalLedger again(path);
+        QVERIFY(!again.created());
+        QCOMPARE(again.unitCount(), 2);
         QCOMPARE(again.closeInterrupted(QStringLiteral("the station stopped")), 1);
         QCOMPARE(again.closeInterrupted(QStringLiteral("the station stopped")), 0);
         // A second station on the same file would close units still loading.
@@ -97,6 +101,50 @@ private slots:
         } catch (const LedgerError& e) {
             QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("version 2")), e.what());
         }
+    }
+
+    void theClaimAndTheWritesHoldTheFileItself()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ledger.sqlite"));
+        LocalLedger station(path);
+        QVERIFY(station.created());
+        QCOMPARE(station.unitCount(), 0);
+        station.closeInterrupted(QStringLiteral("stopped"));
+        const QString symlink = dir.filePath(QStringLiteral("link.sqlite"));
+        const QString hardLink = dir.filePath(QStringLiteral("hard.sqlite"));
+        QVERIFY(QFile::link(path, symlink));
+        QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(hardLink).constData()), 0);
+        for (const QString& other : {symlink, hardLink}) {
+            try {
+                LocalLedger(other).closeInterrupted(QStringLiteral("x"));
+                QFAIL(qPrintable(other + QStringLiteral(" was claimed twice")));
+            } catch (const LedgerError& e) {
+                QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("in use by another station")), e.what());
+            }
+        }
+        station.begin(unit(QStringLiteral("A"), 1));
+
+        // Another file put in its place: not written, and the write says why.
+        const QString copy = dir.filePath(QStringLiteral("copy.sqlite"));
+        QVERIFY(QFile::copy(path, copy));
+        QCOMPARE(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(path).constData()), 0);
+        QFile swapped(path);
+        QVERIFY(swapped.open(QIODevice::ReadOnly));
+        const QByteArray before = swapped.readAll();
+        swapped.close();
+        try {
+            station.begin(unit(QStringLiteral("A"), 2));
+            QFAIL("a replaced ledger was written");
+        } catch (const LedgerError& e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("another file was put in its place")), e.what());
+        }
+        QVERIFY(swapped.open(QIODevice::ReadOnly));
+        QCOMPARE(swapped.readAll(), before);
+        QCOMPARE(LocalLedger(path, LocalLedger::Access::Reader).unitCount(), 1);
+        QVERIFY(QFile::remove(path));
+        QVERIFY_THROWS_EXCEPTION(LedgerError, station.markSentUpTo(1));
+        QVERIFY(!QFile::exists(path));
     }
 
     void fixturesWriteAtOnce()
