@@ -106,8 +106,9 @@ Options parseOptions(const QStringList& arguments)
                              .toStdString());
     const bool filtered = parser.isSet(since) || parser.isSet(until) || parser.isSet(fixture) ||
                           parser.isSet(recipe) || parser.isSet(result);
-    if (filtered && (o.command == Options::Command::Verify || o.command == Options::Command::Grant))
-        throw UsageError("verify and grant take the whole ledger; no filters");
+    if (filtered && o.command != Options::Command::List && o.command != Options::Command::ExportCsv
+        && o.command != Options::Command::ExportJson && o.command != Options::Command::Summary)
+        throw UsageError("filters go with list, export and summary");
     return o;
 }
 
@@ -129,8 +130,14 @@ QString helpText()
         "                    first record changed, removed or inserted; with both\n"
         "                    --ledger and --central, also the station's own chain\n"
         "                    against the central copy of it\n"
-        "  grant ROLE        (central) lets the PostgreSQL role ROLE record units and\n"
-        "                    close its own open ones, and nothing more\n"
+        "  grant ROLE STATION [NAME]\n"
+        "                    (central, as the tables' owner) lets the PostgreSQL\n"
+        "                    role ROLE record the units of the station whose id is\n"
+        "                    STATION and close its open ones, and nothing more;\n"
+        "                    refused unless every table has its row-level security\n"
+        "  station           (local) the station's id and name\n"
+        "  new-station NAME  (local) makes a new ledger, with a new station id, at\n"
+        "                    --ledger FILE (a file that exists is refused)\n"
         "\n"
         "Where:\n"
         "  --ledger FILE     the station's ledger; default $XDG_STATE_HOME/pelmora/\n"
@@ -149,5 +156,6 @@ QString helpText()
         "  --version         the version\n"
         "\n"
         "Exit status: 0 done (verify: every chain whole), 1 verify found a record\n"
-        "changed, removed or inserted, 2 usage, 3 the ledger cannot be read.\n");
+        "changed, removed, inserted or written by a role not its station's, or\n"
+        "the copies differ, 2 usage, 3 the ledger cannot be read.\n");
 }

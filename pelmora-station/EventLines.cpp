@@ -33,6 +33,18 @@ public:
 
     void progress(int, qint64, const LoadView&) override {}
 
+    // The central ledger's trouble, once each time it changes.
+    void flush(const Tally& t) override
+    {
+        if (t.centralProblem == problem_ && t.centralStopped == stopped_)
+            return;
+        problem_ = t.centralProblem;
+        stopped_ = t.centralStopped;
+        const QString now = StationText::central(t);
+        write(QStringLiteral("%1 %2\n").arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
+                                             now.isEmpty() ? QStringLiteral("central: sending again") : now));
+    }
+
     void end(const Tally& tally) override { write(StationText::totals(tally) + QLatin1Char('\n')); }
 
 private:
@@ -50,6 +62,8 @@ private:
 
     QList<FixtureOption> fixtures_;
     const Recipe& recipe_;
+    QString problem_;
+    bool stopped_ = false;
 };
 
 }  // namespace

@@ -88,11 +88,13 @@ public:
     void flush(const Tally& t) override
     {
         // The central ledger's trouble, once each time it changes.
-        if (t.centralProblem == problem_)
+        if (t.centralProblem == problem_ && t.centralStopped == stopped_)
             return;
         problem_ = t.centralProblem;
+        stopped_ = t.centralStopped;
         print(-1, 0, {{QStringLiteral("event"), QStringLiteral("central")},
                       {QStringLiteral("waiting"), t.centralWaiting},
+                      {QStringLiteral("forwarding"), t.centralStopped ? QStringLiteral("stopped") : QStringLiteral("on")},
                       {QStringLiteral("problem"), t.centralProblem}});
     }
 
@@ -105,6 +107,8 @@ public:
                       {QStringLiteral("interrupted"), t.interrupted}};
         if (t.centralWaiting >= 0)
             o.insert(QStringLiteral("centralWaiting"), t.centralWaiting);
+        if (t.centralStopped)
+            o.insert(QStringLiteral("forwarding"), QStringLiteral("stopped"));
         print(-1, 0, o);
     }
 
@@ -130,6 +134,7 @@ private:
     const Recipe& recipe_;
     std::vector<QElapsedTimer> shown_;
     QString problem_;
+    bool stopped_ = false;
 };
 
 }  // namespace

@@ -51,10 +51,20 @@ QString totals(const Tally& t)
     if (t.interrupted > 0)
         text += QStringLiteral("  interrupted %1").arg(t.interrupted);
     text += QStringLiteral("  %1 units/h  running %2").arg(t.unitsPerHour(), 0, 'f', 1).arg(clock(t.running.elapsed() / 1000));
+    if (const QString c = central(t); !c.isEmpty())
+        text += QStringLiteral("  ") + c;
+    return text;
+}
+
+QString central(const Tally& t)
+{
+    if (t.centralStopped)
+        return QStringLiteral("central: RECORDS NOT FORWARDED, %1 waiting (%2)").arg(t.centralWaiting).arg(t.centralProblem);
+    QString text;
     if (t.centralWaiting > 0)
-        text += QStringLiteral("  central: %1 waiting").arg(t.centralWaiting);
+        text = QStringLiteral("central: %1 waiting").arg(t.centralWaiting);
     if (!t.centralProblem.isEmpty())
-        text += QStringLiteral(" (%1)").arg(t.centralProblem);
+        text += (text.isEmpty() ? QStringLiteral("central: ") : QStringLiteral(" ")) + QStringLiteral("(%1)").arg(t.centralProblem);
     return text;
 }
 

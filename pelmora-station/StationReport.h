@@ -25,6 +25,7 @@ struct Tally {
     qint64 units = 0, passed = 0, failed = 0, interrupted = 0;
     int centralWaiting = -1;  // records not yet in the central ledger; -1: none is used
     QString centralProblem;   // why the last try to send failed
+    bool centralStopped = false;  // the copies differ: records not forwarded this run
     QElapsedTimer running;
     double unitsPerHour() const;
     void count(const QString& result);
@@ -55,4 +56,6 @@ QString result(const StationEvent& event);
 QString slotStates(const std::vector<LabelOutcome>& labels);
 // "units 6  passed 5  failed 1  41.3 units/h"
 QString totals(const Tally& tally);
+// The central ledger's state in a few words, empty while all goes through.
+QString central(const Tally& tally);
 }  // namespace StationText

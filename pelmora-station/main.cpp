@@ -14,6 +14,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@ constexpr int Passed = 0;
 constexpr int Usage = 2;
 constexpr int RecipeRefused = 3;
 constexpr int Refused = 4;
+constexpr int RecordsNotForwarded = 5;
 }  // namespace Status
 
 int fail(int status, const QString& text)
@@ -117,8 +120,26 @@ int main(int argc, char** argv)
         report = makeLiveBlock(options.fixtures, shared.recipe);
     else
         report = makeEventLines(options.fixtures, shared.recipe);
-    const int status = runStation(options.fixtures, shared, *report);
-    if (central)
-        central->stop();
+    int status = runStation(options.fixtures, shared, *report);
+    if (!central)
+        return status;
+    // A stop signal ends the run within a second or two, whatever the server does.
+    const bool ended = central->stop(stopSignal() != 0 ? std::chrono::seconds(1) : std::chrono::seconds(5));
+    try {
+        if (const int waiting = ledger->waiting())
+            std::fprintf(stderr, "pelmora-station: %d record%s not in the central ledger yet; the next start sends them\n",
+                         waiting, waiting == 1 ? "" : "s");
+    } catch (const std::exception&) {
+    }
+    if (central->forwardingStopped()) {
+        fail(status, QStringLiteral("records not forwarded: %1").arg(central->lastProblem()));
+        if (status == Status::Passed || status == 1)
+            status = Status::RecordsNotForwarded;
+    }
+    if (!ended) {
+        // The forwarder is held in the network: nothing of it may be torn down.
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }

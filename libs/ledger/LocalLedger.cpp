@@ -145,7 +145,7 @@ struct Contents {
     bool empty = true;    // no table at all
     bool ledger = false;  // our tables and the meta keys
     int version = 0;
-    QString station;
+    QString station, name;
 };
 
 Contents contents(Connection& c, const QString& path)
@@ -169,6 +169,8 @@ Contents contents(Connection& c, const QString& path)
             out.version = m.value(1).toInt();
         else if (m.value(0).toString() == QLatin1String("station"))
             out.station = m.value(1).toString();
+        else if (m.value(0).toString() == QLatin1String("station_name"))
+            out.name = m.value(1).toString();
     }
     out.ledger = out.version > 0 && !out.station.isEmpty();
     for (const char* table : {"units", "labels", "chain"})
@@ -256,6 +258,7 @@ void LocalLedger::openAsReader()
     const Contents found = contents(c, path_);
     requireLedger(found, path_);
     station_ = found.station;
+    stationName_ = found.name;
 }
 
 void LocalLedger::openAsStation()
@@ -290,6 +293,7 @@ void LocalLedger::openAsStation()
         requireLedger(found, path_);
     }
     station_ = found.station;
+    stationName_ = found.name;
     t.commit();
     struct stat st{};
     if (::stat(QFile::encodeName(path_).constData(), &st) != 0)
@@ -299,6 +303,19 @@ void LocalLedger::openAsStation()
     // From now on the file is only opened, never made: one removed under the
     // station is not made anew.
     uri_ = sqliteUri(path_, QStringLiteral("mode=rw"));
+}
+
+void LocalLedger::newStation(const QString& path, const QString& name)
+{
+    if (QFileInfo::exists(path))
+        throw LedgerError(QStringLiteral("%1 exists; a new station gets a new ledger file (keep the old one for audit)")
+                              .arg(path)
+                              .toStdString());
+    LocalLedger ledger(path);
+    ledger.claim();
+    Connection c(path, ledger.uri_, false);
+    QSqlQuery q = prepared(c.db(), QStringLiteral("INSERT INTO meta (key, value) VALUES ('station_name', ?)"), {name});
+    run(q, "name the station");
 }
 
 void LocalLedger::requireSameFile() const
@@ -520,6 +537,26 @@ void LocalLedger::markSentUpTo(qint64 seq)
     Connection c(path_, uri_, false);
     QSqlQuery q = prepared(c.db(), QStringLiteral("UPDATE chain SET sent = 1 WHERE sent = 0 AND seq <= ?"), {seq});
     run(q, "mark a record sent");
+}
+
+void LocalLedger::resendAfter(qint64 seq)
+{
+    requireSameFile();
+    Connection c(path_, uri_, false);
+    QSqlQuery q = prepared(c.db(), QStringLiteral("UPDATE chain SET sent = 0 WHERE sent = 1 AND seq > ?"), {seq});
+    run(q, "mark records to be sent again");
+}
+
+std::optional<ChainEntry> LocalLedger::link(qint64 seq) const
+{
+    Connection c(path_, uri_, access_ == Access::Reader);
+    QSqlQuery q = prepared(c.db(),
+                           QStringLiteral("SELECT station, seq, unit_id, kind, body, prev_hash, hash FROM chain "
+                                          "WHERE station = ? AND seq = ?"),
+                           {station_, seq});
+    run(q, "read the chain");
+    const QList<ChainEntry> found = chainEntries(q);
+    return found.isEmpty() ? std::nullopt : std::optional<ChainEntry>(found.first());
 }
 
 int LocalLedger::waiting() const

@@ -4,19 +4,15 @@
 // appends a link to the station's chain.
 
 #include "ledger/Chain.h"
+#include "ledger/LedgerError.h"
 #include "ledger/UnitFilter.h"
 #include "ledger/UnitRecord.h"
 
 #include <QMutex>
 #include <QString>
-#include <memory>
-#include <stdexcept>
+#include <optional>
 
 namespace Ledger {
-
-struct LedgerError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 class LocalLedger {
 public:
@@ -34,9 +30,15 @@ public:
     LocalLedger(const LocalLedger&) = delete;
     LocalLedger& operator=(const LocalLedger&) = delete;
 
+    // A new ledger with a new station identity and the name people know the
+    // station by; refused where a file is. Throws LedgerError.
+    static void newStation(const QString& path, const QString& name);
+
     QString path() const { return path_; }
-    // This ledger's station id, which names its chain in a central ledger.
+    // This ledger's station id, a UUID made with the ledger, which names its
+    // chain in a central ledger.
     QString station() const { return station_; }
+    QString stationName() const { return stationName_; }
     // This object made the ledger's tables: a new station, not an existing one.
     bool created() const { return created_; }
     qint64 unitCount() const;
@@ -59,6 +61,9 @@ public:
     QList<ChainEntry> unsent(int limit) const;
     // Every link up to seq; links are sent in order.
     void markSentUpTo(qint64 seq);
+    // Every link after seq is to be sent (again): the central copy ends there.
+    void resendAfter(qint64 seq);
+    std::optional<ChainEntry> link(qint64 seq) const;
     int waiting() const;
     // The last link the central ledger acknowledged; 0 when none.
     qint64 sentUpTo() const;
@@ -73,7 +78,7 @@ private:
     QString path_;
     Access access_;
     QString uri_;  // what SQLite opens: the file, read-write or read-only, never made anew
-    QString station_;
+    QString station_, stationName_;
     bool created_ = false;
     quint64 device_ = 0, inode_ = 0;  // the file this object opened
     int claim_ = -1;                  // a descriptor of that file, locked while it runs

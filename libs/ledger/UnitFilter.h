@@ -3,12 +3,14 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QUuid>
 
 namespace Ledger {
 
 struct UnitFilter {
     QDateTime since, until;  // start time, UTC; since inclusive, until exclusive
     QString fixture, recipe, result;
+    QUuid id;  // one unit
 };
 
 }  // namespace Ledger

@@ -64,6 +64,10 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
         where << QStringLiteral("start_time < ") + timeParameter(d);
         values << timeText(f.until);
     }
+    if (!f.id.isNull()) {
+        where << (d == Dialect::Sqlite ? QStringLiteral("id = ?") : QStringLiteral("id = CAST(? AS uuid)"));
+        values << f.id.toString(QUuid::WithoutBraces);
+    }
     if (!f.fixture.isEmpty()) {
         where << QStringLiteral("fixture_name = ?");
         values << f.fixture;
