@@ -124,6 +124,7 @@ void CentralForwarder::run()
                 continue;
             }
             seen = stamp;
+            waiting_ = local_.waiting();
             if (!central) {
                 central = std::make_unique<CentralLedger>(address_);
                 healed = false;

@@ -316,14 +316,15 @@ QList<Finding> CentralLedger::strangers()
 {
     QList<Finding> out;
     for (const char* table : {"chain", "units"}) {
-        const QString key = QLatin1String(table) == QLatin1String("chain") ? QStringLiteral("seq") : QStringLiteral("0");
+        const bool chain = QLatin1String(table) == QLatin1String("chain");
         QSqlQuery q = prepared(
             db_,
             QStringLiteral("SELECT DISTINCT ON (t.station) t.station, %1, t.writer, coalesce(s.role::text, '') "
                            "FROM %2 t LEFT JOIN stations s ON s.station = t.station "
                            "WHERE t.writer <> coalesce(s.role, (SELECT tableowner FROM pg_tables WHERE schemaname = "
-                           "current_schema() AND tablename = '%2')) ORDER BY t.station, %1")
-                .arg(key, QLatin1String(table)),
+                           "current_schema() AND tablename = '%2')) ORDER BY t.station, %3")
+                .arg(chain ? QStringLiteral("t.seq") : QStringLiteral("0::bigint"), QLatin1String(table),
+                     chain ? QStringLiteral("t.seq") : QStringLiteral("t.start_time")),
             {});
         run(q, "read who wrote the ledger");
         while (q.next()) {
@@ -332,8 +333,7 @@ QList<Finding> CentralLedger::strangers()
             out.append(Finding{station, {}, q.value(1).toLongLong(), QStringLiteral("forged"),
                                QStringLiteral("station %1: %2 written by role %3, %4")
                                    .arg(station,
-                                        QLatin1String(table) == QLatin1String("chain")
-                                            ? QStringLiteral("record %1 was").arg(q.value(1).toLongLong())
+                                        chain ? QStringLiteral("record %1 was").arg(q.value(1).toLongLong())
                                             : QStringLiteral("a unit row was"),
                                         q.value(2).toString(),
                                         role.isEmpty() ? QStringLiteral("and the station is granted to no role")

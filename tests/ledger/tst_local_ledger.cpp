@@ -168,6 +168,35 @@ private slots:
         QVERIFY(verify(ledger).isEmpty());
     }
 
+    void chainBreaksAreNamed()
+    {
+        const QString s = QStringLiteral("station");
+        QList<ChainEntry> c;
+        for (qint64 seq = 1; seq <= 3; ++seq)
+            c.append(makeEntry(s, seq, QStringLiteral("begin"), unit(QStringLiteral("A"), seq),
+                               seq == 1 ? firstPrevHash() : c.last().hash));
+        QVERIFY(checkChain(s, c).isEmpty());
+        // Record 1 rewritten with a hash of its own, record 2 pointed at it:
+        // record 2's hash covers the hash it points back to, so it no longer holds.
+        QList<ChainEntry> repointed = c;
+        repointed[0] = makeEntry(s, 1, QStringLiteral("begin"), unit(QStringLiteral("B"), 1), firstPrevHash());
+        repointed[1].prevHash = repointed[0].hash;
+        // A link put in that points elsewhere, and one that points at the link before it.
+        const QList<ChainEntry> unlinked{c[0], makeEntry(s, 2, QStringLiteral("close"), unit(QStringLiteral("A"), 9), QString(64, QLatin1Char('f'))), c[1], c[2]};
+        const QList<ChainEntry> linked{c[0], makeEntry(s, 1, QStringLiteral("close"), unit(QStringLiteral("A"), 9), c[0].hash), c[1], c[2]};
+        const struct {
+            QList<ChainEntry> chain;
+            const char* what;
+            qint64 seq;
+        } cases[] = {{repointed, "changed", 2}, {unlinked, "inserted", 2}, {linked, "inserted", 1}};
+        for (const auto& x : cases) {
+            const QList<Finding> found = checkChain(s, x.chain);
+            QCOMPARE(found.size(), 1);
+            QCOMPARE(found[0].what, QLatin1String(x.what));
+            QCOMPARE(found[0].seq, x.seq);
+        }
+    }
+
     void changesAreNamed()
     {
         QTemporaryDir dir;
