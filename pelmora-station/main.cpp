@@ -110,8 +110,15 @@ int main(int argc, char** argv)
     shared.host = QSysInfo::machineHostName();
     shared.ledger = ledger.get();
     shared.central = central.get();
-    if (central)
+    if (central) {
         central->start();
+        // A second bench started on a copy of a running station's ledger is
+        // refused, when the central ledger answers at once.
+        if (central->waitForFirstAnswer(std::chrono::seconds(3)) && central->identityInUse()) {
+            central->stop(std::chrono::milliseconds(0));
+            return fail(Status::Refused, QStringLiteral("--central: %1").arg(central->lastProblem()));
+        }
+    }
 
     std::unique_ptr<StationReport> report;
     if (options.json)

@@ -84,6 +84,21 @@ void CentralForwarder::setProblem(const QString& text)
     problem_ = text;
 }
 
+bool CentralForwarder::waitForFirstAnswer(std::chrono::milliseconds within)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, within, [this] { return answered_; });
+}
+
+void CentralForwarder::setAnswered()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        answered_ = true;
+    }
+    changed_.notify_all();
+}
+
 bool CentralForwarder::stopping() const
 {
     const std::lock_guard lock(mutex_);
@@ -132,21 +147,25 @@ void CentralForwarder::run()
             if (!healed) {
                 heal(*central);
                 healed = true;
+                setAnswered();
             }
             if (sendBatch(*central) == 0)
                 continue;
             setProblem({});
             backoff = 1000ms;
-        } catch (const CopiesDiffer& error) {
+        } catch (const ChainConflict& error) {
             central.reset();
+            identityInUse_ = dynamic_cast<const IdentityInUse*>(&error) != nullptr;
             setProblem(QString::fromUtf8(error.what()) + QStringLiteral("; records not forwarded"));
             stopped_ = true;
+            setAnswered();
             break;
         } catch (const std::exception& error) {
             // Dropped and made anew: after a failure the connection may be dead.
             central.reset();
             healed = false;
             setProblem(QString::fromUtf8(error.what()));
+            setAnswered();
             pause(backoff);
             backoff = std::min(backoff * 2, std::chrono::milliseconds(60s));
         }
@@ -177,7 +196,7 @@ void CentralForwarder::run()
             if (sendBatch(*central) == 0)
                 break;
         }
-    } catch (const CopiesDiffer& error) {
+    } catch (const ChainConflict& error) {
         setProblem(QString::fromUtf8(error.what()) + QStringLiteral("; records not forwarded"));
         stopped_ = true;
     } catch (const std::exception& error) {
@@ -187,13 +206,14 @@ void CentralForwarder::run()
 
 void CentralForwarder::heal(CentralLedger& central)
 {
+    central.claimStation(local_.station());
     const ChainEntry end = central.chainEnd(local_.station());
     if (end.seq > 0) {
         const std::optional<ChainEntry> own = local_.link(end.seq);
         if (!own || own->hash != end.hash) {
             const QList<ChainEntry> mine = local_.chain();
             const QList<Finding> differ = compareCopies(mine, local_.sentUpTo(), central.chain(local_.station()));
-            throw CopiesDiffer(
+            throw ChainConflict(
                 differ.isEmpty() ? QStringLiteral("the central ledger's copy of station %1 ends at record %2, "
                                                   "which differs from the station's own")
                                        .arg(local_.station())

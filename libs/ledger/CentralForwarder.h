@@ -48,6 +48,11 @@ public:
     // cloned ledger, a row stored otherwise): nothing more is sent this run,
     // lastProblem() says where, and the run's records are not forwarded.
     bool forwardingStopped() const { return stopped_.load(); }
+    // Another running station forwards under this one's identity.
+    bool identityInUse() const { return identityInUse_.load(); }
+    // Waits until the first connection was made and checked, or failed;
+    // false when neither happened within the time.
+    bool waitForFirstAnswer(std::chrono::milliseconds within);
 
 private:
     void run();
@@ -55,6 +60,7 @@ private:
     qsizetype sendBatch(CentralLedger& central);
     void pause(std::chrono::milliseconds d);
     void setProblem(const QString& text);
+    void setAnswered();
     bool stopping() const;
 
     LocalLedger& local_;
@@ -70,6 +76,8 @@ private:
     std::atomic<int> waiting_{0};
     std::atomic<qint64> sent_{0};
     std::atomic<bool> stopped_{false};
+    std::atomic<bool> identityInUse_{false};
+    bool answered_ = false;
 };
 
 }  // namespace Ledger

@@ -194,7 +194,7 @@ void CentralLedger::store(const QList<ChainEntry>& links)
         for (const ChainEntry& e : links)
             storeOne(e);
         exec(QStringLiteral("COMMIT"), "commit");
-    } catch (const CopiesDiffer&) {
+    } catch (const ChainConflict&) {
         QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
         throw;
     } catch (const LedgerError& error) {
@@ -238,7 +238,7 @@ void CentralLedger::storeOne(const ChainEntry& e)
     const bool same = held.next() && held.value(0).toString() == e.hash;
     held.finish();
     if (!same)
-        throw CopiesDiffer(QStringLiteral("the central ledger holds another record %1 for station %2: the station's "
+        throw ChainConflict(QStringLiteral("the central ledger holds another record %1 for station %2: the station's "
                                           "ledger and the central copy differ from there on (a restored or "
                                           "cloned station ledger?)")
                                .arg(e.seq)
@@ -283,7 +283,7 @@ void CentralLedger::storeOne(const ChainEntry& e)
         expected.labels = stored.first().labels;
     }
     if (stored.size() != 1 || unitText(stored.first()) != unitText(expected))
-        throw CopiesDiffer(QStringLiteral("the central ledger holds unit %1 (record %2 of station %3) otherwise than "
+        throw ChainConflict(QStringLiteral("the central ledger holds unit %1 (record %2 of station %3) otherwise than "
                                           "the station recorded it")
                                .arg(id)
                                .arg(e.seq)
@@ -299,6 +299,20 @@ QList<UnitRecord> CentralLedger::units(const UnitFilter& filter)
 QList<ChainEntry> CentralLedger::chain(const QString& station)
 {
     return readChain(db_, Dialect::Postgres, station);
+}
+
+void CentralLedger::claimStation(const QString& station)
+{
+    exec(QStringLiteral("SET statement_timeout = '30s'"), "bound the waits");
+    exec(QStringLiteral("SET lock_timeout = '10s'"), "bound the waits");
+    QSqlQuery q = prepared(db_, QStringLiteral("SELECT pg_try_advisory_lock(7451328, hashtext(?))"), {station});
+    run(q, "claim the station's identity");
+    if (!q.next() || !q.value(0).toBool())
+        throw IdentityInUse(QStringLiteral("another running station forwards as station %1 (a copy of this "
+                                           "station's ledger?); give this station an identity of its own "
+                                           "(pelmora-ledger new-station)")
+                                .arg(station)
+                                .toStdString());
 }
 
 ChainEntry CentralLedger::chainEnd(const QString& station)

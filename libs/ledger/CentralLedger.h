@@ -30,11 +30,15 @@ public:
 
     // Stores links, in order, and what they say about their units, in one
     // transaction: all of them or none. A link or a unit row found there
-    // different from what is sent throws CopiesDiffer.
+    // different from what is sent throws ChainConflict.
     void store(const QList<ChainEntry>& links);
     QList<UnitRecord> units(const UnitFilter& filter = {});
     // Every station's chain, or one station's.
     QList<ChainEntry> chain(const QString& station = {});
+    // For a station's forwarder: holds the station's identity for this
+    // connection's life (IdentityInUse when another connection holds it),
+    // and bounds how long a statement or a lock may keep it waiting.
+    void claimStation(const QString& station);
     // The last link the central ledger holds of a station; seq 0 when none.
     ChainEntry chainEnd(const QString& station);
     // Rows not written by the role their station is granted to (only the

@@ -12,8 +12,14 @@ struct LedgerError : std::runtime_error {
 // The central ledger holds, where this station's record belongs, something
 // other than what the station wrote (a restored or cloned station ledger, a
 // row planted or changed): sending again cannot mend it.
-struct CopiesDiffer : LedgerError {
+struct ChainConflict : LedgerError {
     using LedgerError::LedgerError;
+};
+
+// Another running station forwards under this station's identity: a copy of
+// its ledger.
+struct IdentityInUse : ChainConflict {
+    using ChainConflict::ChainConflict;
 };
 
 }  // namespace Ledger

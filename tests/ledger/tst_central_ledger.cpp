@@ -275,6 +275,28 @@ private slots:
         forward();
         whole();
 
+        // The restored image goes on with a unit of its own: while the station
+        // runs, its identity is taken; then its record 5 is not the central one.
+        LocalLedger restored(image);
+        record(restored, 5, 5);
+        {
+            CentralForwarder running(local, uri), clone(restored, uri);
+            running.start();
+            QVERIFY(running.waitForFirstAnswer(std::chrono::seconds(20)) && !running.forwardingStopped());
+            clone.start();
+            QVERIFY(clone.waitForFirstAnswer(std::chrono::seconds(20)));
+            QVERIFY2(clone.identityInUse(), qPrintable(clone.lastProblem()));
+        }
+        {
+            CentralForwarder f(restored, uri);
+            f.start();
+            QVERIFY(QTest::qWaitFor([&] { return f.forwardingStopped(); }, 20000));
+            QVERIFY2(f.lastProblem().contains(QStringLiteral("differ first at record 5")), qPrintable(f.lastProblem()));
+        }
+        QCOMPARE(restored.waiting(), 6);
+        const QList<Finding> differ = compareCopies(restored.chain(), restored.sentUpTo(), CentralLedger(uri).chain());
+        QCOMPARE(differ.value(0).seq, 5);
+
         // A unit stored otherwise ahead of its close (a label planted): the close is not "sent".
         UnitRecord planted = unit(9);
         local.begin(planted);
@@ -291,19 +313,6 @@ private slots:
             QVERIFY2(f.lastProblem().contains(QStringLiteral("otherwise")), qPrintable(f.lastProblem()));
         }
         QCOMPARE(local.waiting(), 1);
-
-        // The restored image goes on with a unit of its own: its record 5 is not the central one.
-        LocalLedger restored(image);
-        record(restored, 5, 5);
-        {
-            CentralForwarder f(restored, uri);
-            f.start();
-            QVERIFY(QTest::qWaitFor([&] { return f.forwardingStopped(); }, 20000));
-            QVERIFY2(f.lastProblem().contains(QStringLiteral("differ first at record 5")), qPrintable(f.lastProblem()));
-        }
-        QCOMPARE(restored.waiting(), 6);
-        const QList<Finding> differ = compareCopies(restored.chain(), restored.sentUpTo(), CentralLedger(uri).chain());
-        QCOMPARE(differ.value(0).seq, 5);
     }
 
     void stopDoesNotWaitOnASilentServer()
