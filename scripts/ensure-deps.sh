@@ -9,7 +9,7 @@ pelmora_packages=(
   xvfb xauth imagemagick x11-utils xdotool openbox wmctrl
   desktop-file-utils dpkg-dev file
   help2man lintian appstream appstream-compose man-db librsvg2-bin
-  libqt6sql6-sqlite libqt6sql6-psql postgresql
+  libqt6sql6-sqlite libqt6sql6-psql postgresql libpq-dev
 )
 
 pelmora_ensure_deps() {
