@@ -509,7 +509,10 @@ int LocalLedger::closeInterrupted(const QString& why)
 QList<UnitRecord> LocalLedger::units(const UnitFilter& filter) const
 {
     Connection c(path_, uri_, access_ == Access::Reader);
-    return readUnits(c.db(), Dialect::Sqlite, filter);
+    QList<UnitRecord> out = readUnits(c.db(), Dialect::Sqlite, filter);
+    for (UnitRecord& r : out)
+        r.station = station_;  // one station per ledger
+    return out;
 }
 
 QList<ChainEntry> LocalLedger::chain() const

@@ -88,8 +88,9 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
     QSqlQuery q = prepared(
         db,
         QStringLiteral("SELECT %1, host, fixture_name, fixture_path, adapter_identity, unit_number, recipe_name, "
-                       "recipe_sha256, tool_version, %2, %3, result, why FROM units%4 ORDER BY start_time, id")
-            .arg(idColumn(d, "id"), timeColumn(d, "start_time"), timeColumn(d, "end_time"), filter),
+                       "recipe_sha256, tool_version, %2, %3, result, why, %5 FROM units%4 ORDER BY start_time, id")
+            .arg(idColumn(d, "id"), timeColumn(d, "start_time"), timeColumn(d, "end_time"), filter,
+                 d == Dialect::Sqlite ? QStringLiteral("''") : QStringLiteral("station")),
         values);
     q.setForwardOnly(true);
     run(q, "read the units");
@@ -111,6 +112,7 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
         r.end = parseTime(q.value(10).toString());
         r.result = q.value(11).toString();
         r.why = q.value(12).toString();
+        r.station = q.value(13).toString();
         index.insert(id, units.size());
         units.append(r);
     }
