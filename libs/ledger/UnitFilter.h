@@ -10,7 +10,7 @@ namespace Ledger {
 struct UnitFilter {
     QDateTime since, until;  // start time, UTC; since inclusive, until exclusive
     QString fixture, recipe, result;
-    QUuid id;  // one unit
+    QUuid id{};  // one unit
 };
 
 }  // namespace Ledger
