@@ -187,8 +187,7 @@ private slots:
             wrong.start();
             QVERIFY(QTest::qWaitFor([&] { return wrong.lastProblem().contains(QStringLiteral("row-level security")); }, 20000));
         }
-        QCOMPARE(nine.sentUpTo(), 0);
-        QCOMPARE(nine.waiting(), 2);
+        QVERIFY(nine.sentUpTo() == 0 && nine.waiting() == 2);
         CentralForwarder f(eight, server.socketUri(QStringLiteral("bench8")));
         f.start();
         QVERIFY(drained(f));
@@ -208,32 +207,23 @@ private slots:
             QSqlDatabase::removeDatabase(QStringLiteral("forger"));
             return state;
         };
-        const ChainEntry last = eight.chain().last();
-        const QString unitId = last.unit.toString(QUuid::WithoutBraces);
-        QCOMPARE(sqlState(QStringLiteral("INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash) "
-                                         "VALUES ('%1', 5, gen_random_uuid(), 'begin', '{}', '%2', 'x')")
-                              .arg(eight.station(), last.hash)),
-                 QStringLiteral("42501"));
-        QCOMPARE(sqlState(QStringLiteral("INSERT INTO units (id, station, host, fixture_name, fixture_path, "
-                                         "adapter_identity, unit_number, recipe_name, recipe_sha256, tool_version, "
-                                         "start_time, why) VALUES (gen_random_uuid(), '%1', 'h', 'A', '/dev/x', '', 3, "
-                                         "'line 7', 'a', 'v', now(), '')")
-                              .arg(eight.station())),
-                 QStringLiteral("42501"));
-        QCOMPARE(sqlState(QStringLiteral("INSERT INTO labels VALUES ('%1', 5, 'x.epl', 'b', 1, 1, true, true, 'loaded')")
-                              .arg(unitId)),
-                 QStringLiteral("42501"));
-        QCOMPARE(sqlState(QStringLiteral("INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash, writer) "
-                                         "VALUES ('%1', 9, gen_random_uuid(), 'begin', '{}', 'x', 'x', 'bench8')")
-                              .arg(nine.station())),
-                 QStringLiteral("42501"));
+        for (const char* forgery :
+             {"INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash) "
+              "VALUES ('EIGHT', 5, gen_random_uuid(), 'begin', '{}', 'x', 'x')",
+              "INSERT INTO units (id, station, host, fixture_name, fixture_path, adapter_identity, unit_number, "
+              "recipe_name, recipe_sha256, tool_version, start_time, why) "
+              "VALUES (gen_random_uuid(), 'EIGHT', 'h', 'A', '/dev/x', '', 3, 'line 7', 'a', 'v', now(), '')",
+              "INSERT INTO labels SELECT id, 5, 'x.epl', 'b', 1, 1, true, true, 'loaded' FROM units WHERE station = 'EIGHT'",
+              "INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash, writer) "
+              "VALUES ('NINE', 9, gen_random_uuid(), 'begin', '{}', 'x', 'x', 'bench8')"})
+            QCOMPARE(sqlState(QString::fromLatin1(forgery).replace(QStringLiteral("EIGHT"), eight.station())
+                                  .replace(QStringLiteral("NINE"), nine.station())),
+                     QStringLiteral("42501"));
 
         // What only the owner can do, verify names.
         QVERIFY(server.sql(QStringLiteral("UPDATE chain SET writer = 'bench9' WHERE station = '%1' AND seq = 2").arg(eight.station())));
         const QList<Finding> forged = CentralLedger(server.socketUri()).strangers();
-        QCOMPARE(forged.size(), 1);
-        QCOMPARE(forged[0].station, eight.station());
-        QCOMPARE(forged[0].seq, 2);
+        QVERIFY(forged.size() == 1 && forged[0].station == eight.station() && forged[0].seq == 2);
 
         // Tables without their policies get no grant.
         QVERIFY(server.sql(QStringLiteral("CREATE DATABASE bare"), QStringLiteral("postgres")));
