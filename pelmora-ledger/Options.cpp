@@ -76,15 +76,28 @@ Options parseOptions(const QStringList& arguments)
             throw UsageError("grant is for the central ledger: give --central");
         o.command = Options::Command::Grant;
         o.role = words.value(1);
-        if (o.role.isEmpty())
-            throw UsageError("grant takes the station's role: grant ROLE");
+        o.station = words.value(2);
+        o.name = words.value(3);
+        if (o.role.isEmpty() || o.station.isEmpty())
+            throw UsageError("grant takes the station's role and the station's id: grant ROLE STATION [NAME]");
+    } else if (command == QLatin1String("station") || command == QLatin1String("new-station")) {
+        if (parser.isSet(central))
+            throw UsageError(QStringLiteral("%1 is for a station's own ledger: give --ledger").arg(command).toStdString());
+        o.command = command == QLatin1String("station") ? Options::Command::Station : Options::Command::NewStation;
+        o.name = words.value(1);
+        if (o.command == Options::Command::NewStation && o.name.isEmpty())
+            throw UsageError("new-station takes the station's name: new-station NAME");
     } else if (command.isEmpty())
-        throw UsageError("no command: list, export, summary, verify or grant");
+        throw UsageError("no command: list, export, summary, verify, grant, station or new-station");
     else
-        throw UsageError(QStringLiteral("'%1' is not a command: list, export, summary, verify or grant")
+        throw UsageError(QStringLiteral("'%1' is not a command: list, export, summary, verify, grant, station or "
+                                        "new-station")
                              .arg(command)
                              .toStdString());
-    if (words.size() > (o.command == Options::Command::Grant ? 2 : 1))
+    const qsizetype most = o.command == Options::Command::Grant        ? 4
+                         : o.command == Options::Command::NewStation ? 2
+                                                                      : 1;
+    if (words.size() > most)
         throw UsageError(QStringLiteral("'%1' is not understood after %2").arg(words.last(), command).toStdString());
     if (parser.isSet(ledger) && parser.isSet(central) && o.command != Options::Command::Verify)
         throw UsageError("--ledger and --central together go with verify only");

@@ -132,16 +132,19 @@ int main(int argc, char** argv)
         return status;
     // A stop signal ends the run within a second or two, whatever the server does.
     const bool ended = central->stop(stopSignal() != 0 ? std::chrono::seconds(1) : std::chrono::seconds(5));
+    int waiting = -1;
     try {
-        if (const int waiting = ledger->waiting())
-            std::fprintf(stderr, "pelmora-station: %d record%s not in the central ledger yet; the next start sends them\n",
-                         waiting, waiting == 1 ? "" : "s");
+        waiting = ledger->waiting();
     } catch (const std::exception&) {
     }
     if (central->forwardingStopped()) {
-        fail(status, QStringLiteral("records not forwarded: %1").arg(central->lastProblem()));
+        fail(status, QStringLiteral("records not forwarded (%1 wait in the ledger): %2").arg(waiting).arg(central->lastProblem()));
         if (status == Status::Passed || status == 1)
             status = Status::RecordsNotForwarded;
+    } else if (waiting > 0) {
+        fail(status, QStringLiteral("%1 record%2 not in the central ledger yet; the next start sends them")
+                         .arg(waiting)
+                         .arg(waiting == 1 ? "" : "s"));
     }
     if (!ended) {
         // The forwarder is held in the network: nothing of it may be torn down.

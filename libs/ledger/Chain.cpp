@@ -206,8 +206,8 @@ QList<Finding> compareCopies(const QList<ChainEntry>& own, qint64 sentUpTo, cons
         // Sent or not: the same position holding another link is where the copies part.
         if ((*it)->hash != e.hash || (*it)->body != e.body)
             return {finding(e, QStringLiteral("changed"),
-                            prefix + QStringLiteral("the copies differ first at record %1: the central ledger holds "
-                                                    "another record %1 than the station's %2")
+                            prefix + QStringLiteral("the copies differ first at record %1: the central ledger's is "
+                                                    "not the station's %2")
                                          .arg(e.seq)
                                          .arg(name(e)))};
     }
@@ -219,10 +219,11 @@ QList<Finding> compareCopies(const QList<ChainEntry>& own, qint64 sentUpTo, cons
     if (!extra.isEmpty()) {
         const ChainEntry& e = **there.constFind(*std::min_element(extra.cbegin(), extra.cend()));
         return {finding(e, QStringLiteral("inserted"),
-                        prefix + name(e) + QStringLiteral(" was inserted: the station's own chain ends at record %1 "
-                                                          "(the copies differ from record %2 on)")
-                                               .arg(last)
-                                               .arg(last + 1))};
+                        prefix + QStringLiteral("it holds %1 past the station's own end at record %2 (the copies "
+                                                "differ from record %3 on)")
+                                     .arg(name(e))
+                                     .arg(last)
+                                     .arg(last + 1))};
     }
     return {};
 }

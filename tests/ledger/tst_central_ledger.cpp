@@ -260,7 +260,7 @@ private slots:
                            QStringLiteral("heal")));
         forward();
         whole();
-        QVERIFY(server.sql(QStringLiteral("DROP DATABASE heal"), QStringLiteral("postgres")));
+        QVERIFY(server.sql(QStringLiteral("DROP DATABASE heal WITH (FORCE)"), QStringLiteral("postgres")));
         QVERIFY(server.sql(QStringLiteral("CREATE DATABASE heal"), QStringLiteral("postgres")));
         forward();
         whole();
