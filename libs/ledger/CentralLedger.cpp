@@ -193,6 +193,9 @@ void CentralLedger::store(const QList<ChainEntry>& links)
     try {
         for (const ChainEntry& e : links)
             storeOne(e);
+        // What is there now must be what the links say: a row planted ahead
+        // of them, or one closed otherwise, is a difference, never "sent".
+        checkStored(links);
         exec(QStringLiteral("COMMIT"), "commit");
     } catch (const ChainConflict&) {
         QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
@@ -267,28 +270,43 @@ void CentralLedger::storeOne(const ChainEntry& e)
             run(label, "store a label");
         }
     }
-    // What is there now must be what this link says: a row planted ahead of
-    // it, or one already closed otherwise, is a difference, never "sent".
-    UnitFilter one;
-    one.id = r.id;
-    const QList<UnitRecord> stored = readUnits(db_, Dialect::Postgres, one);
-    UnitRecord expected = r;
-    if (e.kind == QLatin1String("begin"))
-        expected.labels.clear();  // a unit's labels come with its close
-    if (stored.size() == 1 && e.kind == QLatin1String("begin") && !stored.first().isOpen()) {
-        // Its close went before: the begin vouches for which unit it was.
-        expected.end = stored.first().end;
-        expected.result = stored.first().result;
-        expected.why = stored.first().why;
-        expected.labels = stored.first().labels;
+}
+
+void CentralLedger::checkStored(const QList<ChainEntry>& links)
+{
+    // The last link of each unit in the batch says what its row must be.
+    QHash<QUuid, const ChainEntry*> last;
+    UnitFilter these;
+    for (const ChainEntry& e : links) {
+        if (!last.contains(e.unit))
+            these.ids.append(e.unit);
+        last.insert(e.unit, &e);
     }
-    if (stored.size() != 1 || unitText(stored.first()) != unitText(expected))
-        throw ChainConflict(QStringLiteral("the central ledger holds unit %1 (record %2 of station %3) otherwise than "
-                                          "the station recorded it")
-                               .arg(id)
-                               .arg(e.seq)
-                               .arg(e.station)
-                               .toStdString());
+    QHash<QUuid, UnitRecord> stored;
+    for (const UnitRecord& r : readUnits(db_, Dialect::Postgres, these))
+        stored.insert(r.id, r);
+    for (const QUuid& id : these.ids) {
+        const ChainEntry& e = *last.value(id);
+        UnitRecord expected = entryRecord(e);
+        const auto it = stored.constFind(id);
+        if (e.kind == QLatin1String("begin")) {
+            expected.labels.clear();  // a unit's labels come with its close
+            if (it != stored.constEnd() && !it->isOpen()) {
+                // Its close went before: the begin vouches for which unit it was.
+                expected.end = it->end;
+                expected.result = it->result;
+                expected.why = it->why;
+                expected.labels = it->labels;
+            }
+        }
+        if (it == stored.constEnd() || unitText(*it) != unitText(expected))
+            throw ChainConflict(QStringLiteral("the central ledger holds unit %1 (record %2 of station %3) otherwise "
+                                               "than the station recorded it")
+                                    .arg(id.toString(QUuid::WithoutBraces))
+                                    .arg(e.seq)
+                                    .arg(e.station)
+                                    .toStdString());
+    }
 }
 
 QList<UnitRecord> CentralLedger::units(const UnitFilter& filter)

@@ -52,6 +52,7 @@ private:
     void ensureTables();
     void disconnect();
     void storeOne(const ChainEntry& e);
+    void checkStored(const QList<ChainEntry>& links);
     QSqlQuery& statement(int which, const char* sql);
     void exec(const QString& sql, const char* what);
 

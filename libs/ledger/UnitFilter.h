@@ -2,6 +2,7 @@
 // Which units a listing, an export or a summary takes.
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QUuid>
 
@@ -10,7 +11,7 @@ namespace Ledger {
 struct UnitFilter {
     QDateTime since, until;  // start time, UTC; since inclusive, until exclusive
     QString fixture, recipe, result;
-    QUuid id{};  // one unit
+    QList<QUuid> ids{};  // these units only
 };
 
 }  // namespace Ledger

@@ -64,9 +64,13 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
         where << QStringLiteral("start_time < ") + timeParameter(d);
         values << timeText(f.until);
     }
-    if (!f.id.isNull()) {
-        where << (d == Dialect::Sqlite ? QStringLiteral("id = ?") : QStringLiteral("id = CAST(? AS uuid)"));
-        values << f.id.toString(QUuid::WithoutBraces);
+    if (!f.ids.isEmpty()) {
+        QStringList one;
+        for (const QUuid& id : f.ids) {
+            one << (d == Dialect::Sqlite ? QStringLiteral("?") : QStringLiteral("CAST(? AS uuid)"));
+            values << id.toString(QUuid::WithoutBraces);
+        }
+        where << QStringLiteral("id IN (%1)").arg(one.join(QStringLiteral(", ")));
     }
     if (!f.fixture.isEmpty()) {
         where << QStringLiteral("fixture_name = ?");
