@@ -27,7 +27,10 @@ public:
         case EventKind::LabelDone: say(e, label() + QStringLiteral(": %1").arg(e.text)); break;
         case EventKind::Result: say(e, StationText::result(e)); break;
         case EventKind::Gone: say(e, QStringLiteral("taken out")); break;
-        case EventKind::Halted: say(e, QStringLiteral("STOPPED: %1").arg(e.text)); break;
+        case EventKind::Halted:
+            say(e, e.result.isEmpty() ? QStringLiteral("STOPPED: %1").arg(e.text)
+                                      : QStringLiteral("%1, NOT RECORDED: %2").arg(e.result.toUpper(), e.text));
+            break;
         }
     }
 

@@ -46,6 +46,9 @@ public:
         case EventKind::Halted:
             if (!e.text.isEmpty())
                 o.insert(QStringLiteral("why"), e.text);
+            // The unit whose record could not be written, with its result.
+            if (!e.result.isEmpty())
+                o.insert(QStringLiteral("notRecorded"), e.result);
             break;
         case EventKind::Result: {
             QJsonArray labels;

@@ -48,7 +48,11 @@ public:
                                      .arg(e.result.toUpper(), StationText::result(e).section(u' ', 1)));
             break;
         case EventKind::Gone: set(i, 0, QStringLiteral("waiting for a unit") + last_[i]); break;
-        case EventKind::Halted: set(i, e.unit, QStringLiteral("STOPPED: %1").arg(e.text)); break;
+        case EventKind::Halted:
+            // A unit that ended but whose record could not be written says so first.
+            set(i, e.unit, e.result.isEmpty() ? QStringLiteral("STOPPED: %1").arg(e.text)
+                                              : QStringLiteral("%1, NOT RECORDED: %2").arg(e.result.toUpper(), e.text));
+            break;
         }
         dirty_ = true;
     }
@@ -56,7 +60,8 @@ public:
     void progress(int i, qint64 unit, const LoadView& v) override
     {
         states_[size_t(i)] = State::Loading;
-        set(i, unit, QStringLiteral("loading slot %1 (%2 of %3)  %4 %  %5 left")
+        // No plain serial line tells a unit pulled mid-stream from one still there.
+        set(i, unit, QStringLiteral("loading, do not take the unit out: slot %1 (%2 of %3)  %4 %  %5 left")
                          .arg(v.slot)
                          .arg(v.label + 1)
                          .arg(recipe_.labels.size())

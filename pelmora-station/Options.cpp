@@ -22,15 +22,26 @@ qint64 wholeNumber(const QString& text, const char* option, qint64 lowest, qint6
     return value;
 }
 
-FixtureOption fixture(const QString& text)
+FixtureOption fixture(const QString& given)
 {
-    // NAME=SEL; a selector holds no '=' of its own.
-    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    // NAME=SEL[,presence=LINE]; a selector holds no '=' of its own.
+    QString text = given;
     FixtureOption f;
+    const QString presenceKey = QStringLiteral(",presence=");
+    if (const qsizetype at = text.lastIndexOf(presenceKey); at >= 0) {
+        const QString line = text.mid(at + presenceKey.size());
+        f.presence = modemLineNamed(line);
+        if (!f.presence)
+            throw UsageError(QStringLiteral("--fixture %1: presence takes dsr, cts, dcd or ri, not '%2'")
+                                 .arg(given, line)
+                                 .toStdString());
+        text = text.left(at);
+    }
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
     f.selector = eq < 0 ? text : text.mid(eq + 1);
     f.name = eq < 0 ? text : text.left(eq).trimmed();
     if (f.selector.isEmpty() || f.name.isEmpty())
-        throw UsageError(QStringLiteral("--fixture takes [NAME=]SEL, not '%1'").arg(text).toStdString());
+        throw UsageError(QStringLiteral("--fixture takes [NAME=]SEL[,presence=LINE], not '%1'").arg(given).toStdString());
     return f;
 }
 
@@ -46,11 +57,12 @@ StationOptions parseStationOptions(const QStringList& arguments)
     const QCommandLineOption central(QStringLiteral("central"), {}, QStringLiteral("URI"));
     const QCommandLineOption settings(QStringLiteral("settings"), {}, QStringLiteral("S"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption check(QStringLiteral("check"));
     const QCommandLineOption units(QStringLiteral("units"), {}, QStringLiteral("N"));
     const QCommandLineOption goneAfter(QStringLiteral("gone-after"), {}, QStringLiteral("K"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, units, goneAfter, help, version});
+    parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, check, units, goneAfter, help, version});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText().toStdString());
     if (!parser.positionalArguments().isEmpty())
@@ -95,6 +107,7 @@ StationOptions parseStationOptions(const QStringList& arguments)
         }
     }
     o.json = parser.isSet(json);
+    o.check = parser.isSet(check);
     if (parser.isSet(units))
         o.units = wholeNumber(parser.value(units), "units", 1, 1000000000);
     if (parser.isSet(goneAfter))
@@ -114,21 +127,30 @@ QString stationHelpText()
         "\n"
         "  --recipe FILE     the TOML recipe: name, and one [[label]] (slot, file,\n"
         "                    optional sha256) per slot, 1 to 5 of them\n"
-        "  --fixture [NAME=]SEL\n"
+        "  --fixture [NAME=]SEL[,presence=LINE]\n"
         "                    a fixture: a device path (/dev/ttyUSB0, which may be\n"
         "                    absent until a unit is placed), a port number 1 to 10\n"
         "                    (PELMORA_PORTS applies), or usb:VID:PID[:SERIAL];\n"
-        "                    NAME defaults to SEL; repeatable\n"
+        "                    NAME defaults to SEL; repeatable. With presence=dsr,\n"
+        "                    cts, dcd or ri the unit is there while the fixture\n"
+        "                    asserts that modem status line (nothing is sent while\n"
+        "                    it does not); without, while it answers the poll\n"
         "  --ledger FILE     the ledger, default $XDG_STATE_HOME/pelmora/ledger.sqlite\n"
         "  --central URI     also forward every record to this PostgreSQL ledger\n"
         "                    (a libpq URI or key=value pairs; the password comes from\n"
         "                    ~/.pgpass); loading never waits for it\n"
         "  --units N         end the run after N units in all (default: until stopped)\n"
-        "  --gone-after K    a unit is gone after K polls in a row unanswered, default 3\n"
+        "  --gone-after K    a loaded unit is gone after K polls in a row unanswered,\n"
+        "                    default 1 (polls go out four times a second)\n"
+        "  --check           check the recipe, the fixtures and the ledger, send\n"
+        "                    nothing, and exit\n"
         "  --settings S      line settings, default 9600,n,8,1\n"
         "  --json            JSON Lines on standard output\n"
         "  -h, --help        this text\n"
         "  --version         the version\n"
+        "\n"
+        "A unit that stops answering for more than 2.5 s while an answer is due\n"
+        "fails as taken out; whatever answers next is a new unit.\n"
         "\n"
         "SIGINT or SIGTERM stops every load before its next frame; those units are\n"
         "recorded as interrupted.\n"

@@ -1,6 +1,6 @@
 #include "Station.h"
 
-#include "UnitTime.h"
+#include "station/UnitTime.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
 #include "wire/StreamPacing.h"
@@ -23,9 +23,11 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, Stat
     std::vector<qint64> units(size_t(fixtures.size()), 0);
     // QThreads, not bare threads: QSerialPort wants a thread Qt knows.
     std::vector<std::unique_ptr<QThread>> threads;
+    SteadyClock clock;
+    const FixtureSeams seams = FixtureSeams::production(clock);
     for (int i = 0; i < fixtures.size(); ++i) {
         threads.emplace_back(QThread::create([&, i] {
-            runFixture(i, fixtures[i], shared, progress[size_t(i)]);
+            runFixture(i, fixtures[i], shared, progress[size_t(i)], seams);
             ended[size_t(i)].store(true);
         }));
         threads.back()->start();

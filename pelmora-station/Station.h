@@ -2,7 +2,7 @@
 // The run: one thread per fixture, and this thread reporting what they do
 // until every fixture ended. Returns the exit status.
 
-#include "Fixture.h"
+#include "station/Fixture.h"
 #include "StationReport.h"
 
 int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, StationReport& report);

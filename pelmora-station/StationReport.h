@@ -3,8 +3,8 @@
 // thread, which watches the fixtures.
 
 #include "Options.h"
-#include "Recipe.h"
-#include "StationEvents.h"
+#include "station/Recipe.h"
+#include "station/StationEvents.h"
 #include "wire/LoadSequence.h"
 
 #include <QElapsedTimer>

@@ -2,14 +2,15 @@
 // in it with the recipe's labels, hands-free, and every unit is recorded in
 // the ledger.
 
-#include "Fixture.h"
+#include "station/Fixture.h"
 #include "Options.h"
-#include "Recipe.h"
+#include "station/Recipe.h"
 #include "Station.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
 #include "ledger/LocalLedger.h"
 #include "link/PortSelection.h"
+#include "link/QtSerialLine.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -30,6 +31,33 @@ int fail(int status, const QString& text)
 {
     std::fprintf(stderr, "pelmora-station: %s\n", text.toLocal8Bit().constData());
     return status;
+}
+
+// What this run will do, before it does anything: the operator checks it
+// against the work order.
+void describeStart(const StationOptions& options, const Recipe& recipe, const QString& ledgerPath, bool ledgerNew,
+                   qint64 ledgerUnits)
+{
+    QStringList lines;
+    lines << QStringLiteral("recipe %1 (%2), sha256 %3").arg(recipe.name, recipe.path, recipe.sha256);
+    for (const RecipeLabel& l : recipe.labels)
+        lines << QStringLiteral("  slot %1: %2, %3 bytes, sha256 %4").arg(l.slot).arg(l.facts.path).arg(l.bytes.size()).arg(l.sha256);
+    for (const FixtureOption& f : options.fixtures)
+        lines << QStringLiteral("fixture %1: %2%3")
+                     .arg(f.name, f.selector,
+                          f.presence ? QStringLiteral(", unit present while %1 is asserted")
+                                           .arg(QString::fromLatin1(modemLineName(*f.presence)).toUpper())
+                                     : QStringLiteral(", unit present while it answers the poll"));
+    lines << (ledgerNew ? QStringLiteral("ledger %1: new").arg(ledgerPath)
+                        : QStringLiteral("ledger %1: existing, %2 unit%3")
+                              .arg(ledgerPath)
+                              .arg(ledgerUnits)
+                              .arg(ledgerUnits == 1 ? "" : "s"));
+    lines << (options.central.isEmpty() ? QStringLiteral("central ledger: none, records stay in this ledger")
+                                        : QStringLiteral("central ledger: %1").arg(options.central));
+    for (const QString& line : lines)
+        std::fprintf(stderr, "pelmora-station: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -70,8 +98,13 @@ int main(int argc, char** argv)
         bool number = false;
         f.selector.toInt(&number);
         // A bare name would be taken for one in /dev by the serial port.
-        if (!number && !f.selector.startsWith(QStringLiteral("usb:")))
+        if (!number && !f.selector.startsWith(QStringLiteral("usb:"))) {
             f.selector = QFileInfo(f.selector).absoluteFilePath();
+            // A path may be absent until a unit is placed; one that is there
+            // must be a serial line.
+            if (QFileInfo::exists(f.selector) && !isSerialPort(f.selector))
+                return fail(Status::Refused, QStringLiteral("fixture %1: %2 is not a serial port").arg(f.name, f.selector));
+        }
         if (!number)
             continue;
         try {
@@ -83,9 +116,24 @@ int main(int argc, char** argv)
 
     std::unique_ptr<Ledger::LocalLedger> ledger;
     std::unique_ptr<Ledger::CentralForwarder> central;
+    const QString ledgerPath = options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath() : options.ledger;
+    const bool ledgerNew = !QFileInfo::exists(ledgerPath);
+    if (options.check) {
+        // A check leaves no trace: a ledger that is not there is only said.
+        if (!ledgerNew) {
+            try {
+                describeStart(options, shared.recipe, ledgerPath, false, Ledger::LocalLedger(ledgerPath).units().size());
+            } catch (const std::exception& error) {
+                return fail(Status::Refused, QStringLiteral("the ledger cannot be used: %1").arg(QString::fromLocal8Bit(error.what())));
+            }
+        } else {
+            describeStart(options, shared.recipe, ledgerPath, true, 0);
+        }
+        std::fputs("pelmora-station: check passed; nothing was sent\n", stderr);
+        return Status::Passed;
+    }
     try {
-        ledger = std::make_unique<Ledger::LocalLedger>(options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath()
-                                                                                 : options.ledger);
+        ledger = std::make_unique<Ledger::LocalLedger>(ledgerPath);
         // Records a station left open when it was killed.
         if (const int open = ledger->closeInterrupted(QStringLiteral("the station stopped before this unit ended")))
             std::fprintf(stderr, "pelmora-station: %d unit%s left open by an earlier run recorded as interrupted\n",
@@ -93,6 +141,7 @@ int main(int argc, char** argv)
     } catch (const std::exception& error) {
         return fail(Status::Refused, QStringLiteral("the ledger cannot be used: %1").arg(QString::fromLocal8Bit(error.what())));
     }
+    describeStart(options, shared.recipe, ledgerPath, ledgerNew, ledgerNew ? 0 : ledger->units().size());
     if (!options.central.isEmpty()) {
         try {
             central = std::make_unique<Ledger::CentralForwarder>(ledger->path(), options.central);
@@ -105,6 +154,7 @@ int main(int argc, char** argv)
     shared.goneAfter = options.goneAfter;
     shared.unitsLimit = options.units;
     shared.host = QSysInfo::machineHostName();
+    shared.toolVersion = QStringLiteral(PELMORA_VERSION_TEXT);
     shared.ledger = ledger.get();
     shared.central = central.get();
     if (central)

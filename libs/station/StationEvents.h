@@ -17,7 +17,8 @@ enum class EventKind {
     LabelDone,   // its result; text says what the slot holds
     Result,      // the unit's result: pass, fail or interrupted, with why
     Gone,        // the unit was taken out
-    Halted,      // the fixture starts no more units; text says why
+    Halted,      // the fixture starts no more units; text says why, result names the
+                 // result of a unit that ended but could not be recorded
 };
 
 struct LabelOutcome {
