@@ -7,11 +7,11 @@
 
 namespace {
 
-class EventLines final : public StationReport {
+class EventLines final : public StationView {
 public:
     EventLines(const QList<FixtureOption>& fixtures, const Recipe& recipe) : fixtures_(fixtures), recipe_(recipe) {}
 
-    void event(const StationEvent& e, const Tally&) override
+    void event(const StationEvent& e, const StationState&) override
     {
         const auto label = [&] {
             const RecipeLabel& l = recipe_.labels[e.label];
@@ -34,9 +34,9 @@ public:
         }
     }
 
-    void progress(int, qint64, const LoadView&) override {}
+    
 
-    void end(const Tally& tally) override { write(StationText::totals(tally) + QLatin1Char('\n')); }
+    void end(const StationState& state) override { write(StationText::totals(state.tally) + QLatin1Char('\n')); }
 
 private:
     void say(const StationEvent& e, const QString& text)
@@ -57,7 +57,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<StationReport> makeEventLines(const QList<FixtureOption>& fixtures, const Recipe& recipe)
+std::unique_ptr<StationView> makeEventLines(const QList<FixtureOption>& fixtures, const Recipe& recipe)
 {
     return std::make_unique<EventLines>(fixtures, recipe);
 }

@@ -12,7 +12,7 @@ namespace {
 
 constexpr qint64 kRedrawEveryMs = 200;
 
-class LiveBlock final : public StationReport {
+class LiveBlock final : public StationView {
 public:
     LiveBlock(const QList<FixtureOption>& fixtures, const Recipe& recipe)
         : fixtures_(fixtures), recipe_(recipe), lines_(fixtures.size()), last_(fixtures.size()),
@@ -24,7 +24,7 @@ public:
             set(i, 0, QStringLiteral("waiting for a unit"));
     }
 
-    void event(const StationEvent& e, const Tally&) override
+    void event(const StationEvent& e, const StationState&) override
     {
         const int i = e.fixture;
         states_[size_t(i)] = e.kind == EventKind::Result   ? State::Done
@@ -57,7 +57,7 @@ public:
         dirty_ = true;
     }
 
-    void progress(int i, qint64 unit, const LoadView& v) override
+    void progress(int i, qint64 unit, const LoadView& v, const StationState&) override
     {
         states_[size_t(i)] = State::Loading;
         // No plain serial line tells a unit pulled mid-stream from one still there.
@@ -70,17 +70,17 @@ public:
         dirty_ = true;
     }
 
-    void flush(const Tally& tally) override
+    void flush(const StationState& state) override
     {
         // The totals line's clock moves even when nothing else does.
         if (drawn_.isValid() && drawn_.elapsed() < (dirty_ ? kRedrawEveryMs : 1000))
             return;
-        redraw(tally);
+        redraw(state.tally);
     }
 
-    void end(const Tally& tally) override
+    void end(const StationState& state) override
     {
-        redraw(tally);
+        redraw(state.tally);
         // Each line that the width cut, in full below the block.
         const int width = terminalWidth();
         for (const QString& line : lines_)
@@ -172,7 +172,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<StationReport> makeLiveBlock(const QList<FixtureOption>& fixtures, const Recipe& recipe)
+std::unique_ptr<StationView> makeLiveBlock(const QList<FixtureOption>& fixtures, const Recipe& recipe)
 {
     return std::make_unique<LiveBlock>(fixtures, recipe);
 }

@@ -3,6 +3,8 @@
 // until every fixture ended. Returns the exit status.
 
 #include "station/Fixture.h"
-#include "StationReport.h"
+#include "station/StationView.h"
 
-int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, StationReport& report);
+#include <vector>
+
+int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, const std::vector<StationView*>& views);

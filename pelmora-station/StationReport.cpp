@@ -1,22 +1,5 @@
 #include "StationReport.h"
 
-double Tally::unitsPerHour() const
-{
-    const double hours = double(running.elapsed()) / 3.6e6;
-    return hours > 0 ? double(units) / hours : 0;
-}
-
-void Tally::count(const QString& result)
-{
-    ++units;
-    if (result == QStringLiteral("pass"))
-        ++passed;
-    else if (result == QStringLiteral("fail"))
-        ++failed;
-    else
-        ++interrupted;
-}
-
 namespace StationText {
 
 QString clock(qint64 s)

@@ -6,6 +6,7 @@
 #include "Options.h"
 #include "station/Recipe.h"
 #include "Station.h"
+#include "StationReport.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
 #include "ledger/LocalLedger.h"
@@ -160,14 +161,14 @@ int main(int argc, char** argv)
     if (central)
         central->start();
 
-    std::unique_ptr<StationReport> report;
+    std::unique_ptr<StationView> report;
     if (options.json)
         report = makeJsonLines(options.fixtures, shared.recipe);
     else if (::isatty(STDERR_FILENO))
         report = makeLiveBlock(options.fixtures, shared.recipe);
     else
         report = makeEventLines(options.fixtures, shared.recipe);
-    const int status = runStation(options.fixtures, shared, *report);
+    const int status = runStation(options.fixtures, shared, {report.get()});
     if (central)
         central->stop();
     return status;
