@@ -9,32 +9,9 @@ namespace {
 
 class EventLines final : public StationView {
 public:
-    EventLines(const QList<FixtureOption>& fixtures, const Recipe& recipe) : fixtures_(fixtures), recipe_(recipe) {}
+    explicit EventLines(const QList<FixtureOption>& fixtures) : fixtures_(fixtures) {}
 
-    void event(const StationEvent& e, const StationState&) override
-    {
-        const auto label = [&] {
-            const RecipeLabel& l = recipe_.labels[e.label];
-            return QStringLiteral("slot %1 (%2 of %3, %4)").arg(l.slot).arg(e.label + 1).arg(recipe_.labels.size()).arg(l.file);
-        };
-        switch (e.kind) {
-        case EventKind::Waiting:
-            say(e, e.text.isEmpty() ? QStringLiteral("waiting for a unit")
-                                    : QStringLiteral("waiting for a unit: %1").arg(e.text));
-            break;
-        case EventKind::Arrived: say(e, QStringLiteral("arrived")); break;
-        case EventKind::Label: say(e, label() + QStringLiteral(": loading")); break;
-        case EventKind::LabelDone: say(e, label() + QStringLiteral(": %1").arg(e.text)); break;
-        case EventKind::Result: say(e, StationText::result(e)); break;
-        case EventKind::Gone: say(e, QStringLiteral("taken out")); break;
-        case EventKind::Halted:
-            say(e, e.result.isEmpty() ? QStringLiteral("STOPPED: %1").arg(e.text)
-                                      : QStringLiteral("%1, NOT RECORDED: %2").arg(e.result.toUpper(), e.text));
-            break;
-        }
-    }
-
-    
+    void event(const StationEvent& e, const StationState& state) override { say(e, StationText::eventText(e, state.recipe())); }
 
     void end(const StationState& state) override { write(StationText::totals(state.tally) + QLatin1Char('\n')); }
 
@@ -52,12 +29,11 @@ private:
     }
 
     QList<FixtureOption> fixtures_;
-    const Recipe& recipe_;
 };
 
 }  // namespace
 
-std::unique_ptr<StationView> makeEventLines(const QList<FixtureOption>& fixtures, const Recipe& recipe)
+std::unique_ptr<StationView> makeEventLines(const QList<FixtureOption>& fixtures)
 {
-    return std::make_unique<EventLines>(fixtures, recipe);
+    return std::make_unique<EventLines>(fixtures);
 }

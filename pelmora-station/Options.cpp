@@ -2,6 +2,8 @@
 
 #include "link/Errors.h"
 #include "link/LineSettings.h"
+#include "Config.h"
+#include "station/Fixture.h"
 
 #include <QCommandLineParser>
 #include <QSet>
@@ -60,9 +62,13 @@ StationOptions parseStationOptions(const QStringList& arguments)
     const QCommandLineOption check(QStringLiteral("check"));
     const QCommandLineOption units(QStringLiteral("units"), {}, QStringLiteral("N"));
     const QCommandLineOption goneAfter(QStringLiteral("gone-after"), {}, QStringLiteral("K"));
+    const QCommandLineOption silence(QStringLiteral("silence"), {}, QStringLiteral("S"));
+    const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption station(QStringLiteral("station"), {}, QStringLiteral("NAME"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, check, units, goneAfter, help, version});
+    parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, check, units, goneAfter, silence, config,
+                       station, help, version});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText().toStdString());
     if (!parser.positionalArguments().isEmpty())
@@ -73,13 +79,28 @@ StationOptions parseStationOptions(const QStringList& arguments)
     o.version = parser.isSet(version);
     if (o.help || o.version)
         return o;
-    for (const QCommandLineOption* once : {&recipe, &ledger, &central, &settings, &units, &goneAfter})
+    for (const QCommandLineOption* once : {&recipe, &ledger, &central, &settings, &units, &goneAfter, &silence, &config, &station})
         if (parser.values(*once).size() > 1)
             throw UsageError(QStringLiteral("--%1 is given once").arg(once->names().first()).toStdString());
-    if (!parser.isSet(recipe))
+    // The configuration first; what the command line says overrides it.
+    if (parser.isSet(config)) {
+        o.config = parser.value(config);
+        readStationConfig(o.config, o);
+    }
+    if (parser.isSet(station))
+        o.station = parser.value(station);
+    if (parser.isSet(recipe))
+        o.recipe = parser.value(recipe);
+    if (o.recipe.isEmpty())
         throw UsageError("--recipe is required");
-    o.recipe = parser.value(recipe);
+    // Fixtures on the command line replace the configuration's.
+    if (parser.isSet(fixtureOption))
+        o.fixtures.clear();
     QSet<QString> names, selectors;
+    for (const FixtureOption& f : o.fixtures) {
+        names.insert(f.name);
+        selectors.insert(f.selector);
+    }
     for (const QString& text : parser.values(fixtureOption)) {
         const FixtureOption f = fixture(text);
         if (names.contains(f.name))
@@ -92,10 +113,12 @@ StationOptions parseStationOptions(const QStringList& arguments)
     }
     if (o.fixtures.isEmpty())
         throw UsageError("at least one --fixture is required");
-    o.ledger = parser.value(ledger);
+    if (parser.isSet(ledger))
+        o.ledger = parser.value(ledger);
     if (parser.isSet(ledger) && o.ledger.isEmpty())
         throw UsageError("--ledger needs a file");
-    o.central = parser.value(central);
+    if (parser.isSet(central))
+        o.central = parser.value(central);
     if (parser.isSet(central) && o.central.isEmpty())
         throw UsageError("--central needs the central ledger's address");
     if (parser.isSet(settings)) {
@@ -112,6 +135,16 @@ StationOptions parseStationOptions(const QStringList& arguments)
         o.units = wholeNumber(parser.value(units), "units", 1, 1000000000);
     if (parser.isSet(goneAfter))
         o.goneAfter = int(wholeNumber(parser.value(goneAfter), "gone-after", 1, 100));
+    if (parser.isSet(silence)) {
+        bool ok = false;
+        o.silence = parser.value(silence).toDouble(&ok);
+        if (!ok || o.silence < kShortestSilence || o.silence > kLongestSilence)
+            throw UsageError(QStringLiteral("--silence takes seconds from %1 to %2, not '%3'")
+                                 .arg(kShortestSilence)
+                                 .arg(kLongestSilence)
+                                 .arg(parser.value(silence))
+                                 .toStdString());
+    }
     return o;
 }
 
@@ -119,12 +152,19 @@ QString stationHelpText()
 {
     return QStringLiteral(
         "Usage: pelmora-station --recipe FILE --fixture [NAME=]SEL [--fixture ...] [options]\n"
+        "       pelmora-station --config FILE [options]\n"
+        "       pelmora-station ports\n"
         "\n"
         "Loads every unit placed in a fixture with the recipe's labels, hands-free,\n"
         "and records every unit in the ledger. Each fixture waits for a unit (its\n"
         "port appears, or the unit answers the poll), loads the labels one after\n"
         "another, and waits until the unit is taken out before it waits for the next.\n"
         "\n"
+        "  --config FILE     read the station's settings from this TOML file (station,\n"
+        "                    recipe, ledger, central, listen, settings, gone_after,\n"
+        "                    silence and [[fixture]] tables of name, port, presence);\n"
+        "                    the options below override it\n"
+        "  --station NAME    the station's name in its records (default: the host name)\n"
         "  --recipe FILE     the TOML recipe: name, and one [[label]] (slot, file,\n"
         "                    optional sha256) per slot, 1 to 5 of them\n"
         "  --fixture [NAME=]SEL[,presence=LINE]\n"
@@ -142,6 +182,8 @@ QString stationHelpText()
         "  --units N         end the run after N units in all (default: until stopped)\n"
         "  --gone-after K    a loaded unit is gone after K polls in a row unanswered,\n"
         "                    default 1 (polls go out four times a second)\n"
+        "  --silence S       a unit silent this long while an answer is due is taken\n"
+        "                    out, 2 to 3 seconds, default 2.5\n"
         "  --check           check the recipe, the fixtures and the ledger, send\n"
         "                    nothing, and exit\n"
         "  --settings S      line settings, default 9600,n,8,1\n"
@@ -149,11 +191,15 @@ QString stationHelpText()
         "  -h, --help        this text\n"
         "  --version         the version\n"
         "\n"
-        "A unit that stops answering for more than 2.5 s while an answer is due\n"
+        "A unit that stops answering for longer than --silence while an answer is due\n"
         "fails as taken out; whatever answers next is a new unit.\n"
         "\n"
         "SIGINT or SIGTERM stops every load before its next frame; those units are\n"
         "recorded as interrupted.\n"
+        "\n"
+        "'pelmora-station ports' lists every serial port with its USB path, vendor,\n"
+        "product and serial number, and prints udev rules that name each adapter by\n"
+        "its USB path and keep ModemManager away from it.\n"
         "\n"
         "Exit status:\n"
         "  0    every unit passed\n"

@@ -10,6 +10,8 @@
 
 
 struct StationOptions {
+    QString config;   // the configuration file the rest started from; empty: none
+    QString station;  // the name its records carry; empty: the host name
     QString recipe;
     QList<FixtureOption> fixtures;
     QString ledger;  // empty: the default ledger
@@ -18,6 +20,8 @@ struct StationOptions {
     bool json = false;
     qint64 units = 0;  // 0: until stopped
     int goneAfter = 1;
+    double silence = 2.5;
+    QString listen;  // the page's address; empty: the default
     bool check = false;  // check everything, send nothing
     bool help = false;
     bool version = false;

@@ -7,7 +7,8 @@
 #include <memory>
 
 std::unique_ptr<StationView> makeLiveBlock(const QList<FixtureOption>& fixtures, const Recipe& recipe);
-std::unique_ptr<StationView> makeEventLines(const QList<FixtureOption>& fixtures, const Recipe& recipe);
+std::unique_ptr<StationView> makeEventLines(const QList<FixtureOption>& fixtures);
+std::unique_ptr<StationView> makeJournalLines(const QList<FixtureOption>& fixtures);
 std::unique_ptr<StationView> makeJsonLines(const QList<FixtureOption>& fixtures, const Recipe& recipe);
 
 namespace StationText {
@@ -17,6 +18,8 @@ QString clock(qint64 wholeSeconds);
 QString result(const StationEvent& event);
 // "slot 1 loaded, slot 3 untouched"
 QString slotStates(const std::vector<LabelOutcome>& labels);
+// One line for an event: "arrived", "slot 3 (2 of 2, inner.epl): loaded", ...
+QString eventText(const StationEvent& event, const Recipe& recipe);
 // "units 6  passed 5  failed 1  41.3 units/h"
 QString totals(const Tally& tally);
 }  // namespace StationText

@@ -7,6 +7,8 @@
 #include "station/Recipe.h"
 #include "Station.h"
 #include "StationReport.h"
+#include "ports/PortsCommand.h"
+#include "service/ServiceNotifier.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
 #include "ledger/LocalLedger.h"
@@ -69,6 +71,9 @@ int main(int argc, char** argv)
     installStopHandlers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pelmora-station"));
+
+    if (QCoreApplication::arguments().value(1) == QStringLiteral("ports"))
+        return runPortsCommand();
 
     StationOptions options;
     try {
@@ -154,7 +159,8 @@ int main(int argc, char** argv)
     shared.settings = options.settings;
     shared.goneAfter = options.goneAfter;
     shared.unitsLimit = options.units;
-    shared.host = QSysInfo::machineHostName();
+    shared.host = options.station.isEmpty() ? QSysInfo::machineHostName() : options.station;
+    shared.policy.silenceBound = options.silence;
     shared.toolVersion = QStringLiteral(PELMORA_VERSION_TEXT);
     shared.ledger = ledger.get();
     shared.central = central.get();
@@ -166,9 +172,15 @@ int main(int argc, char** argv)
         report = makeJsonLines(options.fixtures, shared.recipe);
     else if (::isatty(STDERR_FILENO))
         report = makeLiveBlock(options.fixtures, shared.recipe);
+    else if (qEnvironmentVariableIsSet("JOURNAL_STREAM"))
+        report = makeJournalLines(options.fixtures);
     else
-        report = makeEventLines(options.fixtures, shared.recipe);
-    const int status = runStation(options.fixtures, shared, {report.get()});
+        report = makeEventLines(options.fixtures);
+    std::vector<StationView*> views{report.get()};
+    const std::unique_ptr<ServiceNotifier> service = ServiceNotifier::forServiceManager();
+    if (service)
+        views.push_back(service.get());
+    const int status = runStation(options.fixtures, shared, views);
     if (central)
         central->stop();
     return status;

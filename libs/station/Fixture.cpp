@@ -107,6 +107,7 @@ private:
     // Runs before and between the slices of every wait.
     void stopCheck()
     {
+        progress_.alive.store(clock_.now(), std::memory_order_relaxed);
         if (const int signal = stopSignal(); signal != 0) {
             const char* name = sigabbrev_np(signal);
             throw Wire::Stopped{stopExitStatus(), name ? QStringLiteral("stopped by SIG%1").arg(QLatin1String(name))

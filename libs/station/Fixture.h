@@ -28,6 +28,7 @@ inline constexpr int kPresentAfterAnswers = 2;
 // During a load: a unit silent for longer than this while an answer is due
 // is gone. Never below the longest wait for an answer (the slot name's 2 s).
 inline constexpr double kSilenceBound = 2.5;
+inline constexpr double kShortestSilence = 2.0, kLongestSilence = 3.0;
 // A unit that answers the poll with anything but "S" for this long is
 // recorded once as failed.
 inline constexpr double kWrongAnswerRecordAfter = 3.0;

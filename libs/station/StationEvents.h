@@ -64,4 +64,7 @@ struct FixtureProgress {
     std::atomic<int> label{-1};  // -1: no load running
     std::atomic<int> stage{0};   // Wire::Stage
     std::atomic<qint64> sent{0};
+    // When the loop last looked up from its work (its clock's seconds): a
+    // loop that stops doing so is stuck.
+    std::atomic<double> alive{0};
 };

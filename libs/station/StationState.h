@@ -46,6 +46,9 @@ struct FixtureState {
     std::optional<LoadView> load;
     qint64 lastUnit = 0;      // the last unit that ended here, and how
     QString lastResult;
+    // When the fixture's loop last looked up from its work (steady seconds);
+    // -1 once the loop ended.
+    double aliveAt = 0;
 };
 
 class StationState {
@@ -54,6 +57,7 @@ public:
 
     void apply(const StationEvent& event);
     void progress(int fixture, qint64 unit, const LoadView& load);
+    void heartbeat(int fixture, double aliveAt) { fixtures_[size_t(fixture)].aliveAt = aliveAt; }
 
     const Recipe& recipe() const { return recipe_; }
     const std::vector<FixtureState>& fixtures() const { return fixtures_; }
