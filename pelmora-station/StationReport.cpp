@@ -1,22 +1,5 @@
 #include "StationReport.h"
 
-double Tally::unitsPerHour() const
-{
-    const double hours = double(running.elapsed()) / 3.6e6;
-    return hours > 0 ? double(units) / hours : 0;
-}
-
-void Tally::count(const QString& result)
-{
-    ++units;
-    if (result == QStringLiteral("pass"))
-        ++passed;
-    else if (result == QStringLiteral("fail"))
-        ++failed;
-    else
-        ++interrupted;
-}
-
 namespace StationText {
 
 QString clock(qint64 s)
@@ -43,6 +26,27 @@ QString result(const StationEvent& e)
         return QStringLiteral("PASS");
     const QString word = e.result == QStringLiteral("fail") ? QStringLiteral("FAIL") : QStringLiteral("INTERRUPTED");
     return QStringLiteral("%1 %2 (%3)").arg(word, e.text, slotStates(e.labels));
+}
+
+QString eventText(const StationEvent& e, const Recipe& recipe)
+{
+    const auto label = [&] {
+        const RecipeLabel& l = recipe.labels[e.label];
+        return QStringLiteral("slot %1 (%2 of %3, %4)").arg(l.slot).arg(e.label + 1).arg(recipe.labels.size()).arg(l.file);
+    };
+    switch (e.kind) {
+    case EventKind::Waiting:
+        return e.text.isEmpty() ? QStringLiteral("waiting for a unit") : QStringLiteral("waiting for a unit: %1").arg(e.text);
+    case EventKind::Arrived: return QStringLiteral("arrived");
+    case EventKind::Label: return label() + QStringLiteral(": loading");
+    case EventKind::LabelDone: return label() + QStringLiteral(": %1").arg(e.text);
+    case EventKind::Result: return result(e);
+    case EventKind::Gone: return QStringLiteral("taken out");
+    case EventKind::Halted:
+        return e.result.isEmpty() ? QStringLiteral("STOPPED: %1").arg(e.text)
+                                  : QStringLiteral("%1, NOT RECORDED: %2").arg(e.result.toUpper(), e.text);
+    }
+    return {};
 }
 
 QString totals(const Tally& t)

@@ -2,14 +2,18 @@
 // in it with the recipe's labels, hands-free, and every unit is recorded in
 // the ledger.
 
-#include "Fixture.h"
+#include "station/Fixture.h"
 #include "Options.h"
-#include "Recipe.h"
+#include "station/Recipe.h"
 #include "Station.h"
+#include "StationReport.h"
+#include "ports/PortsCommand.h"
+#include "service/ServiceNotifier.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
 #include "ledger/LocalLedger.h"
 #include "link/PortSelection.h"
+#include "link/QtSerialLine.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -35,6 +39,33 @@ int fail(int status, const QString& text)
     return status;
 }
 
+// What this run will do, before it does anything: the operator checks it
+// against the work order.
+void describeStart(const StationOptions& options, const Recipe& recipe, const QString& ledgerPath, bool ledgerNew,
+                   qint64 ledgerUnits)
+{
+    QStringList lines;
+    lines << QStringLiteral("recipe %1 (%2), sha256 %3").arg(recipe.name, recipe.path, recipe.sha256);
+    for (const RecipeLabel& l : recipe.labels)
+        lines << QStringLiteral("  slot %1: %2, %3 bytes, sha256 %4").arg(l.slot).arg(l.facts.path).arg(l.bytes.size()).arg(l.sha256);
+    for (const FixtureOption& f : options.fixtures)
+        lines << QStringLiteral("fixture %1: %2%3")
+                     .arg(f.name, f.selector,
+                          f.presence ? QStringLiteral(", unit present while %1 is asserted")
+                                           .arg(QString::fromLatin1(modemLineName(*f.presence)).toUpper())
+                                     : QStringLiteral(", unit present while it answers the poll"));
+    lines << (ledgerNew ? QStringLiteral("ledger %1: new").arg(ledgerPath)
+                        : QStringLiteral("ledger %1: existing, %2 unit%3")
+                              .arg(ledgerPath)
+                              .arg(ledgerUnits)
+                              .arg(ledgerUnits == 1 ? "" : "s"));
+    lines << (options.central.isEmpty() ? QStringLiteral("central ledger: none, records stay in this ledger")
+                                        : QStringLiteral("central ledger: %1").arg(options.central));
+    for (const QString& line : lines)
+        std::fprintf(stderr, "pelmora-station: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -43,6 +74,9 @@ int main(int argc, char** argv)
     installStopHandlers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pelmora-station"));
+
+    if (QCoreApplication::arguments().value(1) == QStringLiteral("ports"))
+        return runPortsCommand();
 
     StationOptions options;
     try {
@@ -73,8 +107,13 @@ int main(int argc, char** argv)
         bool number = false;
         f.selector.toInt(&number);
         // A bare name would be taken for one in /dev by the serial port.
-        if (!number && !f.selector.startsWith(QStringLiteral("usb:")))
+        if (!number && !f.selector.startsWith(QStringLiteral("usb:"))) {
             f.selector = QFileInfo(f.selector).absoluteFilePath();
+            // A path may be absent until a unit is placed; one that is there
+            // must be a serial line.
+            if (QFileInfo::exists(f.selector) && !isSerialPort(f.selector))
+                return fail(Status::Refused, QStringLiteral("fixture %1: %2 is not a serial port").arg(f.name, f.selector));
+        }
         if (!number)
             continue;
         try {
@@ -86,9 +125,25 @@ int main(int argc, char** argv)
 
     std::unique_ptr<Ledger::LocalLedger> ledger;
     std::unique_ptr<Ledger::CentralForwarder> central;
+    const QString ledgerPath = options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath() : options.ledger;
+    const bool ledgerNew = !QFileInfo::exists(ledgerPath);
+    if (options.check) {
+        // A check leaves no trace: a ledger that is not there is only said.
+        if (!ledgerNew) {
+            try {
+                describeStart(options, shared.recipe, ledgerPath, false,
+                              Ledger::LocalLedger(ledgerPath, Ledger::LocalLedger::Access::Reader).unitCount());
+            } catch (const std::exception& error) {
+                return fail(Status::Refused, QStringLiteral("the ledger cannot be used: %1").arg(QString::fromLocal8Bit(error.what())));
+            }
+        } else {
+            describeStart(options, shared.recipe, ledgerPath, true, 0);
+        }
+        std::fputs("pelmora-station: check passed; nothing was sent\n", stderr);
+        return Status::Passed;
+    }
     try {
-        ledger = std::make_unique<Ledger::LocalLedger>(options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath()
-                                                                                 : options.ledger);
+        ledger = std::make_unique<Ledger::LocalLedger>(ledgerPath);
         // Records a station left open when it was killed.
         if (const int open = ledger->closeInterrupted(QStringLiteral("the station stopped before this unit ended")))
             std::fprintf(stderr, "pelmora-station: %d unit%s left open by an earlier run recorded as interrupted\n",
@@ -96,6 +151,7 @@ int main(int argc, char** argv)
     } catch (const std::exception& error) {
         return fail(Status::Refused, QStringLiteral("the ledger cannot be used: %1").arg(QString::fromLocal8Bit(error.what())));
     }
+    describeStart(options, shared.recipe, ledgerPath, ledger->created(), ledger->unitCount());
     if (!options.central.isEmpty()) {
         try {
             central = std::make_unique<Ledger::CentralForwarder>(*ledger, options.central);
@@ -107,7 +163,9 @@ int main(int argc, char** argv)
     shared.settings = options.settings;
     shared.goneAfter = options.goneAfter;
     shared.unitsLimit = options.units;
-    shared.host = QSysInfo::machineHostName();
+    shared.host = options.station.isEmpty() ? QSysInfo::machineHostName() : options.station;
+    shared.policy.silenceBound = options.silence;
+    shared.toolVersion = QStringLiteral(PELMORA_VERSION_TEXT);
     shared.ledger = ledger.get();
     shared.central = central.get();
     if (central) {
@@ -120,14 +178,20 @@ int main(int argc, char** argv)
         }
     }
 
-    std::unique_ptr<StationReport> report;
+    std::unique_ptr<StationView> report;
     if (options.json)
         report = makeJsonLines(options.fixtures, shared.recipe);
     else if (::isatty(STDERR_FILENO))
         report = makeLiveBlock(options.fixtures, shared.recipe);
+    else if (qEnvironmentVariableIsSet("JOURNAL_STREAM"))
+        report = makeJournalLines(options.fixtures);
     else
-        report = makeEventLines(options.fixtures, shared.recipe);
-    int status = runStation(options.fixtures, shared, *report);
+        report = makeEventLines(options.fixtures);
+    std::vector<StationView*> views{report.get()};
+    const std::unique_ptr<ServiceNotifier> service = ServiceNotifier::forServiceManager();
+    if (service)
+        views.push_back(service.get());
+    int status = runStation(options.fixtures, shared, views);
     if (!central)
         return status;
     // A stop signal ends the run within a second or two, whatever the server does.

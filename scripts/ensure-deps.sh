@@ -10,6 +10,7 @@ pelmora_packages=(
   desktop-file-utils dpkg-dev file
   help2man lintian appstream appstream-compose man-db librsvg2-bin
   libqt6sql6-sqlite libqt6sql6-psql postgresql libpq-dev
+  libsystemd-dev
 )
 
 pelmora_ensure_deps() {

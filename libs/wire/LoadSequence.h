@@ -28,6 +28,11 @@ struct LoadPolicy {
     int attempts = 10;              // tries of the slot name, the length, the release
     double stageRetryWait = 0.3;    // between stage tries: the upload timer's period
     double releaseRetryWait = 0.1;  // between release tries: the release timer's period
+    // 0: an unanswered frame is simply tried again. Above 0 (a station): an
+    // unanswered frame is followed by polls, and a unit that stays silent
+    // longer than this while an answer is due is gone; whatever answers
+    // after that is another unit, so the load ends.
+    double silenceBound = 0;
 };
 inline constexpr LoadPolicy kWindowPolicy{};
 inline constexpr int kMinAttempts = 1;
@@ -67,6 +72,12 @@ struct Label {
     std::optional<QByteArray> bytes;
 };
 
+// Thrown from the stop check when the fixture says its unit was taken out:
+// the load ends before its next frame, as a failure.
+struct UnitGone {
+    QString why;  // "taken out"
+};
+
 // Thrown from the stop check: the load ends before its next frame.
 struct Stopped {
     int exitStatus = 0;
@@ -83,6 +94,7 @@ struct LoadOutcome {
     bool released = false;  // the device confirmed the release
     QStringList replies;    // every reply read, in order
     bool stopped = false;   // ended by the stop check
+    bool gone = false;      // the unit went silent or was taken out: what answers next is another unit
 
     bool loaded() const { return exitStatus == ExitStatus::Loaded; }
     // "loaded", "no answer", ...: the result as the reports name it.
@@ -122,6 +134,11 @@ private:
     void run(int slot, const Label& label);
     template <typename Exchange>
     bool tries(int times, double between, Exchange exchange);
+    // After an unanswered frame sent at `sentAt`: polls until the unit
+    // answers, or fails the load once the silence passed the bound.
+    void confirmPresence(double sentAt, bool wasPoll);
+    // "slot 3's length", for what went silent when.
+    QString stageWords() const;
     LoadOutcome finish();
 
     Clock& clock_;
@@ -132,6 +149,8 @@ private:
     Exchanges wire_;
     StreamCount count_;
     LoadOutcome outcome_;
+    int slot_ = 0;
+    double silentSince_ = -1;  // when the first unanswered frame went out; -1: the unit answers
 };
 
 }  // namespace Wire
