@@ -206,7 +206,9 @@ QString stationHelpText()
         "  1    a unit failed, or a fixture stopped because the ledger could not be written\n"
         "  2    usage\n"
         "  3    the recipe was refused; nothing sent\n"
-        "  4    a fixture's selector, the ledger or the central address was refused;\n"
-        "       nothing sent\n"
+        "  4    a fixture's selector, the ledger or the central address was refused, or\n"
+        "       another running station forwards under this ledger's identity; nothing sent\n"
+        "  5    records not forwarded: the central ledger's copy differs from this\n"
+        "       station's (otherwise as 0 or 1)\n"
         "  130  stopped by SIGINT; 143 by SIGTERM\n");
 }
