@@ -5,9 +5,9 @@
 #include "ledger/UnitRows.h"
 
 #include <QAtomicInteger>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QHash>
 #include <algorithm>
 
 namespace Ledger {

@@ -4,8 +4,8 @@
 #include "ledger/UnitRows.h"
 
 #include <QAtomicInteger>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSqlDatabase>
@@ -13,7 +13,6 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QUrl>
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>

@@ -159,7 +159,9 @@ QJsonObject StationState::toJson() const
                   {QStringLiteral("run"), run},
                   {QStringLiteral("lastHour"), hour}};
     if (tally.centralWaiting >= 0)
-        o.insert(QStringLiteral("central"), QJsonObject{{QStringLiteral("waiting"), tally.centralWaiting},
-                                                       {QStringLiteral("problem"), tally.centralProblem}});
+        o.insert(QStringLiteral("central"),
+                 QJsonObject{{QStringLiteral("waiting"), tally.centralWaiting},
+                             {QStringLiteral("forwarding"), tally.centralStopped ? QStringLiteral("stopped") : QStringLiteral("on")},
+                             {QStringLiteral("problem"), tally.centralProblem}});
     return o;
 }
