@@ -8,6 +8,7 @@
 #include "ledger/LocalLedger.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -106,6 +107,14 @@ private slots:
         open.result = QStringLiteral("open");
         QCOMPARE(central.units(open).size(), 1);
         QVERIFY(verify(central.chain(), central.units()).isEmpty());
+        // Same host, same fixture name: two stations all the same.
+        QProcess summary;
+        summary.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger"),
+                      {QStringLiteral("--central"), server.socketUri(), QStringLiteral("summary")});
+        QVERIFY(summary.waitForFinished(30000));
+        const QString table = QString::fromUtf8(summary.readAllStandardOutput());
+        for (const LocalLedger* station : {&one, &two})
+            QVERIFY2(table.contains(QStringLiteral("bench-4 #") + station->station().left(8)), qPrintable(table));
 
         // The station closes its open unit later; the central view follows.
         QCOMPARE(one.closeInterrupted(QStringLiteral("stopped")), 1);
