@@ -247,28 +247,31 @@ void CentralLedger::storeOne(const ChainEntry& e)
                                .arg(e.seq)
                                .arg(e.station)
                                .toStdString());
-    QSqlQuery& unit = statement(2, "INSERT INTO units (id, station, host, fixture_name, fixture_path, adapter_identity, "
-                                   "unit_number, recipe_name, recipe_sha256, tool_version, start_time, why) "
-                                   "VALUES (CAST(? AS uuid), ?, ?, ?, ?, ?, ?, ?, ?, ?, CAST(? AS timestamptz), ?) "
-                                   "ON CONFLICT (id) DO NOTHING");
-    bind(unit, {id, e.station, notNull(r.host), notNull(r.fixtureName), notNull(r.fixturePath),
-                notNull(r.adapterIdentity), r.unitNumber, notNull(r.recipeName), notNull(r.recipeSha256),
-                notNull(r.toolVersion), timeText(r.start),
-                e.kind == QLatin1String("begin") ? notNull(r.why) : notNull({})});
+    // The row as the unit began: its close, if this is one, follows.
+    UnitRecord begun = r;
+    begun.end = {};
+    begun.result.clear();
+    if (e.kind != QLatin1String("begin"))
+        begun.why.clear();
+    static const QByteArray insertUnit = QStringLiteral("INSERT INTO units (station, %1) VALUES (?, %2) ON CONFLICT (id) DO NOTHING")
+                                             .arg(unitShape().names(), unitShape().parameters(Dialect::Postgres))
+                                             .toLatin1();
+    QSqlQuery& unit = statement(2, insertUnit.constData());
+    bind(unit, QVariantList{e.station} + unitValues(begun));
     run(unit, "store a unit");
-    if (e.kind == QLatin1String("close")) {
-        QSqlQuery& close = statement(3, "UPDATE units SET end_time = CAST(? AS timestamptz), result = ?, why = ? "
-                                        "WHERE id = CAST(? AS uuid) AND result IS NULL");
-        bind(close, {timeText(r.end), r.result, notNull(r.why), id});
-        run(close, "close a unit");
-        for (const LabelRecord& l : r.labels) {
-            QSqlQuery& label = statement(4, "INSERT INTO labels (unit_id, slot, file, sha256, size, data_frames_sent, "
-                                            "file_frame_sent, release_confirmed, slot_holds) "
-                                            "VALUES (CAST(? AS uuid), ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING");
-            bind(label, {id, l.slot, notNull(l.file), notNull(l.sha256), l.size, l.dataFramesSent, l.fileFrameSent,
-                         l.releaseConfirmed, notNull(l.slotHolds)});
-            run(label, "store a label");
-        }
+    if (e.kind != QLatin1String("close"))
+        return;
+    QSqlQuery& close = statement(3, "UPDATE units SET end_time = CAST(? AS timestamptz), result = ?, why = ? "
+                                    "WHERE id = CAST(? AS uuid) AND result IS NULL");
+    bind(close, {timeText(r.end), r.result, notNull(r.why), id});
+    run(close, "close a unit");
+    static const QByteArray insertLabel = QStringLiteral("INSERT INTO labels (%1) VALUES (%2) ON CONFLICT DO NOTHING")
+                                              .arg(labelShape().names(), labelShape().parameters(Dialect::Postgres))
+                                              .toLatin1();
+    for (const LabelRecord& l : r.labels) {
+        QSqlQuery& label = statement(4, insertLabel.constData());
+        bind(label, labelValues(r.id, l));
+        run(label, "store a label");
     }
 }
 
@@ -399,19 +402,18 @@ void CentralLedger::grantStation(const QString& role, const QString& station, co
                                   .toStdString());
     const QString r = sqlName(role);
     const QStringList grants{
-        QStringLiteral("REVOKE ALL ON ledger_meta, stations, units, labels, chain FROM %1"),
-        QStringLiteral("GRANT SELECT ON ledger_meta, stations, units, labels, chain TO %1"),
+        QStringLiteral("REVOKE ALL ON ledger_meta, stations, units, labels, chain FROM %1").arg(r),
+        QStringLiteral("GRANT SELECT ON ledger_meta, stations, units, labels, chain TO %1").arg(r),
         // writer and received are never the inserter's to say.
-        QStringLiteral("GRANT INSERT (station, seq, unit_id, kind, body, prev_hash, hash) ON chain TO %1"),
-        QStringLiteral("GRANT INSERT (id, station, host, fixture_name, fixture_path, adapter_identity, unit_number, "
-                       "recipe_name, recipe_sha256, tool_version, start_time, why) ON units TO %1"),
-        QStringLiteral("GRANT INSERT ON labels TO %1"),
-        QStringLiteral("GRANT UPDATE (end_time, result, why) ON units TO %1"),
+        QStringLiteral("GRANT INSERT (station, seq, unit_id, kind, body, prev_hash, hash) ON chain TO %1").arg(r),
+        QStringLiteral("GRANT INSERT (station, %1) ON units TO %2").arg(unitShape().names(), r),
+        QStringLiteral("GRANT INSERT ON labels TO %1").arg(r),
+        QStringLiteral("GRANT UPDATE (end_time, result, why) ON units TO %1").arg(r),
     };
     exec(QStringLiteral("BEGIN"), "start a transaction");
     try {
         for (const QString& g : grants)
-            exec(g.arg(r), "grant");
+            exec(g, "grant");
         QSqlQuery add = prepared(db_,
                                  QStringLiteral("INSERT INTO stations (station, role, name) VALUES (?, ?, ?) "
                                                 "ON CONFLICT (station) DO NOTHING"),

@@ -402,54 +402,38 @@ void LocalLedger::append(const QString& kind, const UnitRecord& given, bool open
     // Under the write lock too: the file may have been swapped while it opened.
     requireSameFile();
     const QString id = given.id.toString(QUuid::WithoutBraces);
-    QSqlQuery state = prepared(c.db(),
-                               QStringLiteral("SELECT result IS NULL, host, fixture_name, fixture_path, adapter_identity, "
-                                              "unit_number, recipe_name, recipe_sha256, tool_version, start_time "
-                                              "FROM units WHERE id = ?"),
+    QSqlQuery state = prepared(c.db(), QStringLiteral("SELECT %1 FROM units WHERE id = ?").arg(unitShape().selected(Dialect::Sqlite)),
                                {id});
     run(state, "read the unit");
     const bool exists = state.next();
+    const UnitRecord begun = exists ? unitFromRow(state) : UnitRecord{};
+    state.finish();
     if (opening && exists)
         throw LedgerError(QStringLiteral("unit %1 is already recorded").arg(id).toStdString());
-    if (!opening && !(exists && state.value(0).toBool()))
+    if (!opening && !(exists && begun.isOpen()))
         throw LedgerError(QStringLiteral("unit %1 has no open record to close").arg(id).toStdString());
     UnitRecord r = given;
-    if (!opening) {
+    if (opening) {
+        QSqlQuery unit = prepared(c.db(),
+                                  QStringLiteral("INSERT INTO units (%1) VALUES (%2)")
+                                      .arg(unitShape().names(), unitShape().parameters(Dialect::Sqlite)),
+                                  unitValues(r));
+        run(unit, "write the unit");
+    } else {
         // A close says how the unit ended; which unit it was, its begin said.
-        r.host = state.value(1).toString();
-        r.fixtureName = state.value(2).toString();
-        r.fixturePath = state.value(3).toString();
-        r.adapterIdentity = state.value(4).toString();
-        r.unitNumber = state.value(5).toLongLong();
-        r.recipeName = state.value(6).toString();
-        r.recipeSha256 = state.value(7).toString();
-        r.toolVersion = state.value(8).toString();
-        r.start = parseTime(state.value(9).toString());
-    }
-    state.finish();
-
-    const QVariantList values{text(r.host), text(r.fixtureName), text(r.fixturePath), text(r.adapterIdentity),
-                              r.unitNumber, text(r.recipeName), text(r.recipeSha256), text(r.toolVersion),
-                              timeText(r.start),
-                              r.end.isValid() ? QVariant(timeText(r.end)) : QVariant(QMetaType(QMetaType::QString)),
-                              r.result.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(r.result),
-                              text(r.why), id};
-    QSqlQuery unit = prepared(
-        c.db(),
-        opening ? QStringLiteral("INSERT INTO units (host, fixture_name, fixture_path, adapter_identity, unit_number, "
-                                 "recipe_name, recipe_sha256, tool_version, start_time, end_time, result, why, id) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                : QStringLiteral("UPDATE units SET end_time = ?, result = ?, why = ? WHERE id = ?"),
-        opening ? values : values.mid(9));
-    run(unit, "write the unit");
-    if (!opening) {
+        r = begun;
+        r.end = given.end;
+        r.result = given.result;
+        r.why = given.why;
+        r.labels = given.labels;
+        QSqlQuery unit = prepared(c.db(), QStringLiteral("UPDATE units SET end_time = ?, result = ?, why = ? WHERE id = ?"),
+                                  {timeText(r.end), r.result, text(r.why), id});
+        run(unit, "write the unit");
         for (const LabelRecord& l : r.labels) {
-            QSqlQuery label = prepared(
-                c.db(),
-                QStringLiteral("INSERT INTO labels (unit_id, slot, file, sha256, size, data_frames_sent, "
-                               "file_frame_sent, release_confirmed, slot_holds) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {id, l.slot, text(l.file), text(l.sha256), l.size, l.dataFramesSent, int(l.fileFrameSent),
-                 int(l.releaseConfirmed), text(l.slotHolds)});
+            QSqlQuery label = prepared(c.db(),
+                                       QStringLiteral("INSERT INTO labels (%1) VALUES (%2)")
+                                           .arg(labelShape().names(), labelShape().parameters(Dialect::Sqlite)),
+                                       labelValues(r.id, l));
             run(label, "write a label");
         }
     }
