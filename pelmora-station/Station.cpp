@@ -69,6 +69,7 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, cons
         if (shared.central) {
             tally.centralWaiting = shared.central->waiting();
             tally.centralProblem = shared.central->lastProblem();
+            tally.centralStopped = shared.central->forwardingStopped();
         }
         for (StationView* view : views)
             view->flush(state);

@@ -38,6 +38,8 @@ QString serviceStatus(const StationState& state)
         text += QStringLiteral("; %1 record%2 waiting")
                     .arg(state.tally.centralWaiting)
                     .arg(state.tally.centralWaiting == 1 ? "" : "s");
+    if (state.tally.centralStopped)
+        text += QStringLiteral(", not forwarded: the central ledger holds other records");
     return text;
 }
 
