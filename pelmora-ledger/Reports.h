@@ -1,6 +1,7 @@
 #pragma once
 // What pelmora-ledger prints about a list of units.
 
+#include "ledger/CsvExport.h"
 #include "ledger/UnitRecord.h"
 
 #include <QByteArray>
@@ -10,6 +11,5 @@
 // Control characters (line breaks) as spaces, for one-line tables.
 QString oneLine(const QString& text);
 QString listText(const QList<Ledger::UnitRecord>& units);
-QByteArray csvText(const QList<Ledger::UnitRecord>& units);
 QByteArray jsonLines(const QList<Ledger::UnitRecord>& units);
 QString summaryText(const QList<Ledger::UnitRecord>& units, const QDateTime& now);

@@ -18,6 +18,7 @@ struct StationOptions {
     bool json = false;
     qint64 units = 0;  // 0: until stopped
     int goneAfter = 1;
+    QString listen = QStringLiteral("127.0.0.1:8470");  // the page's address, or "off"
     bool check = false;  // check everything, send nothing
     bool help = false;
     bool version = false;

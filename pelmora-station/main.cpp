@@ -12,6 +12,7 @@
 #include "ledger/LocalLedger.h"
 #include "link/PortSelection.h"
 #include "link/QtSerialLine.h"
+#include "page/StationPage.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -151,6 +152,18 @@ int main(int argc, char** argv)
         }
     }
 
+    // The page listens before any unit is loaded: an address it cannot have is
+    // said now, not found out by an operator later.
+    std::unique_ptr<StationPage> page;
+    if (const auto where = parseListenAddress(options.listen)) {
+        try {
+            page = std::make_unique<StationPage>(*where, *ledger);
+        } catch (const PageRefused& error) {
+            return fail(Status::Refused, QString::fromLocal8Bit(error.what()));
+        }
+        std::fprintf(stderr, "pelmora-station: the page is at http://%s/\n", page->address().shown().toLocal8Bit().constData());
+    }
+
     shared.settings = options.settings;
     shared.goneAfter = options.goneAfter;
     shared.unitsLimit = options.units;
@@ -168,7 +181,10 @@ int main(int argc, char** argv)
         report = makeLiveBlock(options.fixtures, shared.recipe);
     else
         report = makeEventLines(options.fixtures, shared.recipe);
-    const int status = runStation(options.fixtures, shared, {report.get()});
+    std::vector<StationView*> views{report.get()};
+    if (page)
+        views.push_back(page.get());
+    const int status = runStation(options.fixtures, shared, views);
     if (central)
         central->stop();
     return status;
