@@ -2,6 +2,10 @@
 
 #include <QTimer>
 
+namespace {
+constexpr int kRefusedLingerMs = 1000;
+}
+
 ConnectionGuard::ConnectionGuard(const Limits& limits, QObject* parent) : QTcpServer(parent), limits_(limits)
 {
     clock_.start();
@@ -46,12 +50,16 @@ void ConnectionGuard::inspect(QTcpSocket* socket)
     const auto it = watched_.find(socket);
     if (it == watched_.end())
         return;
+    if (it->refused) {
+        socket->readAll();
+        return;
+    }
     // The server reads everything at each signal, so what waits now is new.
     const QByteArray fresh = socket->peek(socket->bytesAvailable());
     it->bytes += fresh.size();
     it->lines += fresh.count('\n');
     if (it->bytes > limits_.headBytes || it->lines > limits_.headLines)
-        refuseTooLarge(socket);
+        refuseTooLarge(*it);
 }
 
 void ConnectionGuard::answered(QTcpSocket* socket)
@@ -80,11 +88,15 @@ void ConnectionGuard::closeIdlest()
     }
 }
 
-void ConnectionGuard::refuseTooLarge(QTcpSocket* socket)
+void ConnectionGuard::refuseTooLarge(Watched& watched)
 {
     static const QByteArray text = "The request's head is too large.\n";
+    QTcpSocket* socket = watched.socket;
+    watched.refused = true;
     socket->readAll();
     socket->write("HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Type: text/plain; charset=utf-8\r\n"
                   "Content-Length: " + QByteArray::number(text.size()) + "\r\nConnection: close\r\n\r\n" + text);
-    socket->disconnectFromHost();
+    // Closed a moment later, not at once: a socket closed with unread bytes
+    // is reset, and the reset can overtake the answer.
+    QTimer::singleShot(kRefusedLingerMs, socket, [socket] { socket->disconnectFromHost(); });
 }

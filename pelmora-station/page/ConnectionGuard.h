@@ -31,11 +31,12 @@ private:
         qint64 lastAnswer = 0;  // ms on clock_
         qint64 bytes = 0;       // received since the last answer
         qint64 lines = 0;
+        bool refused = false;   // what it still sends is read and dropped
     };
     void inspect(QTcpSocket* socket);
     void answered(QTcpSocket* socket);
     void closeIdlest();
-    static void refuseTooLarge(QTcpSocket* socket);
+    void refuseTooLarge(Watched& watched);
 
     Limits limits_;
     QElapsedTimer clock_;

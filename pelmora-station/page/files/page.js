@@ -47,7 +47,7 @@ function tile(f) {
   } else if (f.state === 'LOADING') {
     t.append(node('p', 'detail', `${unit} arrived`));
   } else if (f.state === 'PASS' || f.state === 'FAIL') {
-    t.append(node('p', 'detail', f.state === 'FAIL' ? `${unit}: ${f.why}` : unit));
+    t.append(node('p', 'detail', f.state === 'FAIL' ? f.why : `${unit} passed`));
     t.append(node('p', 'action', f.unitIn ? 'TAKE THE UNIT OUT' : 'waiting for the next unit'));
   } else {
     t.append(node('p', 'detail', f.why || (f.state === 'WAITING' ? 'waiting for a unit' : '')));
