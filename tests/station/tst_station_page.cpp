@@ -4,11 +4,13 @@
 #include "EmulatorProcess.h"
 #include "HeadlessBrowser.h"
 #include "ledger/LocalLedger.h"
+#include "ledger/RecordText.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -291,6 +293,13 @@ void StationPageTest::verdictsStayInTheBrowser()
     QCOMPARE(csv.status, 200);
     QCOMPARE(csv.body, ledgerCommand({QStringLiteral("--ledger"), ledgerPath(), QStringLiteral("export"), QStringLiteral("--csv")}));
     QCOMPARE(csv.body.count("\r\n"), 6);
+    // The latest units, newest first, as the ledger keeps them.
+    const QJsonArray latest = QJsonDocument::fromJson(exchange(s.port, get("/api/units?limit=2")).body).array();
+    const QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
+    QCOMPARE(latest.size(), 2);
+    QCOMPARE(latest[0].toObject(), Ledger::toJson(records.last()));
+    QCOMPARE(latest[1].toObject(), Ledger::toJson(records[records.size() - 2]));
+    QCOMPARE(exchange(s.port, get("/api/units?limit=100000")).status, 400);
     stop(s);
 }
 
