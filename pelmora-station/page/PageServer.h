@@ -23,13 +23,13 @@ public:
         QByteArray type;
         QByteArray body;
     };
-    Reply answer(const QString& path, const QString& query) const;
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
 private:
+    Reply answer(const QString& path, const QString& query) const;
     Reply units(const QString& query) const;
     Reply csv() const;
 

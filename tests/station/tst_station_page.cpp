@@ -414,6 +414,11 @@ void StationPageTest::addressInUseIsRefused()
     QCOMPARE(p.exitCode(), 4);
     const QByteArray err = p.readAllStandardError();
     QVERIFY2(err.contains(QStringLiteral("the page cannot listen on 127.0.0.1:%1").arg(holder.serverPort()).toUtf8()), err.constData());
+    // A name could resolve anywhere: only an address is taken.
+    p.start(p.program(), {QStringLiteral("--recipe"), recipe, QStringLiteral("--listen"), QStringLiteral("localhost:8470"),
+                          QStringLiteral("--fixture"), dir.filePath(QStringLiteral("none"))});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 2);
 }
 
 QTEST_GUILESS_MAIN(StationPageTest)
