@@ -7,7 +7,6 @@
 #include "ledger/RecordText.h"
 
 #include <QCryptographicHash>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -15,51 +14,48 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
-#include <memory>
 
 namespace {
+
+using Event = std::function<bool(const QJsonObject&)>;
+using S = QStringList;
 
 struct Reply {
     int status = 0;
     QByteArray head, body;
 };
 
-// Reads one response; HEAD's has no body.
+// One response on a kept-alive connection; HEAD's has no body.
 bool readReply(QTcpSocket& s, Reply& r, bool head = false)
 {
+    const auto more = [&s](QByteArray& into) {
+        const bool got = s.bytesAvailable() > 0 || s.waitForReadyRead(10000);
+        into += s.readAll();
+        return got;
+    };
     QByteArray in;
-    qsizetype end = -1;
-    while ((end = in.indexOf("\r\n\r\n")) < 0) {
-        if (!s.bytesAvailable() && !s.waitForReadyRead(10000))
+    while (!in.contains("\r\n\r\n"))
+        if (!more(in))
             return false;
-        in += s.readAll();
-    }
-    r.head = in.left(end);
+    r.head = in.left(in.indexOf("\r\n\r\n"));
     r.status = r.head.mid(9, 3).toInt();
-    const QRegularExpressionMatch length = QRegularExpression(QStringLiteral("(?i)content-length: *(\\d+)")).match(QString::fromLatin1(r.head));
-    const qsizetype want = head || !length.hasMatch() ? 0 : length.captured(1).toLongLong();
-    r.body = in.mid(end + 4);
-    while (r.body.size() < want) {
-        if (!s.bytesAvailable() && !s.waitForReadyRead(10000))
+    r.body = in.mid(r.head.size() + 4);
+    const qsizetype length = QRegularExpression(QStringLiteral("Content-Length: (\\d+)")).match(QString::fromLatin1(r.head)).captured(1).toLongLong();
+    while (!head && r.body.size() < length)
+        if (!more(r.body))
             return false;
-        r.body += s.readAll();
-    }
     return true;
 }
 
-// One request on a connection of its own.
 Reply exchange(quint16 port, const QByteArray& request)
 {
     QTcpSocket s;
-    s.connectToHost(QStringLiteral("127.0.0.1"), port);
+    s.connectToHost(QHostAddress::LocalHost, port);
     Reply r;
-    if (s.waitForConnected(10000)) {
-        s.write(request);
+    if (s.waitForConnected(10000) && s.write(request) > 0)
         readReply(s, r, request.startsWith("HEAD"));
-    }
     return r;
 }
 
@@ -68,45 +64,29 @@ QByteArray get(const char* path)
     return QByteArray("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 }
 
-struct Tile {
-    QString state, text;
-};
-
-// Each fixture's tile as the browser drew it.
-QMap<QString, Tile> tiles(const QByteArray& dom)
+// A fixture's tile as the browser drew it: its state word, then its text.
+std::pair<QString, QString> tile(const QByteArray& dom, const char* fixture)
 {
-    QMap<QString, Tile> out;
-    static const QRegularExpression tile(
-        QStringLiteral("<article class=\"tile [A-Z]+\" data-fixture=\"([^\"]*)\" data-state=\"([A-Z]+)\">(.*?)</article>"));
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-    for (const QRegularExpressionMatch& m : tile.globalMatch(QString::fromUtf8(dom)))
-        out[m.captured(1)] = {m.captured(2), m.captured(3).replace(tag, QStringLiteral(" ")).simplified()};
-    return out;
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("data-fixture=\"%1\" data-state=\"([A-Z]+)\">(.*?)</article>")
+                                                             .arg(QLatin1String(fixture)))
+                                          .match(QString::fromUtf8(dom));
+    return {m.captured(1), m.captured(2).replace(QRegularExpression(QStringLiteral("<[^>]*>")), QStringLiteral(" ")).simplified()};
 }
 
-// The cells of a row of the totals table.
-QStringList row(const QByteArray& dom, const QString& id)
+Event about(const char* name, const char* fixture, qint64 after = 0)
 {
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("<tr id=\"%1\">(.*?)</tr>").arg(id)).match(QString::fromUtf8(dom));
-    QStringList cells;
-    for (const QRegularExpressionMatch& c : QRegularExpression(QStringLiteral("<td>([^<]*)</td>")).globalMatch(m.captured(1)))
-        cells << c.captured(1);
-    return cells;
-}
-
-// An event of the station's JSON Lines about a fixture.
-std::function<bool(const QJsonObject&)> about(const char* name, const QString& fixture)
-{
-    return [name, fixture](const QJsonObject& e) {
-        return e[QStringLiteral("event")] == QLatin1String(name) && e[QStringLiteral("fixture")] == fixture;
+    return [=](const QJsonObject& e) {
+        return e[QStringLiteral("event")] == QLatin1String(name) && e[QStringLiteral("fixture")] == QLatin1String(fixture)
+               && e[QStringLiteral("unit")].toInteger() > after;
     };
 }
 
-QByteArray read(const QString& path)
+QByteArray ledger(const QStringList& args)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+    QProcess p;
+    p.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger"), args);
+    p.waitForFinished(30000);
+    return p.readAllStandardOutput();
 }
 
 }  // namespace
@@ -114,312 +94,211 @@ QByteArray read(const QString& path)
 class StationPageTest : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
-    QByteArray ship, inner;
-    QString recipe;
+    const QByteArray ship = QByteArray("\x00ship label\xff\r\n", 14), inner = QByteArray("inner label\r\n\x00\xff", 15);
 
-    // A station with its page on a free port, and its events as they come.
+    // A station with its page on a free port, and its JSON events so far.
     struct Station {
         QProcess p;
         QByteArray out, err;
         QList<QJsonObject> events;
         quint16 port = 0;
-        QString url(const char* path = "/") const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path)); }
-
-        void take()
+        QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port); }
+        // The first event that holds, waiting up to timeoutMs for it.
+        std::optional<QJsonObject> waitFor(const Event& holds, int timeoutMs = 60000)
         {
-            out += p.readAllStandardOutput();
-            err += p.readAllStandardError();
-            for (qsizetype nl; (nl = out.indexOf('\n')) >= 0; out.remove(0, nl + 1))
-                events << QJsonDocument::fromJson(out.left(nl)).object();
-        }
-        // The first event that pred holds for, waiting up to timeoutMs.
-        std::optional<QJsonObject> waitFor(const std::function<bool(const QJsonObject&)>& pred, int timeoutMs = 60000)
-        {
-            QDeadlineTimer deadline(timeoutMs);
-            for (;;) {
-                take();
+            for (QDeadlineTimer deadline(timeoutMs);; p.waitForReadyRead(200)) {
+                out += p.readAllStandardOutput();
+                for (qsizetype nl; (nl = out.indexOf('\n')) >= 0; out.remove(0, nl + 1))
+                    events << QJsonDocument::fromJson(out.left(nl)).object();
                 for (const QJsonObject& e : events)
-                    if (pred(e))
+                    if (holds(e))
                         return e;
                 if (deadline.hasExpired() || p.state() == QProcess::NotRunning)
                     return std::nullopt;
-                p.waitForReadyRead(200);
             }
         }
-        std::optional<QJsonObject> waitFor(const char* name, const QString& fixture)
-        {
-            return waitFor(about(name, fixture));
-        }
-        int count(const char* event) const
-        {
-            return int(std::count_if(events.cbegin(), events.cend(), [&](const QJsonObject& e) {
-                return e[QStringLiteral("event")] == QLatin1String(event);
-            }));
-        }
     };
-
     QString ledgerPath() const { return dir.filePath(QLatin1String(QTest::currentTestFunction()) + QStringLiteral(".sqlite")); }
-
+    QStringList fixtures(const QList<EmulatorProcess*>& emulators, const QStringList& names)
+    {
+        QStringList args;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            args << QStringLiteral("--fixture") << names[i] + u'=' + emulators[i]->ptyPath();
+        return args;
+    }
     bool start(Station& s, const QStringList& args)
     {
         s.p.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-station"),
-                  QStringList{QStringLiteral("--json"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                              QStringLiteral("--recipe"), recipe, QStringLiteral("--ledger"), ledgerPath()}
-                      + args);
-        static const QRegularExpression said(QStringLiteral("the page is at http://127\\.0\\.0\\.1:(\\d+)/"));
-        QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && s.p.state() != QProcess::NotRunning) {
-            s.p.waitForReadyRead(200);
-            s.take();
-            const QRegularExpressionMatch m = said.match(QString::fromLocal8Bit(s.err));
-            if (m.hasMatch()) {
-                s.port = quint16(m.captured(1).toUInt());
+                  S{"--json", "--listen", "127.0.0.1:0", "--recipe", dir.filePath(QStringLiteral("recipe.toml")), "--ledger", ledgerPath()} + args);
+        for (QDeadlineTimer deadline(20000); !deadline.hasExpired() && s.p.state() != QProcess::NotRunning; s.p.waitForReadyRead(200)) {
+            s.err += s.p.readAllStandardError();
+            const auto m = QRegularExpression(QStringLiteral("page is at http://127.0.0.1:(\\d+)/")).match(QString::fromLocal8Bit(s.err));
+            if ((s.port = quint16(m.captured(1).toUInt())) > 0)
                 return true;
-            }
         }
-        qWarning("%s", s.err.constData());
         return false;
     }
 
-    static QByteArray ledgerCommand(const QStringList& args)
-    {
-        QProcess p;
-        p.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger"), args);
-        p.waitForFinished(30000);
-        return p.readAllStandardOutput();
-    }
-
-    static void stop(Station& s)
-    {
-        ::kill(pid_t(s.p.processId()), SIGTERM);
-        s.p.waitForFinished(20000);
-    }
-
 private slots:
-    void initTestCase();
-    void verdictsStayInTheBrowser();
-    void hostileClientsWhileUnitsLoad();
-    void addressInUseIsRefused();
+    void initTestCase()
+    {
+        for (const auto& [name, bytes] : {std::pair{"ship.epl", ship}, {"inner.epl", inner},
+                                          {"recipe.toml", "name = \"line 7\"\n[[label]]\nslot = 1\nfile = \"ship.epl\"\n"
+                                                          "[[label]]\nslot = 3\nfile = \"inner.epl\"\n"}}) {
+            QFile f(dir.filePath(QLatin1String(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        }
+    }
+
+    void verdictsStayInTheBrowser()
+    {
+        // "pass" passes two units with a pause between, "fail" fails its
+        // second label later and is left in a while, "third" passes two units.
+        EmulatorProcess pass, fail, third;
+        QVERIFY(pass.start({"--units", "2", "--present", "4", "--absent", "5"}));
+        QVERIFY(fail.start({"--units", "1", "--present", "12", "--refuse-length-in", "Externl3.ejf"}));
+        QVERIFY(third.start({"--units", "2", "--present", "5", "--absent", "3"}));
+        Station s;
+        QVERIFY(start(s, S{"--gone-after", "2"} + fixtures({&pass, &fail, &third}, {"pass", "fail", "third"})));
+        HeadlessBrowser browser;
+        // A look counts only if what it is about did not change while it was taken.
+        const auto notYet = [&](const Event& e) { return !s.waitFor(e, 0); };
+
+        // A passed unit taken out: PASS stays until the next unit starts.
+        const auto gone = s.waitFor(about("gone", "pass"));
+        QVERIFY(gone);
+        const qint64 passed = (*gone)[QStringLiteral("unit")].toInteger();
+        const QByteArray dom = browser.dumpDom(s.url());
+        QVERIFY2(!dom.isEmpty(), qPrintable(browser.errorString()));
+        QVERIFY2(notYet(about("arrived", "pass", passed)), "the next unit came too soon to tell");
+        QCOMPARE(tile(dom, "pass"), std::pair(QStringLiteral("PASS"), QStringLiteral("Fixture pass · unit %1 ✓ PASS unit %1 passed waiting for the next unit").arg(passed)));
+        const auto next = s.waitFor(about("arrived", "pass", passed));
+        QVERIFY(next);
+        QCOMPARE(tile(browser.dumpDom(s.url()), "pass").first, QStringLiteral("LOADING"));
+
+        // A failed unit still in its fixture: FAIL, why, and what to do, until it is taken out.
+        const auto failed = s.waitFor(about("result", "fail"));
+        QVERIFY(failed);
+        const auto [state, text] = tile(browser.dumpDom(s.url()), "fail");
+        for (const QSize size : {QSize(1366, 768), QSize(390, 844)}) {
+            const QString png = QStringLiteral("page-%1x%2.png").arg(size.width()).arg(size.height());
+            QVERIFY2(browser.screenshot(s.url(), png, size), qPrintable(browser.errorString()));
+            QCOMPARE(QImage(png).size(), size);
+        }
+        QVERIFY2(notYet(about("gone", "fail")), "the failed unit left too soon to tell");
+        QCOMPARE(state, QStringLiteral("FAIL"));
+        QVERIFY2(text.endsWith((*failed)[QStringLiteral("why")].toString() + QStringLiteral(" TAKE THE UNIT OUT")), qPrintable(text));
+        QVERIFY(s.waitFor(about("gone", "fail")));
+        QCOMPARE(tile(browser.dumpDom(s.url()), "fail").first, QStringLiteral("WAITING"));
+
+        // Every unit ended: the totals are the ledger's, the CSV its export, the latest units its records.
+        QVERIFY(s.waitFor([&](const QJsonObject&) { return std::count_if(s.events.cbegin(), s.events.cend(), about("result", "third")) == 2
+                                                           && std::count_if(s.events.cbegin(), s.events.cend(), about("result", "pass")) == 2; }));
+        const auto run = QRegularExpression(QStringLiteral("<tr id=\"run\"><th scope=\"row\">This run</th><td>(\\d+)</td><td>(\\d+)</td><td>(\\d+)</td>"))
+                             .match(QString::fromUtf8(browser.dumpDom(s.url())));
+        QCOMPARE(run.capturedTexts().mid(1), S({"5", "4", "1"}));
+        QVERIFY(ledger({"--ledger", ledgerPath(), "summary"}).startsWith("5 units: 4 passed, 1 failed,"));
+        const QByteArray csv = exchange(s.port, get("/units.csv")).body;
+        QCOMPARE(csv, ledger({"--ledger", ledgerPath(), "export", "--csv"}));
+        QCOMPARE(csv.count("\r\n"), 6);
+        const QJsonArray latest = QJsonDocument::fromJson(exchange(s.port, get("/api/units?limit=2")).body).array();
+        const QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
+        QCOMPARE(latest, QJsonArray({Ledger::toJson(records[4]), Ledger::toJson(records[3])}));
+        QCOMPARE(exchange(s.port, get("/api/units?limit=100000")).status, 400);
+        ::kill(pid_t(s.p.processId()), SIGTERM);
+        QVERIFY(s.p.waitForFinished(20000));
+    }
+
+    void hostileClientsWhileUnitsLoad()
+    {
+        EmulatorProcess a, b;
+        for (EmulatorProcess* e : {&a, &b})
+            QVERIFY(e->start({"--units", "2", "--present", "3", "--absent", "2"}));
+        Station s;
+        QVERIFY(start(s, S{"--units", "4"} + fixtures({&a, &b}, {"f0", "f1"})));
+        QVERIFY(s.waitFor([](const QJsonObject& e) { return e[QStringLiteral("event")] == QStringLiteral("label"); }));
+
+        QCOMPARE(exchange(s.port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Big: " + QByteArray(1 << 20, 'a') + "\r\n\r\n").status, 431);
+        for (const char* path : {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/..%2f..%2fetc%2fpasswd", "/%252e%252e/etc/passwd",
+                                 "//etc/passwd", "/page.js/../../../../etc/passwd", "/..\\..\\etc\\passwd", "/etc/passwd"}) {
+            const Reply r = exchange(s.port, get(path));
+            QVERIFY2(r.status == 404 && !r.body.contains("root:"), path);
+        }
+        for (const char* method : {"POST", "PUT", "DELETE"}) {
+            const Reply r = exchange(s.port, QByteArray(method) + " /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}");
+            QVERIFY2(r.status == 405 && r.head.contains("Allow: GET, HEAD"), method);
+        }
+        // Nothing the page needs comes from elsewhere.
+        for (const char* path : {"/", "/page.js", "/page.css"}) {
+            const Reply r = exchange(s.port, get(path));
+            QVERIFY2(r.status == 200 && !r.body.isEmpty() && !r.body.contains("://"), path);
+        }
+
+        // 200 idle connections: the newest are kept and the page answers; the rest go once idle a while.
+        std::vector<std::unique_ptr<QTcpSocket>> idle(200);
+        for (auto& c : idle) {
+            c = std::make_unique<QTcpSocket>();
+            c->connectToHost(QHostAddress::LocalHost, s.port);
+            QVERIFY(c->waitForConnected(10000));
+        }
+        QCOMPARE(exchange(s.port, get("/api/state")).status, 200);
+        const auto closed = [&] {
+            return std::count_if(idle.cbegin(), idle.cend(), [](const auto& c) { return c->state() == QAbstractSocket::UnconnectedState; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(closed() >= 200 - 64, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(closed() == 200, 20000);
+
+        // 10,000 requests in a loop on kept-alive connections.
+        QMap<int, int> statuses;
+        QTcpSocket c;
+        for (int i = 0; i < 10000; ++i) {
+            if (c.state() != QAbstractSocket::ConnectedState) {
+                c.abort();
+                c.connectToHost(QHostAddress::LocalHost, s.port);
+                QVERIFY(c.waitForConnected(10000));
+            }
+            c.write(i % 3 == 0 ? get("/api/state") : i % 3 == 1 ? "HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" : get("/nothing"));
+            Reply r;
+            QVERIFY2(readReply(c, r, i % 3 == 1) && (i % 3 != 1 || r.body.isEmpty()), qPrintable(QString::number(i)));
+            ++statuses[r.status];
+        }
+        QCOMPARE(statuses, (QMap<int, int>{{200, 6667}, {404, 3333}}));
+        QVERIFY(exchange(s.port, get("/")).body.contains("<title>Pelmora station</title>"));
+
+        // Every unit loaded meanwhile is byte-exact with its record.
+        QVERIFY(s.p.waitForFinished(180000));
+        QCOMPARE(s.p.exitCode(), 0);
+        QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
+        QCOMPARE(records.size(), 4);
+        std::sort(records.begin(), records.end(), [](const auto& x, const auto& y) { return x.unitNumber < y.unitNumber; });
+        QMap<QString, int> seen;
+        for (const Ledger::UnitRecord& r : records) {
+            const QString out = QStringLiteral("%1/unit-%2/").arg((r.fixtureName == QStringLiteral("f0") ? a : b).outDir()).arg(++seen[r.fixtureName]);
+            for (const auto& [label, file, bytes] : {std::tuple{0, "Externl1.ejf", ship}, {1, "Externl3.ejf", inner}}) {
+                QFile f(out + QLatin1String(file));
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                QCOMPARE(f.readAll(), bytes);
+                QCOMPARE(r.labels[label].sha256, QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+                QCOMPARE(r.labels[label].dataFramesSent, qint64(bytes.size()));
+            }
+        }
+    }
+
+    void addressInUseIsRefused()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost));
+        const QString taken = QStringLiteral("127.0.0.1:%1").arg(holder.serverPort());
+        for (const auto& [listen, status] : {std::pair{taken, 4}, {QStringLiteral("localhost:8470"), 2}}) {
+            QProcess p;
+            p.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-station"),
+                    {"--recipe", dir.filePath(QStringLiteral("recipe.toml")), "--ledger", ledgerPath(), "--listen", listen, "--fixture", "none"});
+            QVERIFY(p.waitForFinished(20000));
+            QCOMPARE(p.exitCode(), status);
+            QVERIFY(status == 2 || p.readAllStandardError().contains("the page cannot listen on " + taken.toUtf8()));
+        }
+    }
 };
-
-void StationPageTest::initTestCase()
-{
-    for (int i = 0; i < 24; ++i)
-        ship += char((i * 37 + 11) & 0xff);
-    inner = QByteArray("inner label\r\n\x00\xff", 15);
-    for (const auto& [name, bytes] : {std::pair{"ship.epl", &ship}, {"inner.epl", &inner}}) {
-        QFile f(dir.filePath(QLatin1String(name)));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(*bytes);
-    }
-    recipe = dir.filePath(QStringLiteral("recipe.toml"));
-    QFile r(recipe);
-    QVERIFY(r.open(QIODevice::WriteOnly));
-    r.write("name = \"line 7, rev C\"\n[[label]]\nslot = 1\nfile = \"ship.epl\"\n[[label]]\nslot = 3\nfile = \"inner.epl\"\n");
-}
-
-void StationPageTest::verdictsStayInTheBrowser()
-{
-    // "pass" passes two units with a pause between; "fail" fails its second
-    // label (a while after "pass" took its first unit out) and is left in;
-    // "third" passes two units.
-    EmulatorProcess pass, fail, third;
-    QVERIFY(pass.start({QStringLiteral("--units"), QStringLiteral("2"), QStringLiteral("--present"), QStringLiteral("4"),
-                        QStringLiteral("--absent"), QStringLiteral("5")}));
-    QVERIFY(fail.start({QStringLiteral("--units"), QStringLiteral("1"), QStringLiteral("--present"), QStringLiteral("12"),
-                        QStringLiteral("--refuse-length-in"), QStringLiteral("Externl3.ejf")}));
-    QVERIFY(third.start({QStringLiteral("--units"), QStringLiteral("2"), QStringLiteral("--present"), QStringLiteral("5"),
-                         QStringLiteral("--absent"), QStringLiteral("3")}));
-    Station s;
-    QVERIFY(start(s, {QStringLiteral("--gone-after"), QStringLiteral("2"), QStringLiteral("--fixture"),
-                      QStringLiteral("pass=") + pass.ptyPath(), QStringLiteral("--fixture"),
-                      QStringLiteral("fail=") + fail.ptyPath(), QStringLiteral("--fixture"),
-                      QStringLiteral("third=") + third.ptyPath()}));
-    HeadlessBrowser browser;
-    // Each look is only taken for true if what it waits for did not change meanwhile.
-    const auto notYet = [&](const std::function<bool(const QJsonObject&)>& event) {
-        return !s.waitFor(event, 0).has_value();
-    };
-
-    // A passed unit taken out: PASS stays until the next unit starts.
-    const auto passGone = s.waitFor("gone", QStringLiteral("pass"));
-    QVERIFY(passGone);
-    const qint64 passed = (*passGone)[QStringLiteral("unit")].toInteger();
-    const std::function<bool(const QJsonObject&)> nextArrived = [&](const QJsonObject& e) {
-        return about("arrived", QStringLiteral("pass"))(e) && e[QStringLiteral("unit")].toInteger() > passed;
-    };
-    QByteArray dom = browser.dumpDom(s.url());
-    QVERIFY2(!dom.isEmpty(), qPrintable(browser.errorString()));
-    QVERIFY2(notYet(nextArrived), "the next unit came too soon to tell");
-    Tile t = tiles(dom).value(QStringLiteral("pass"));
-    QCOMPARE(t.state, QStringLiteral("PASS"));
-    QVERIFY2(t.text.contains(QStringLiteral("unit %1").arg(passed)), qPrintable(t.text));
-
-    // The next unit starts: the old PASS gives way.
-    const auto next = s.waitFor(nextArrived);
-    QVERIFY(next);
-    t = tiles(browser.dumpDom(s.url())).value(QStringLiteral("pass"));
-    QCOMPARE(t.state, QStringLiteral("LOADING"));
-    QVERIFY2(t.text.contains(QStringLiteral("unit %1").arg((*next)[QStringLiteral("unit")].toInteger())), qPrintable(t.text));
-
-    // A failed unit still in its fixture: FAIL, why, and what to do.
-    const auto failed = s.waitFor("result", QStringLiteral("fail"));
-    QVERIFY(failed);
-    t = tiles(browser.dumpDom(s.url())).value(QStringLiteral("fail"));
-    // The page at both sizes, as an operator would see it now.
-    for (const QSize size : {QSize(1366, 768), QSize(390, 844)}) {
-        const QString png = QStringLiteral("page-%1x%2.png").arg(size.width()).arg(size.height());
-        QVERIFY2(browser.screenshot(s.url(), png, size), qPrintable(browser.errorString()));
-        QCOMPARE(QImage(png).size(), size);
-    }
-    QVERIFY2(notYet(about("gone", QStringLiteral("fail"))), "the failed unit left too soon to tell");
-    QCOMPARE(t.state, QStringLiteral("FAIL"));
-    QVERIFY2(t.text.contains((*failed)[QStringLiteral("why")].toString()) && t.text.contains(QStringLiteral("TAKE THE UNIT OUT")),
-             qPrintable(t.text));
-
-    // The failed unit taken out: its FAIL gives way.
-    QVERIFY(s.waitFor("gone", QStringLiteral("fail")));
-    QCOMPARE(tiles(browser.dumpDom(s.url())).value(QStringLiteral("fail")).state, QStringLiteral("WAITING"));
-
-    // Every unit ended: the page's totals are the ledger's, its CSV the export's.
-    QVERIFY(s.waitFor([&](const QJsonObject&) { return s.count("result") >= 5; }, 120000));
-    dom = browser.dumpDom(s.url());
-    const QStringList run = row(dom, QStringLiteral("run"));
-    QCOMPARE(run.mid(0, 3), QStringList({"5", "4", "1"}));
-    const QByteArray summary = ledgerCommand({QStringLiteral("--ledger"), ledgerPath(), QStringLiteral("summary")});
-    QVERIFY2(summary.startsWith(QStringLiteral("%1 units: %2 passed, %3 failed,").arg(run[0], run[1], run[2]).toUtf8()),
-             summary.constData());
-    const Reply csv = exchange(s.port, get("/units.csv"));
-    QCOMPARE(csv.status, 200);
-    QCOMPARE(csv.body, ledgerCommand({QStringLiteral("--ledger"), ledgerPath(), QStringLiteral("export"), QStringLiteral("--csv")}));
-    QCOMPARE(csv.body.count("\r\n"), 6);
-    // The latest units, newest first, as the ledger keeps them.
-    const QJsonArray latest = QJsonDocument::fromJson(exchange(s.port, get("/api/units?limit=2")).body).array();
-    const QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
-    QCOMPARE(latest.size(), 2);
-    QCOMPARE(latest[0].toObject(), Ledger::toJson(records.last()));
-    QCOMPARE(latest[1].toObject(), Ledger::toJson(records[records.size() - 2]));
-    QCOMPARE(exchange(s.port, get("/api/units?limit=100000")).status, 400);
-    stop(s);
-}
-
-void StationPageTest::hostileClientsWhileUnitsLoad()
-{
-    std::array<EmulatorProcess, 2> fixtures;
-    QStringList args{QStringLiteral("--units"), QStringLiteral("4")};
-    for (int i = 0; i < 2; ++i) {
-        QVERIFY(fixtures[size_t(i)].start({QStringLiteral("--units"), QStringLiteral("2"), QStringLiteral("--present"),
-                                           QStringLiteral("3"), QStringLiteral("--absent"), QStringLiteral("2")}));
-        args << QStringLiteral("--fixture") << QStringLiteral("f%1=%2").arg(i).arg(fixtures[size_t(i)].ptyPath());
-    }
-    Station s;
-    QVERIFY(start(s, args));
-    QVERIFY(s.waitFor([](const QJsonObject& e) { return e[QStringLiteral("event")] == QStringLiteral("label"); }));
-
-    // A 1 MB header is refused, not read.
-    Reply r = exchange(s.port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Big: " + QByteArray(1 << 20, 'a') + "\r\n\r\n");
-    QCOMPARE(r.status, 431);
-    // No file from disk, however the path is spelt.
-    for (const char* path : {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/..%2f..%2fetc%2fpasswd", "/%252e%252e/etc/passwd",
-                             "//etc/passwd", "/page.js/../../../../etc/passwd", "/..\\..\\etc\\passwd", "/etc/passwd"}) {
-        r = exchange(s.port, get(path));
-        QVERIFY2(r.status == 404 && !r.body.contains("root:"), path);
-    }
-    // Read-only.
-    for (const char* method : {"POST", "PUT", "DELETE"}) {
-        r = exchange(s.port, QByteArray(method) + " /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}");
-        QCOMPARE(r.status, 405);
-        QVERIFY(r.head.contains("Allow: GET, HEAD"));
-    }
-    // Nothing the page needs comes from elsewhere.
-    for (const char* path : {"/", "/page.js", "/page.css"}) {
-        r = exchange(s.port, get(path));
-        QVERIFY2(r.status == 200 && !r.body.isEmpty() && !r.body.contains("://"), path);
-    }
-
-    // 200 idle connections held open: the newest are kept, the page still answers.
-    std::vector<std::unique_ptr<QTcpSocket>> idle;
-    for (int i = 0; i < 200; ++i) {
-        idle.push_back(std::make_unique<QTcpSocket>());
-        idle.back()->connectToHost(QStringLiteral("127.0.0.1"), s.port);
-        QVERIFY(idle.back()->waitForConnected(10000));
-    }
-    QCOMPARE(exchange(s.port, get("/api/state")).status, 200);
-    const auto closed = [&] {
-        return std::count_if(idle.cbegin(), idle.cend(), [](const auto& c) {
-            return c->state() == QAbstractSocket::UnconnectedState;
-        });
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(closed() >= 200 - 64, 10000);
-    // And the rest once idle a while.
-    QTRY_VERIFY_WITH_TIMEOUT(closed() == 200, 20000);
-
-    // 10,000 requests in a loop on kept-alive connections.
-    QElapsedTimer took;
-    took.start();
-    QMap<int, int> statuses;
-    QTcpSocket c;
-    for (int i = 0; i < 10000; ++i) {
-        if (c.state() != QAbstractSocket::ConnectedState) {
-            c.abort();
-            c.connectToHost(QStringLiteral("127.0.0.1"), s.port);
-            QVERIFY(c.waitForConnected(10000));
-        }
-        const bool head = i % 3 == 1;
-        c.write(i % 3 == 0 ? get("/api/state") : head ? "HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" : get("/nothing"));
-        Reply reply;
-        QVERIFY2(readReply(c, reply, head), qPrintable(QStringLiteral("request %1").arg(i)));
-        ++statuses[reply.status];
-        QVERIFY(!head || reply.body.isEmpty());
-    }
-    QCOMPARE(statuses, (QMap<int, int>{{200, 6667}, {404, 3333}}));
-    qInfo("10,000 requests in %lld ms", took.elapsed());
-
-    // The page answers afterwards.
-    took.restart();
-    r = exchange(s.port, get("/"));
-    QCOMPARE(r.status, 200);
-    QVERIFY(r.body.contains("<title>Pelmora station</title>"));
-    qInfo("the page answered in %lld ms after the load", took.elapsed());
-
-    // Every unit loaded meanwhile is byte-exact with its record.
-    QVERIFY(s.p.waitForFinished(180000));
-    QCOMPARE(s.p.exitCode(), 0);
-    QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
-    QCOMPARE(records.size(), 4);
-    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.unitNumber < b.unitNumber; });
-    QMap<QString, int> seen;
-    for (const Ledger::UnitRecord& rec : records) {
-        QCOMPARE(rec.result, QStringLiteral("pass"));
-        const int unit = ++seen[rec.fixtureName];
-        const QString out = QStringLiteral("%1/unit-%2/").arg(fixtures[size_t(rec.fixtureName.mid(1).toInt())].outDir()).arg(unit);
-        for (const auto& [label, file, bytes] : {std::tuple{0, "Externl1.ejf", &ship}, {1, "Externl3.ejf", &inner}}) {
-            const QByteArray got = read(out + QLatin1String(file));
-            QCOMPARE(got, *bytes);
-            QCOMPARE(rec.labels[label].sha256, QString::fromLatin1(QCryptographicHash::hash(got, QCryptographicHash::Sha256).toHex()));
-            QCOMPARE(rec.labels[label].dataFramesSent, qint64(got.size()));
-        }
-    }
-}
-
-void StationPageTest::addressInUseIsRefused()
-{
-    QTcpServer holder;
-    QVERIFY(holder.listen(QHostAddress::LocalHost));
-    QProcess p;
-    p.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-station"),
-            {QStringLiteral("--recipe"), recipe, QStringLiteral("--ledger"), ledgerPath(), QStringLiteral("--listen"),
-             QStringLiteral("127.0.0.1:%1").arg(holder.serverPort()), QStringLiteral("--fixture"), dir.filePath(QStringLiteral("none"))});
-    QVERIFY(p.waitForFinished(20000));
-    QCOMPARE(p.exitCode(), 4);
-    const QByteArray err = p.readAllStandardError();
-    QVERIFY2(err.contains(QStringLiteral("the page cannot listen on 127.0.0.1:%1").arg(holder.serverPort()).toUtf8()), err.constData());
-    // A name could resolve anywhere: only an address is taken.
-    p.start(p.program(), {QStringLiteral("--recipe"), recipe, QStringLiteral("--listen"), QStringLiteral("localhost:8470"),
-                          QStringLiteral("--fixture"), dir.filePath(QStringLiteral("none"))});
-    QVERIFY(p.waitForFinished(20000));
-    QCOMPARE(p.exitCode(), 2);
-}
 
 QTEST_GUILESS_MAIN(StationPageTest)
 #include "tst_station_page.moc"
