@@ -32,8 +32,10 @@ std::optional<ListenAddress> parseListenAddress(const QString& text)
     bool ok = false;
     const uint port = text.mid(colon + 1).toUInt(&ok);
     ListenAddress a;
-    // Only an address, never a name: a name could resolve anywhere.
-    if (!ok || port > 65535 || !a.address.setAddress(host))
+    // Only an address, never a name: a name could resolve anywhere. An IPv4
+    // address in full, not a shorthand such as 10.1 that means 10.0.0.1.
+    if (!ok || port > 65535 || !a.address.setAddress(host)
+        || (a.address.protocol() == QAbstractSocket::IPv4Protocol && a.address.toString() != host))
         throw refuse();
     a.port = quint16(port);
     return a;

@@ -137,7 +137,7 @@ private slots:
         // "pass" passes two units with a pause between, "fail" fails its
         // second label later and is left in a while, "third" passes two units.
         EmulatorProcess pass, fail, third;
-        QVERIFY(pass.start({"--units", "2", "--present", "4", "--absent", "5"}));
+        QVERIFY(pass.start({"--units", "2", "--present", "4", "--absent", "6"}));
         QVERIFY(fail.start({"--units", "1", "--present", "12", "--refuse-length-in", "Externl3.ejf"}));
         QVERIFY(third.start({"--units", "2", "--present", "5", "--absent", "3"}));
         Station s;

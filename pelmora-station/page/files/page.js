@@ -72,7 +72,7 @@ function beep() {
     const Context = window.AudioContext || window.webkitAudioContext;
     if (!Context) return;
     audio = audio || new Context();
-    if (audio.state === 'suspended') audio.resume();
+    if (audio.state === 'suspended') audio.resume().catch(() => {});
     const tone = audio.createOscillator();
     const gain = audio.createGain();
     tone.type = 'square';
@@ -163,7 +163,7 @@ async function poll() {
 function allowSound() {
   const Context = window.AudioContext || window.webkitAudioContext;
   if (Context && !audio) audio = new Context();
-  if (audio && audio.state === 'suspended') audio.resume();
+  if (audio && audio.state === 'suspended') audio.resume().catch(() => {});
 }
 document.addEventListener('pointerdown', allowSound, { once: true });
 document.addEventListener('keydown', allowSound, { once: true });
