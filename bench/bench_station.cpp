@@ -95,7 +95,7 @@ int main(int argc, char** argv)
 
     std::vector<std::unique_ptr<EmulatorProcess>> emulators;
     std::vector<QByteArray> args{QCoreApplication::applicationDirPath().toLocal8Bit() + "/pelmora-station",
-                                 "--recipe", recipe.fileName().toLocal8Bit(), "--ledger",
+                                 "--listen", "off", "--recipe", recipe.fileName().toLocal8Bit(), "--ledger",
                                  dir.filePath(QStringLiteral("ledger.sqlite")).toLocal8Bit(), "--units",
                                  QByteArray::number(kFixtures)};
     const auto started = std::chrono::steady_clock::now();

@@ -1,6 +1,7 @@
 #pragma once
 // What pelmora-ledger prints about a list of units.
 
+#include "ledger/CsvExport.h"
 #include "ledger/UnitRecord.h"
 
 #include <QByteArray>
@@ -14,6 +15,5 @@ QString oneLine(const QString& text);
 // stations share a host name, its id's first digits too ("bench-4 #6f1c2a3b").
 QHash<QString, QString> stationNames(const QList<Ledger::UnitRecord>& units);
 QString listText(const QList<Ledger::UnitRecord>& units);
-QByteArray csvText(const QList<Ledger::UnitRecord>& units);
 QByteArray jsonLines(const QList<Ledger::UnitRecord>& units);
 QString summaryText(const QList<Ledger::UnitRecord>& units, const QDateTime& now);

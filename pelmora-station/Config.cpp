@@ -2,6 +2,7 @@
 
 #include "link/Errors.h"
 #include "link/LineSettings.h"
+#include "page/ListenAddress.h"
 #include "station/Fixture.h"
 
 #include <QDir>
@@ -69,7 +70,14 @@ public:
         o.recipe = path(root, "recipe");
         o.ledger = path(root, "ledger");
         o.central = text(root, "central");
-        o.listen = text(root, "listen");
+        if (const QString listen = text(root, "listen"); !listen.isEmpty()) {
+            try {
+                parseListenAddress(listen);
+            } catch (const std::invalid_argument& error) {
+                refuse(root.get("listen")->source(), QString::fromLocal8Bit(error.what()));
+            }
+            o.listen = listen;
+        }
         if (const QString settings = text(root, "settings"); !settings.isEmpty()) {
             try {
                 LineSettings::parse(settings);

@@ -4,6 +4,7 @@
 #include "link/LineSettings.h"
 #include "Config.h"
 #include "station/Fixture.h"
+#include "page/ListenAddress.h"
 
 #include <QCommandLineParser>
 #include <QSet>
@@ -65,10 +66,11 @@ StationOptions parseStationOptions(const QStringList& arguments)
     const QCommandLineOption silence(QStringLiteral("silence"), {}, QStringLiteral("S"));
     const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("FILE"));
     const QCommandLineOption station(QStringLiteral("station"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption listen(QStringLiteral("listen"), {}, QStringLiteral("ADDR:PORT"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, check, units, goneAfter, silence, config,
-                       station, help, version});
+                       station, listen, help, version});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText().toStdString());
     if (!parser.positionalArguments().isEmpty())
@@ -79,7 +81,8 @@ StationOptions parseStationOptions(const QStringList& arguments)
     o.version = parser.isSet(version);
     if (o.help || o.version)
         return o;
-    for (const QCommandLineOption* once : {&recipe, &ledger, &central, &settings, &units, &goneAfter, &silence, &config, &station})
+    for (const QCommandLineOption* once : {&recipe, &ledger, &central, &settings, &units, &goneAfter, &silence, &config,
+                                           &station, &listen})
         if (parser.values(*once).size() > 1)
             throw UsageError(QStringLiteral("--%1 is given once").arg(once->names().first()).toStdString());
     // The configuration first; what the command line says overrides it.
@@ -127,6 +130,14 @@ StationOptions parseStationOptions(const QStringList& arguments)
             LineSettings::parse(o.settings);
         } catch (const PelmoraError& error) {
             throw UsageError(QStringLiteral("--settings: %1").arg(error.report()).toStdString());
+        }
+    }
+    if (parser.isSet(listen)) {
+        o.listen = parser.value(listen);
+        try {
+            parseListenAddress(o.listen);
+        } catch (const std::invalid_argument& error) {
+            throw UsageError(error.what());
         }
     }
     o.json = parser.isSet(json);
@@ -188,6 +199,9 @@ QString stationHelpText()
         "                    nothing, and exit\n"
         "  --settings S      line settings, default 9600,n,8,1\n"
         "  --json            JSON Lines on standard output\n"
+        "  --listen ADDR:PORT  serve the operator page (read-only) there, default\n"
+        "                    127.0.0.1:8470; another address only when given;\n"
+        "                    port 0 takes a free one; off for no page\n"
         "  -h, --help        this text\n"
         "  --version         the version\n"
         "\n"
@@ -206,8 +220,9 @@ QString stationHelpText()
         "  1    a unit failed, or a fixture stopped because the ledger could not be written\n"
         "  2    usage\n"
         "  3    the recipe was refused; nothing sent\n"
-        "  4    a fixture's selector, the ledger or the central address was refused, or\n"
-        "       another running station forwards under this ledger's identity; nothing sent\n"
+        "  4    a fixture's selector, the ledger, the central address or the page's\n"
+        "       address was refused (for one, a port in use), or another running\n"
+        "       station forwards under this ledger's identity; nothing sent\n"
         "  5    records not forwarded: the central ledger's copy differs from this\n"
         "       station's (otherwise as 0 or 1)\n"
         "  130  stopped by SIGINT; 143 by SIGTERM\n");

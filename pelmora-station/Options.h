@@ -21,7 +21,7 @@ struct StationOptions {
     qint64 units = 0;  // 0: until stopped
     int goneAfter = 1;
     double silence = 2.5;
-    QString listen;  // the page's address; empty: the default
+    QString listen = QStringLiteral("127.0.0.1:8470");  // the page's address, or "off"
     bool check = false;  // check everything, send nothing
     bool help = false;
     bool version = false;

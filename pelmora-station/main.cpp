@@ -14,6 +14,7 @@
 #include "ledger/LocalLedger.h"
 #include "link/PortSelection.h"
 #include "link/QtSerialLine.h"
+#include "page/StationPage.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -160,6 +161,18 @@ int main(int argc, char** argv)
         }
     }
 
+    // The page listens before any unit is loaded: an address it cannot have is
+    // said now, not found out by an operator later.
+    std::unique_ptr<StationPage> page;
+    if (const auto where = parseListenAddress(options.listen)) {
+        try {
+            page = std::make_unique<StationPage>(*where, *ledger);
+        } catch (const PageRefused& error) {
+            return fail(Status::Refused, QString::fromLocal8Bit(error.what()));
+        }
+        std::fprintf(stderr, "pelmora-station: the page is at http://%s/\n", page->address().shown().toLocal8Bit().constData());
+    }
+
     shared.settings = options.settings;
     shared.goneAfter = options.goneAfter;
     shared.unitsLimit = options.units;
@@ -188,6 +201,8 @@ int main(int argc, char** argv)
     else
         report = makeEventLines(options.fixtures);
     std::vector<StationView*> views{report.get()};
+    if (page)
+        views.push_back(page.get());
     const std::unique_ptr<ServiceNotifier> service = ServiceNotifier::forServiceManager();
     if (service)
         views.push_back(service.get());

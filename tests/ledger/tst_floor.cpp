@@ -27,7 +27,8 @@ class FloorTest : public QObject {
     void station(QProcess& p, const QString& ledger, const QString& fixture, const QStringList& more = {})
     {
         p.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-station"),
-                QStringList{QStringLiteral("--json"), QStringLiteral("--recipe"), recipe, QStringLiteral("--ledger"),
+                QStringList{QStringLiteral("--json"), QStringLiteral("--listen"), QStringLiteral("off"),
+                            QStringLiteral("--recipe"), recipe, QStringLiteral("--ledger"),
                             dir.filePath(ledger), QStringLiteral("--central"), server.socketUri(),
                             QStringLiteral("--fixture"), fixture} + more);
         QVERIFY(p.waitForStarted());

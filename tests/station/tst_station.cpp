@@ -66,7 +66,8 @@ class StationTest : public QObject {
     void start(QProcess& p, const QStringList& args)
     {
         p.start(qEnvironmentVariable("PELMORA_STATION"),
-                QStringList{QStringLiteral("--json"), QStringLiteral("--ledger"), ledgerPath()} + args);
+                QStringList{QStringLiteral("--json"), QStringLiteral("--listen"), QStringLiteral("off"),
+                            QStringLiteral("--ledger"), ledgerPath()} + args);
         QVERIFY(p.waitForStarted());
     }
 

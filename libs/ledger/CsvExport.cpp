@@ -1,4 +1,4 @@
-#include "Reports.h"
+#include "ledger/CsvExport.h"
 
 #include "ledger/RecordText.h"
 
@@ -35,7 +35,7 @@ QString yesNo(bool b)
 
 }  // namespace
 
-QByteArray csvText(const QList<UnitRecord>& units)
+QByteArray Ledger::csvText(const QList<UnitRecord>& units)
 {
     QStringList header{QStringLiteral("id"), QStringLiteral("station"), QStringLiteral("host"), QStringLiteral("fixture"),
                        QStringLiteral("fixture_path"), QStringLiteral("adapter"), QStringLiteral("unit"),
