@@ -11,6 +11,7 @@
 #include "link/Loose.h"
 #include "link/MSComm.h"
 #include "window/StreamProgressBar.h"
+#include "wire/Ending.h"
 #include "wire/Exchanges.h"
 #include "wire/LabelFile.h"
 
@@ -196,6 +197,8 @@ private:
     [[noreturn]] void refuseUntakenStream(qint64 queued);
     // What a failed upload left in the slot, with the bytes sent.
     QString uploadLeftText() const;
+    // How far the upload got, for the one account of its ending.
+    Wire::Ending uploadEnding() const;
     // Ends an upload sequence that failed: the timer stops, "Load" comes back.
     void endFailedSequence();
     // The operator ends a release the device does not confirm: the port closes.
@@ -211,8 +214,8 @@ private:
     // The file Load checked: every step of the upload sends exactly this one.
     std::optional<LabelFileFacts> loadFile_;
     Wire::StreamCount streamCount_;
-    // The last upload's file reached the slot and its release is pending.
-    bool fileDelivered_ = false;
+    // The last upload's file and "#File#" left the line; its release is pending.
+    bool fileSent_ = false;
     bool deviceBusy_ = false;
     bool closing_ = false;
     // On X11, a close request that a modal box would make Qt drop.
@@ -226,6 +229,8 @@ private:
     // smallest window that keeps every panel (window/StyleFit.cpp).
     void fitToStyle();
     void fitSlotsToTheirCaptions();
+    // The least size at which nothing covers the status bar, title bar included.
+    void fitMinimumSize();
     void placeControl(QWidget* control, const TwipsPlacement& placement);
     bool loaded_ = false;
     QSize laidOutFor_;  // the outer size the layout rule last ran with, pixels
@@ -246,6 +251,10 @@ private:
     // The settings frame, shown with the port list brought up to date
     // (window/SettingsFrame.cpp).
     void showSettingsFrame();
+    // Escape: the frame goes with the lists as they stood when it was shown,
+    // so a choice cancelled is never applied by a later OK.
+    void cancelSettingsFrame();
+    QStringList settingsShown_;  // Combo1 and Combo2's texts as the frame was shown
     // What a connect attempt with no port chosen reports (connection/PortDiscovery.cpp).
     QString noPortChosenText() const;
 

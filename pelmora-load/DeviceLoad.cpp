@@ -73,6 +73,7 @@ void runLoad(const LoadJob& job, LoadProgress& progress)
     r.error = outcome.error;
     r.dataSent = outcome.dataSent;
     r.endSent = outcome.endSent;
+    r.sha256 = outcome.sha256;
     r.replies = outcome.replies;
     r.seconds = double(timer.nsecsElapsed()) / 1e9;
     progress.sent = r.dataSent;

@@ -31,6 +31,7 @@ struct LoadResult {
     QString error;      // what went wrong, as the operator reads it
     qint64 dataSent = 0;
     bool endSent = false;  // "#File#"
+    QByteArray sha256;     // of the data as it went out, once all of it did
     QStringList replies;   // every reply read, in order
     double seconds = 0;
 };

@@ -3,7 +3,6 @@
 #include "console/StopSignal.h"
 #include "wire/Exchanges.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -36,6 +35,27 @@ bool isLabel(const struct stat& st, const LabelFileFacts& label)
         QStringLiteral("--log %1 is the label file itself; the record would be loaded with it").arg(path).toStdString());
 }
 
+QString kindOf(mode_t mode)
+{
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device: a terminal or a serial line");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("no regular file");
+}
+
+[[noreturn]] void refuseKind(const QString& path, mode_t mode)
+{
+    throw std::runtime_error(
+        QStringLiteral("--log %1 is not a regular file (%2)").arg(path, kindOf(mode)).toStdString());
+}
+
 QString isoUtc(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
@@ -48,20 +68,25 @@ LoadRecord::LoadRecord(const QString& path, const LabelFileFacts& label)
 {
     const QByteArray native = QFile::encodeName(path);
     struct stat st {};
-    // Before it is opened: a label opened for appending is a label changed.
-    if (::stat(native.constData(), &st) == 0 && isLabel(st, label))
+    // Before it is opened: a label opened for appending is a label changed,
+    // and opening a serial line or a terminal already acts on it.
+    const bool exists = ::stat(native.constData(), &st) == 0;
+    if (exists && isLabel(st, label))
         refuseLabel(path);
-    // Never waits: a FIFO no program reads is refused instead of hanging the run.
-    fd_ = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        const QString why = errno == ENXIO ? QStringLiteral("it is a FIFO no program reads") : systemSays();
-        throw std::runtime_error(QStringLiteral("cannot write the log %1: %2").arg(path, why).toStdString());
-    }
-    // A name that came to mean the label between the look and the open.
-    if (::fstat(fd_, &st) == 0 && isLabel(st, label)) {
+    if (exists && !S_ISREG(st.st_mode))
+        refuseKind(path, st.st_mode);
+    // Never waits: whatever took the name meanwhile is looked at once open.
+    fd_ = ::open(native.constData(),
+                 O_WRONLY | O_APPEND | (exists ? 0 : O_CREAT | O_EXCL) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        throw std::runtime_error(QStringLiteral("cannot write the log %1: %2").arg(path, systemSays()).toStdString());
+    // A name that came to mean the label, or no file, between the look and the open.
+    if (::fstat(fd_, &st) != 0 || isLabel(st, label) || !S_ISREG(st.st_mode)) {
         ::close(fd_);
         fd_ = -1;
-        refuseLabel(path);
+        if (isLabel(st, label))
+            refuseLabel(path);
+        refuseKind(path, st.st_mode);
     }
     started_ = QDateTime::currentDateTimeUtc();
     clock_.start();
@@ -73,7 +98,7 @@ LoadRecord::~LoadRecord()
         ::close(fd_);
 }
 
-void LoadRecord::begun(const QList<LoadJob>& jobs, const QByteArray& sha256)
+void LoadRecord::begun(const QList<LoadJob>& jobs)
 {
     QJsonArray devices;
     for (const LoadJob& job : jobs)
@@ -85,10 +110,33 @@ void LoadRecord::begun(const QList<LoadJob>& jobs, const QByteArray& sha256)
            {QStringLiteral("slotFile"), Wire::slotFileName(jobs.first().slot)},
            {QStringLiteral("file"), QFileInfo(file.path).absoluteFilePath()},
            {QStringLiteral("size"), file.size},
-           {QStringLiteral("sha256"), QString::fromLatin1(sha256)}});
+           {QStringLiteral("sha256"), QString::fromLatin1(file.sha256)}});
 }
 
-void LoadRecord::append(const LoadJob& job, const QByteArray& sha256, const LoadResult& r)
+void LoadRecord::refused(const QStringList& selectors, int slot, const QString& file, int exitStatus,
+                         const QString& why)
+{
+    const QString absolute = QFileInfo(file).absoluteFilePath();
+    write({{QStringLiteral("record"), QStringLiteral("begun")},
+           {QStringLiteral("devices"), QJsonArray::fromStringList(selectors)},
+           {QStringLiteral("slot"), slot},
+           {QStringLiteral("slotFile"), Wire::slotFileName(slot)},
+           {QStringLiteral("file"), absolute}});
+    write({{QStringLiteral("record"), QStringLiteral("result")},
+           {QStringLiteral("time"), isoUtc(QDateTime::currentDateTimeUtc())},
+           {QStringLiteral("devices"), QJsonArray::fromStringList(selectors)},
+           {QStringLiteral("slot"), slot},
+           {QStringLiteral("slotFile"), Wire::slotFileName(slot)},
+           {QStringLiteral("file"), absolute},
+           {QStringLiteral("dataSent"), 0},
+           {QStringLiteral("endSent"), false},
+           {QStringLiteral("result"), QStringLiteral("refused")},
+           {QStringLiteral("slotState"), QStringLiteral("untouched")},
+           {QStringLiteral("exitStatus"), exitStatus},
+           {QStringLiteral("error"), why}});
+}
+
+void LoadRecord::append(const LoadJob& job, const LoadResult& r)
 {
     const PortDirectory::Identity& id = job.port.identity;
     QJsonObject adapter{{QStringLiteral("description"), id.description},
@@ -107,7 +155,7 @@ void LoadRecord::append(const LoadJob& job, const QByteArray& sha256, const Load
         {QStringLiteral("slotFile"), Wire::slotFileName(job.slot)},
         {QStringLiteral("file"), QFileInfo(job.file.path).absoluteFilePath()},
         {QStringLiteral("size"), job.file.size},
-        {QStringLiteral("sha256"), QString::fromLatin1(sha256)},
+        {QStringLiteral("sha256"), QString::fromLatin1(r.sha256.isEmpty() ? job.file.sha256 : r.sha256)},
         {QStringLiteral("dataSent"), r.dataSent},
         {QStringLiteral("endSent"), r.endSent},
         {QStringLiteral("replies"), QJsonArray::fromStringList(r.replies)},
@@ -132,18 +180,4 @@ void LoadRecord::write(QJsonObject line)
     if (written == bytes.size() || !failure_.isEmpty())
         return;
     failure_ = written < 0 ? systemSays() : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(bytes.size());
-}
-
-QByteArray fileSha256(const LabelFileFacts& facts)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    const int fd = ::open(facts.nativePath().constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    char chunk[65536];
-    ssize_t got = 0;
-    while ((got = ::read(fd, chunk, sizeof chunk)) > 0)
-        hash.addData(QByteArrayView(chunk, got));
-    ::close(fd);
-    return hash.result().toHex();
 }

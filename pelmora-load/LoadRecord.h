@@ -12,20 +12,26 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <stdexcept>
 
 class LoadRecord {
 public:
     // Opens FILE for appending, creating it, without waiting for a reader.
-    // Throws std::runtime_error when it cannot, and when FILE is the label
+    // Throws std::runtime_error when it cannot, when FILE is no regular file
+    // (a serial line, a terminal, a FIFO, a folder) and when it is the label
     // file itself (the record would become part of the label).
     LoadRecord(const QString& path, const LabelFileFacts& label);
     ~LoadRecord();
     LoadRecord(const LoadRecord&) = delete;
     LoadRecord& operator=(const LoadRecord&) = delete;
 
-    void begun(const QList<LoadJob>& jobs, const QByteArray& sha256);
-    void append(const LoadJob& job, const QByteArray& sha256, const LoadResult& result);
+    void begun(const QList<LoadJob>& jobs);
+    // The SHA-256 is that of the bytes as they went out where all of them did.
+    void append(const LoadJob& job, const LoadResult& result);
+    // A run refused before any device was opened: its begun line and one
+    // result line with the status and why.
+    void refused(const QStringList& selectors, int slot, const QString& file, int exitStatus, const QString& why);
 
     // Why a line could not be written; empty while every line was.
     const QString& failure() const { return failure_; }
@@ -42,6 +48,3 @@ private:
     QElapsedTimer clock_;
     QString failure_;
 };
-
-// The SHA-256 of the file as checked, in hexadecimal.
-QByteArray fileSha256(const LabelFileFacts& file);

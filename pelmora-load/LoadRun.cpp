@@ -13,11 +13,11 @@ namespace {
 constexpr auto kLookEvery = std::chrono::milliseconds(50);
 }
 
-int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record, const QByteArray& sha256)
+int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record)
 {
     // Before the first frame, so even a run killed outright leaves a trace.
     if (record)
-        record->begun(jobs, sha256);
+        record->begun(jobs);
     std::deque<LoadProgress> progress(jobs.size());
     // QThreads, not bare threads: QSerialPort wants a thread Qt knows.
     std::vector<std::unique_ptr<QThread>> threads;
@@ -48,7 +48,7 @@ int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record, con
                 --left;
                 report.result(i, p.result);
                 if (record)
-                    record->append(jobs[i], sha256, p.result);
+                    record->append(jobs[i], p.result);
             }
         }
     }
@@ -56,8 +56,10 @@ int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record, con
         t->wait();
     report.end();
 
-    if (stopSignal() != 0)
-        return stopExitStatus();
+    // A signal after every load had ended stopped nothing: their statuses stand.
+    for (const LoadProgress& p : progress)
+        if (p.result.result == QLatin1String("interrupted"))
+            return stopExitStatus();
     if (jobs.size() == 1)
         return progress[0].result.exitStatus;
     for (const LoadProgress& p : progress)

@@ -12,4 +12,4 @@
 // The run's exit status: the device's own for one device; for several, 0
 // when all loaded, else 1; 128 + the signal once a stop signal came. The
 // record gets the run's begun line first and each device's line at its end.
-int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record, const QByteArray& sha256);
+int runLoads(const QList<LoadJob>& jobs, Report& report, LoadRecord* record);

@@ -74,6 +74,11 @@ Options parseOptions(const QStringList& arguments)
             throw UsageError(QStringLiteral("--settings: %1").arg(error.report()).toStdString());
         }
     }
+    // A record turned off or sent elsewhere by a slip is a record lost.
+    if (parser.values(log).size() > 1)
+        throw UsageError("--log is given once");
+    if (parser.isSet(log) && parser.value(log).isEmpty())
+        throw UsageError("--log needs a file name");
     o.logPath = parser.value(log);
     o.allowEmpty = parser.isSet(allowEmpty);
     const QStringList files = parser.positionalArguments();
@@ -101,7 +106,8 @@ QString helpText()
         "  --attempts K      how often the slot name, the length and the release are\n"
         "                    sent before giving up, %1..%2, default 10\n"
         "  --log FILE        append JSON lines to FILE: one when the run begins, one per\n"
-        "                    device at its end (never the label file itself)\n"
+        "                    device at its end, refusals included; a regular file or a\n"
+        "                    new one, never the label file itself\n"
         "  --allow-empty     load a file of 0 bytes (blanks the slot)\n"
         "  --list-ports      list the ports (number, path, adapter); opens none\n"
         "  --json            JSON Lines on standard output\n"

@@ -9,7 +9,7 @@
 #include "Report.h"
 #include "console/StopSignal.h"
 #include "link/Errors.h"
-#include "link/PortHolders.h"
+#include "link/PortLocks.h"
 #include "wire/LabelFile.h"
 #include "wire/StreamPacing.h"
 
@@ -86,29 +86,39 @@ int main(int argc, char** argv)
 
     // The file first: for a refused file nothing is opened or sent.
     LabelFileFacts file;
+    int refusedStatus = 0;
+    QString refusal;
     try {
         file = checkLabelFile(options.file, nativeName(argc, argv, options.file));
     } catch (const PelmoraError& error) {
-        return fail(ExitStatus::FileRefused, error.report());
+        refusedStatus = ExitStatus::FileRefused;
+        refusal = error.report();
     }
-    if (file.size == 0 && !options.allowEmpty)
-        return fail(ExitStatus::FileRefused,
-                    QStringLiteral("%1 is empty; loading it would blank the slot (--allow-empty loads it)").arg(file.path));
+    if (refusal.isEmpty() && file.size == 0 && !options.allowEmpty) {
+        refusedStatus = ExitStatus::FileRefused;
+        refusal = QStringLiteral("%1 is empty; loading it would blank the slot (--allow-empty loads it)").arg(file.path);
+    }
     std::unique_ptr<LoadRecord> record;
-    QByteArray sha256;
     if (!options.logPath.isEmpty()) {
         try {
             record = std::make_unique<LoadRecord>(options.logPath, file);
         } catch (const std::runtime_error& error) {
             return fail(ExitStatus::Usage, QString::fromLocal8Bit(error.what()));
         }
-        sha256 = fileSha256(file);
     }
+    // Every run given a record file leaves its record, refusals included.
+    const auto refuse = [&](int status, const QString& why) {
+        if (record)
+            record->refused(options.ports, options.slot, options.file, status, why);
+        return fail(status, why);
+    };
+    if (refusedStatus != 0)
+        return refuse(refusedStatus, refusal);
     QList<ChosenPort> ports;
     try {
         ports = choosePorts(options.ports);
     } catch (const SelectorRefused& error) {
-        return fail(ExitStatus::PortRefused, QString::fromLocal8Bit(error.what()));
+        return refuse(ExitStatus::PortRefused, QString::fromLocal8Bit(error.what()));
     }
     setPortNoticeHandler([](const QString& notice) { fail(0, QStringLiteral("warning: %1").arg(notice)); });
 
@@ -120,7 +130,7 @@ int main(int argc, char** argv)
     for (const ChosenPort& port : ports)
         jobs << LoadJob{port, options.slot, options.settings, options.attempts, file};
     const std::unique_ptr<Report> report = makeReport(reportKind(options), ports, file, options.slot);
-    const int status = runLoads(jobs, *report, record.get(), sha256);
+    const int status = runLoads(jobs, *report, record.get());
     if (!record || record->failure().isEmpty())
         return status;
     fail(0, QStringLiteral("the load's result stands (status %1), but its record could not be written to %2: %3")

@@ -77,16 +77,16 @@ void Form1::Timer1_Timer()
         released = wire_.release();
     } catch (const PelmoraError& error) {
         // The operator must know the file itself is safe in the slot.
-        if (error.number() != ErrorNumber::HardwareNotAvailable || !fileDelivered_)
+        if (error.number() != ErrorNumber::HardwareNotAvailable || !fileSent_)
             throw;
-        fileDelivered_ = false;
+        const QString left = Wire::accountOf(uploadEnding()).words;
+        fileSent_ = false;
         throw PelmoraError(ErrorNumber::HardwareNotAvailable,
-                           QStringLiteral("the file was delivered to %1, but the line to the device was lost before "
-                                          "its release could be sent (%2)")
-                               .arg(DeviceFileName, error.text()));
+                           QStringLiteral("%1; the line to the device was lost before its release could be sent (%2)")
+                               .arg(left, error.text()));
     }
     if (released) {
-        fileDelivered_ = false;
+        fileSent_ = false;
         MSComm1.setPortOpen(false);
         Timer1.stop();
         StatusBar1->Panels(3)->setText(kNoConnectionText);
@@ -105,9 +105,11 @@ void Form1::endRelease()
     StatusBar1->Panels(3)->setText(kNoConnectionText);
     StatusBar1->Panels(4)->setToolTipText(kNoConnectionTip);
     QString text = QStringLiteral("The device did not confirm its release; the port is closed.");
-    if (fileDelivered_)
-        text += QStringLiteral(" The file was delivered to %1.").arg(DeviceFileName);
-    fileDelivered_ = false;
+    if (fileSent_) {
+        const QString left = Wire::accountOf(uploadEnding()).words;
+        text += QLatin1Char(' ') + left.left(1).toUpper() + left.mid(1) + QLatin1Char('.');
+    }
+    fileSent_ = false;
     seams_.dialogs->message(this, text, OperatorDialogs::Icon::Error);
     stopIfClosed();
 }

@@ -3,6 +3,7 @@
 // returned, so one tick can carry the whole upload when the device answers at once.
 
 #include "Form1.h"
+#include "window/HandedOverPath.h"
 #include "wire/LabelFile.h"
 
 #include <QLineEdit>
@@ -34,7 +35,7 @@ void Form1::Command1_Click()
     }
     // A file that cannot be sent is refused before anything goes to the
     // device; what was checked here is what goes out.
-    loadFile_ = checkLabelFile(Text1->text());
+    loadFile_ = checkLabelFile(Text1->text(), nativeNameIn(*Text1));
     streamCount_ = {};
     stopRequested_ = false;
     Command1->setVisible(false);
@@ -66,11 +67,20 @@ void Form1::Timer2_Timer()
 
 QString Form1::uploadLeftText() const
 {
-    if (LoadStage != VbTrue || streamCount_.sent == 0)
-        return QStringLiteral("no data was sent, the slot is untouched");
-    return QStringLiteral("%1 of %2 bytes sent, the slot holds an incomplete file, load it again")
-        .arg(streamCount_.sent)
-        .arg(streamCount_.announced);
+    const Wire::EndingAccount left = Wire::accountOf(LoadStage == VbTrue ? uploadEnding() : Wire::Ending{});
+    return left.slot == Wire::SlotState::Incomplete ? left.words + QStringLiteral("; load it again") : left.words;
+}
+
+Wire::Ending Form1::uploadEnding() const
+{
+    Wire::Ending ending;
+    ending.announced = streamCount_.announced;
+    ending.sent = streamCount_.sent;
+    ending.dataBegun = streamCount_.sent > 0;
+    ending.endSent = streamCount_.endSent;
+    ending.drained = fileSent_;
+    ending.slotFile = DeviceFileName;
+    return ending;
 }
 
 void Form1::DosyaYolla()
@@ -95,7 +105,7 @@ void Form1::UzunlukYolla()
     // Every repeat announces the file Load checked; one that changed since
     // ends the upload before anything more goes out.
     if (!loadFile_)
-        loadFile_ = checkLabelFile(Text1->text());
+        loadFile_ = checkLabelFile(Text1->text(), nativeNameIn(*Text1));
     requireUnchangedSinceLoad(*loadFile_);
     FileLength = loadFile_->length();
     if (wire_.announceLength(FileLength)) {

@@ -3,6 +3,7 @@
 // message and the release. The file is read one byte at a time, never held whole.
 
 #include "Form1.h"
+#include "window/HandedOverPath.h"
 #include "wire/StreamPacing.h"
 #include "window/StatusBar.h"
 
@@ -14,7 +15,7 @@
 void Form1::YüklemeYap()
 {
     if (!loadFile_)
-        loadFile_ = checkLabelFile(Text1->text());
+        loadFile_ = checkLabelFile(Text1->text(), nativeNameIn(*Text1));
     showStreamTimeLeft(kStreamStartWait + streamSecondsLeft(FileLength, 0));
     // The bar follows inside the frame's own wait, so the work between a
     // frame and its wait stays the write alone.
@@ -28,7 +29,7 @@ void Form1::YüklemeYap()
     // The file is in the slot; what was typed meanwhile lands in the box
     // before the message takes the input.
     setUploadRunning(false);
-    fileDelivered_ = true;
+    fileSent_ = true;
     seams_.dialogs->message(this, QStringLiteral("Loading file process completed"), OperatorDialogs::Icon::Information);
     stopIfClosed();
     LoadStage = VbFalse;
@@ -38,28 +39,15 @@ void Form1::YüklemeYap()
     Command1->setVisible(true);
 }
 
-namespace {
-
-constexpr qint64 kEndFrameBytes = 8;    // "#File#", its check byte, CR
-constexpr qint64 kLongestDataFrame = 5;  // "255", its check byte, CR
-
-}  // namespace
-
 void Form1::refuseUntakenStream(qint64 queued)
 {
     // Nothing of it may reach a device that takes data again later.
     MSComm1.discardOutput();
     MSComm1.setPortOpen(false);
-    const qint64 dataQueued = std::max<qint64>(queued - kEndFrameBytes, 0);
-    const qint64 framesLeft = (dataQueued + kLongestDataFrame - 1) / kLongestDataFrame;
-    const qint64 given = std::max<qint64>(streamCount_.sent - framesLeft, 0);
-    throw PelmoraError(ErrorNumber::HardwareNotAvailable,
-                       QStringLiteral("the device stopped taking data: at most %1 of %2 bytes reached it and %3 bytes "
-                                      "still queued for the line were dropped; the slot may hold an incomplete file, "
-                                      "load it again")
-                           .arg(given)
-                           .arg(streamCount_.announced)
-                           .arg(queued));
+    Wire::Ending ending = uploadEnding();
+    ending.dropped = queued;
+    throw PelmoraError(ErrorNumber::HardwareNotAvailable, QStringLiteral("the device stopped taking data; %1; load it again")
+                                                              .arg(Wire::accountOf(ending).words));
 }
 
 namespace {

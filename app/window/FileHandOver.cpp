@@ -73,7 +73,7 @@ bool FileHandOver::takeDrop(QObject* watched, QEvent* event)
     drop->setDropAction(Qt::CopyAction);
     drop->accept();
     if (event->type() == QEvent::Drop) {
-        box_->setText(path);
+        setHandedOverText(*box_, path);
         box_->setToolTip({});
         box_->setFocus(Qt::OtherFocusReason);
     }
@@ -103,7 +103,7 @@ bool FileHandOver::paste(bool selection)
     }
     if (path.isEmpty())
         return false;
-    box_->insert(path);
+    insertHandedOverText(*box_, path);
     return true;
 }
 

@@ -1,10 +1,25 @@
 #include "window/HandedOverPath.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QUrl>
 
 namespace {
+
+const char* const kNativeName = "pelmoraNativeName";
+const char* const kNativeShown = "pelmoraNativeShown";
+
+// Names handed over whose bytes are no valid text, by the text shown for
+// them (only the window's thread hands over).
+QHash<QString, QByteArray>& undecodable()
+{
+    static QHash<QString, QByteArray> names;
+    return names;
+}
+
 // The path of a file URI on this computer; empty for another host's.
 QString localPath(QUrl url)
 {
@@ -13,9 +28,42 @@ QString localPath(QUrl url)
     if (!url.host().isEmpty() && url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
         return {};
     url.setHost({});
-    return url.toLocalFile();
+    // The URI's octets are the name's bytes; text decoding would lose those that are no UTF-8.
+    const QByteArray native = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    const QString shown = QFile::decodeName(native);
+    if (QFile::encodeName(shown) != native)
+        undecodable().insert(shown, native);
+    return shown;
 }
+
+void rememberNative(QLineEdit& box)
+{
+    const QString text = box.text();
+    const auto found = undecodable().constFind(text);
+    box.setProperty(kNativeName, found == undecodable().constEnd() ? QByteArray() : *found);
+    box.setProperty(kNativeShown, text);
+}
+
 }  // namespace
+
+void setHandedOverText(QLineEdit& box, const QString& path)
+{
+    box.setText(path);
+    rememberNative(box);
+}
+
+void insertHandedOverText(QLineEdit& box, const QString& path)
+{
+    box.insert(path);
+    rememberNative(box);
+}
+
+QByteArray nativeNameIn(const QLineEdit& box)
+{
+    if (box.property(kNativeShown).toString() != box.text())
+        return {};
+    return box.property(kNativeName).toByteArray();
+}
 
 QString handedOverPath(const QString& text)
 {

@@ -54,8 +54,7 @@ void Form1::keyPressEvent(QKeyEvent* event)
         press(settingsShown ? Command2 : Command1);
     } else if (event->key() == Qt::Key_Escape) {
         if (settingsShown) {
-            Frame2->setVisible(false);
-            leaveSettingsFrame();
+            cancelSettingsFrame();
         } else {
             requestStop();
         }

@@ -52,6 +52,8 @@ void Form1::Form_Resize()
     // The outer size: border and title bar included.
     const QRect outer = frameGeometry();
     laidOutFor_ = outer.size();
+    if (loaded_)
+        fitMinimumSize();  // the window manager's frame may have come or changed
     applyLayout(twips(outer.width()), twips(outer.height()));
 }
 

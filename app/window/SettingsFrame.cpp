@@ -13,8 +13,22 @@
 void Form1::showSettingsFrame()
 {
     updatePortList();
+    settingsShown_ = {Combo1->currentText()};
+    for (QComboBox* combo : Combo2)
+        settingsShown_ << combo->currentText();
     Frame2->setVisible(true);
     enterSettingsFrame();
+}
+
+void Form1::cancelSettingsFrame()
+{
+    if (settingsShown_.size() == int(Combo2.size()) + 1) {
+        Combo1->setCurrentText(settingsShown_[0]);
+        for (std::size_t i = 0; i < Combo2.size(); ++i)
+            Combo2[i]->setCurrentText(settingsShown_[int(i) + 1]);
+    }
+    Frame2->setVisible(false);
+    leaveSettingsFrame();
 }
 
 void Form1::Command2_Click()

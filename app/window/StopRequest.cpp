@@ -72,8 +72,7 @@ void Form1::takeStopRequestNow()
     if (!seams_.dialogs->question(this, QStringLiteral("Stop loading? The slot will keep an incomplete file.")))
         return;
     stopIfClosed();
-    const qint64 sent = streamCount_.sent;
-    const qint64 announced = streamCount_.announced;
+    const Wire::Ending stopped = uploadEnding();
     // The port stays open and connected; the next Load starts clean.
     FileStage = VbFalse;
     LengthStage = VbFalse;
@@ -85,9 +84,7 @@ void Form1::takeStopRequestNow()
     Command1->setVisible(true);
     seams_.dialogs->message(
         this,
-        QStringLiteral("Loading stopped: %1 of %2 bytes sent, the slot holds an incomplete file; load the file again")
-            .arg(sent)
-            .arg(announced),
+        QStringLiteral("Loading stopped: %1; load the file again").arg(Wire::accountOf(stopped).words),
         OperatorDialogs::Icon::Information);
     stopIfClosed();
     throw UploadStopped();

@@ -39,9 +39,17 @@ void Form1::fitToStyle()
             w->setPalette(QPalette());
         fitSlotsToTheirCaptions();
     }
+    fitMinimumSize();
+}
+
+void Form1::fitMinimumSize()
+{
     const int statusHeight = StatusBar1->sizeHint().height();
+    // The frames are centred on the outer size: the taller the title bar,
+    // the lower they sit, and they must stay clear of the status bar.
+    const int decoration = std::max(0, frameGeometry().height() - height());
     setMinimumSize(std::max(StatusBar1->sizeHint().width(), Frame1->width()),
-                   Frame1->height() + 2 * statusHeight + 2 * kGap);
+                   Frame1->height() + 2 * statusHeight + 2 * kGap + decoration);
 }
 
 void Form1::fitSlotsToTheirCaptions()

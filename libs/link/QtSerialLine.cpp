@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "PortHolders.h"
+#include "PortLocks.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -158,6 +159,13 @@ QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settin
         port_.close();
         throw PelmoraError(ErrorNumber::PortAlreadyOpen, heldOrDeniedText(path_, false));
     }
+    // QSerialPort locks the line only under the name it was given.
+    try {
+        ownLocks_.claim(path_);
+    } catch (...) {
+        port_.close();
+        throw;
+    }
     // QSerialPort keeps its own buffer; bytes that arrived before we opened are not ours.
     port_.clear();
 
@@ -169,6 +177,7 @@ QtSerialLine::~QtSerialLine()
 {
     if (port_.isOpen())
         port_.close();
+    ownLocks_.release();
     QMutexLocker lock(&heldMutex);
     heldDevices.remove(heldKey_);
 }

@@ -3,6 +3,7 @@
 
 #include "Errors.h"
 #include "PortBindings.h"
+#include "PortLocks.h"
 #include "SerialLine.h"
 
 #include <QSerialPort>
@@ -35,6 +36,7 @@ private:
     QString heldKey_;
     LineSettings settings_;
     QSerialPort port_;
+    OwnPortLocks ownLocks_;
 };
 
 // Port number -> QtSerialLine at the device the number is bound to now.

@@ -3,6 +3,8 @@
 #include "StreamPacing.h"
 #include "link/CommandFrame.h"
 
+#include <QCryptographicHash>
+
 namespace Wire {
 
 Exchanges::Exchanges(MSCommLib::MSComm& port, Wait wait) : port_(port), wait_(std::move(wait)) {}
@@ -39,12 +41,14 @@ bool Exchanges::announceLength(qint32 length)
 void Exchanges::stream(const LabelFileFacts& announced, StreamCount& count,
                        const std::function<void(qint64)>& frameSent)
 {
-    count = StreamCount{announced.size, 0, false};
+    count = StreamCount{announced.size, 0, false, {}};
     wait_(kStreamStartWait);
     {
         LabelFileReader file(announced);
         streamFrames(announced.size, count, [&file](qint64 sent) { return file.next(sent); }, frameSent);
         file.requireUnchanged(count.sent);
+        file.requireSameBytes(count.sent);
+        count.sha256 = file.sha256();
     }  // the file is closed before the end-of-file frame
     send("#File#");
     count.endSent = true;
@@ -52,10 +56,11 @@ void Exchanges::stream(const LabelFileFacts& announced, StreamCount& count,
 
 void Exchanges::stream(const QByteArray& bytes, StreamCount& count, const std::function<void(qint64)>& frameSent)
 {
-    count = StreamCount{bytes.size(), 0, false};
+    count = StreamCount{bytes.size(), 0, false, {}};
     wait_(kStreamStartWait);
     streamFrames(bytes.size(), count, [&bytes](qint64 sent) { return static_cast<unsigned char>(bytes[sent]); },
                  frameSent);
+    count.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
     send("#File#");
     count.endSent = true;
 }

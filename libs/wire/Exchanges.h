@@ -33,6 +33,7 @@ struct StreamCount {
     qint64 announced = 0;
     qint64 sent = 0;  // data frames written
     bool endSent = false;  // "#File#" written
+    QByteArray sha256;     // of the data as it went out, in hexadecimal, once all of it did
 };
 
 class Exchanges {
@@ -52,7 +53,8 @@ public:
     // and once more after every hundredth, then "#File#". `frameSent` runs
     // right after each data frame, before its wait, with the count so far.
     // A file that is no longer the announced one stops it before the next
-    // frame, without "#File#" (75, with how far it got).
+    // frame, and bytes that are not the ones Load hashed stop it before
+    // "#File#" (75, with how far it got).
     void stream(const LabelFileFacts& announced, StreamCount& count,
                 const std::function<void(qint64 sent)>& frameSent = {});
     // The same for bytes held in memory: what goes out is exactly `bytes`.

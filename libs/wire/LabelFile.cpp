@@ -47,6 +47,7 @@ LabelFileFacts factsOf(const QString& path, const QByteArray& native, const stru
     f.inode = st.st_ino;
     f.size = st.st_size;
     f.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    f.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return f;
 }
 
@@ -79,6 +80,25 @@ void closeFd(int fd)
 {
     if (fd >= 0)
         ::close(fd);
+}
+
+// The SHA-256 of the whole file from its start, in hexadecimal; empty when
+// it cannot be read through.
+QByteArray sha256Of(int fd)
+{
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0)
+            return hash.result().toHex();
+        if (got < 0 && errno != EINTR)
+            return {};
+        if (got > 0)
+            hash.addData(QByteArrayView(chunk, got));
+    }
 }
 
 }  // namespace
@@ -114,6 +134,8 @@ LabelFileFacts checkLabelFile(const QString& path, QByteArray native)
     // some would be announced as empty and streamed as something else.
     char probe = 0;
     const bool emptyButNot = statted && opened.st_size == 0 && ::read(fd, &probe, 1) > 0;
+    const bool hashable = statted && S_ISREG(opened.st_mode) && !system && !emptyButNot;
+    const QByteArray sha256 = hashable ? sha256Of(fd) : QByteArray();
     closeFd(fd);
     if (!statted || !S_ISREG(opened.st_mode))
         notRegular(path, kindOf(opened.st_mode));
@@ -125,7 +147,11 @@ LabelFileFacts checkLabelFile(const QString& path, QByteArray native)
         throw PelmoraError(ErrorNumber::Overflow, QStringLiteral("%1 has %2 bytes; at most 2147483647 can be announced")
                                                       .arg(quoted(path))
                                                       .arg(qint64(opened.st_size)));
-    return factsOf(path, native, opened);
+    if (sha256.isEmpty())
+        throw PelmoraError(ErrorNumber::PathFileAccess, QStringLiteral("%1 could not be read through").arg(quoted(path)));
+    LabelFileFacts facts = factsOf(path, native, opened);
+    facts.sha256 = sha256;
+    return facts;
 }
 
 void requireUnchangedSinceLoad(const LabelFileFacts& facts)
@@ -166,8 +192,10 @@ unsigned char LabelFileReader::next(qint64 sent)
     unsigned char byte = 0;
     for (;;) {
         const ssize_t got = ::read(fd_, &byte, 1);
-        if (got == 1)
+        if (got == 1) {
+            read_.addData(QByteArrayView(reinterpret_cast<const char*>(&byte), 1));
             return byte;
+        }
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -178,6 +206,18 @@ unsigned char LabelFileReader::next(qint64 sent)
                                    .arg(announced_.size));
         changed(sent);  // ended before the announced length
     }
+}
+
+void LabelFileReader::requireSameBytes(qint64 sent)
+{
+    // Timestamps can be put back and can be too coarse to tell two writes apart; the bytes cannot.
+    if (!announced_.sha256.isEmpty() && sha256() != announced_.sha256)
+        changed(sent);
+}
+
+QByteArray LabelFileReader::sha256() const
+{
+    return read_.resultView().toByteArray().toHex();
 }
 
 void LabelFileReader::changed(qint64 sent) const

@@ -7,6 +7,7 @@
 // device is never told one file and given another.
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 #include <QtGlobal>
@@ -18,6 +19,8 @@ struct LabelFileFacts {
     quint64 inode = 0;
     qint64 size = 0;
     qint64 modifiedNs = 0;  // modification time, nanoseconds since the epoch
+    qint64 changedNs = 0;   // status change time: unlike the modification time, no program can put it back
+    QByteArray sha256;      // of the content as Load read it, in hexadecimal
 
     QByteArray nativePath() const { return native.isEmpty() ? QFile::encodeName(path) : native; }
     // The length as announced to the device (checked to fit when taken).
@@ -25,11 +28,12 @@ struct LabelFileFacts {
     bool sameAs(const LabelFileFacts& other) const
     {
         return device == other.device && inode == other.inode && size == other.size &&
-               modifiedNs == other.modifiedNs;
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
     }
 };
 
-// The facts of the file at `path`, or the numbered error that refuses it:
+// The facts of the file at `path`, its SHA-256 among them, or the numbered
+// error that refuses it:
 // 53 not there, 75 a folder or not a regular file (a FIFO, a device, a
 // system file), 70 not readable, 6 too long to announce. Never blocks: the
 // type is looked at before the file is opened, and it is opened without
@@ -57,10 +61,16 @@ public:
     unsigned char next(qint64 sent);
     // 75 when the file changed since it was announced.
     void requireUnchanged(qint64 sent) const;
+    // 75 when the bytes read so far are not the bytes Load hashed; for the
+    // whole file, after its last byte.
+    void requireSameBytes(qint64 sent);
+    // The SHA-256 of the bytes read so far, in hexadecimal.
+    QByteArray sha256() const;
 
 private:
     [[noreturn]] void changed(qint64 sent) const;
 
     LabelFileFacts announced_;
     int fd_ = -1;
+    QCryptographicHash read_{QCryptographicHash::Sha256};
 };

@@ -15,6 +15,21 @@ struct FileChanged {
     QString error;
 };
 
+// A device's bytes as text that survives every terminal and C string:
+// anything but printable ASCII as \xNN.
+QString escaped(const QString& bytes)
+{
+    QString text;
+    for (const QChar c : bytes) {
+        const ushort code = c.unicode();
+        if (code >= 0x20 && code < 0x7f && c != QLatin1Char('\\'))
+            text += c;
+        else
+            text += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
 // The first bytes of the replies that were there, quoted, for "the device
 // answered "s" to 10 polls".
 QString quotedReplies(const QStringList& replies)
@@ -26,7 +41,7 @@ QString quotedReplies(const QStringList& replies)
         if (text.isEmpty() || seen.contains(text))
             continue;
         seen.insert(text);
-        shown << QLatin1Char('"') + text + QLatin1Char('"');
+        shown << QLatin1Char('"') + escaped(text) + QLatin1Char('"');
         if (shown.size() == 3)
             break;
     }
@@ -47,17 +62,6 @@ const char* stageName(Stage stage)
     case Stage::Draining: return "draining";
     case Stage::Releasing: return "releasing";
     case Stage::Done: return "done";
-    }
-    return "?";
-}
-
-const char* slotStateName(SlotState state)
-{
-    switch (state) {
-    case SlotState::Untouched: return "untouched";
-    case SlotState::Incomplete: return "incomplete";
-    case SlotState::Written: return "written";
-    case SlotState::Loaded: return "loaded";
     }
     return "?";
 }
@@ -190,22 +194,16 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
 {
     outcome_ = {};
     count_ = {};
+    dropped_ = -1;
     slot_ = slot;
     silentSince_ = -1;
     int status = ExitStatus::Loaded;
-    bool takenOut = false;
     try {
         run(slot, label);
     } catch (const UnitGone& gone) {
         outcome_.gone = true;
-        takenOut = true;
-        outcome_.error = count_.sent > 0 && !count_.endSent
-                             ? QStringLiteral("%1 during slot %2 after %3 of %4 bytes")
-                                   .arg(gone.why)
-                                   .arg(slot)
-                                   .arg(count_.sent)
-                                   .arg(count_.announced)
-                             : QStringLiteral("%1 during %2").arg(gone.why, stageWords());
+        // How far the stream got is said with every ending below.
+        outcome_.error = QStringLiteral("%1 during %2").arg(gone.why, stageWords());
         status = -1;
     } catch (const Stopped& stopped) {
         outcome_.stopped = true;
@@ -224,7 +222,8 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
         outcome_.error = QString::fromLocal8Bit(error.what());
         status = -1;
     }
-    if (status == -1) {
+    const bool failed = status == -1;
+    if (failed) {
         // What a failure at each stage leaves the slot with.
         switch (outcome_.stage) {
         case Stage::Waiting:
@@ -237,29 +236,35 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
         case Stage::Releasing:
         case Stage::Done: status = ExitStatus::NotReleased; break;
         }
-        if (status == ExitStatus::Incomplete && takenOut)
-            outcome_.error += QStringLiteral("; the slot holds an incomplete file");
-        else if (status == ExitStatus::Incomplete)
-            outcome_.error += QStringLiteral(" (%1 of %2 bytes sent; the slot holds an incomplete file)")
-                                  .arg(count_.sent)
-                                  .arg(count_.announced);
     }
     outcome_.exitStatus = status;
-    return finish();
+    LoadOutcome& out = finish();
+    // The file's own errors and a stop already say how far the stream got.
+    if (failed && (status == ExitStatus::Incomplete || status == ExitStatus::NotReleased))
+        out.error += QStringLiteral("; ") + accountOf(ending()).words;
+    return out;
 }
 
-LoadOutcome LoadSequence::finish()
+Ending LoadSequence::ending() const
+{
+    Ending e;
+    e.announced = count_.announced;
+    e.sent = count_.sent;
+    e.dataBegun = count_.sent > 0 || outcome_.exitStatus == ExitStatus::Incomplete || outcome_.stage == Stage::Draining;
+    e.endSent = count_.endSent;
+    e.drained = outcome_.stage >= Stage::Releasing;
+    e.dropped = dropped_;
+    e.released = outcome_.released;
+    e.slotFile = slotFileName(slot_);
+    return e;
+}
+
+LoadOutcome& LoadSequence::finish()
 {
     outcome_.dataSent = count_.sent;
     outcome_.endSent = count_.endSent;
-    if (outcome_.released)
-        outcome_.slot = SlotState::Loaded;
-    else if (outcome_.stage >= Stage::Releasing)
-        outcome_.slot = SlotState::Written;
-    else if (outcome_.exitStatus == ExitStatus::Incomplete || count_.sent > 0 || outcome_.stage == Stage::Draining)
-        outcome_.slot = SlotState::Incomplete;
-    else
-        outcome_.slot = SlotState::Untouched;
+    outcome_.sha256 = count_.sha256;
+    outcome_.slot = accountOf(ending()).slot;
     return outcome_;
 }
 
@@ -324,8 +329,8 @@ void LoadSequence::run(int slot, const Label& label)
     if (const qint64 queued = wire_.drain(stop_); queued > 0) {
         // A device that takes data again later must get nothing more of it.
         port_.discardOutput();
-        throw Failed{QStringLiteral("the device stopped taking data; %1 bytes still queued for the line were dropped")
-                         .arg(queued)};
+        dropped_ = queued;
+        throw Failed{QStringLiteral("the device stopped taking data")};
     }
 
     enter(Stage::Releasing);

@@ -9,6 +9,7 @@
 // The clock and the line are injected: the caller owns the MSComm (built
 // with its LineOpener) and the Clock the waits read.
 
+#include "Ending.h"
 #include "Exchanges.h"
 #include "LabelFile.h"
 #include "link/Clock.h"
@@ -40,15 +41,6 @@ inline constexpr int kMaxAttempts = 1000;
 
 enum class Stage { Waiting, Opening, Polling, Slot, Length, Streaming, Draining, Releasing, Done };
 const char* stageName(Stage stage);
-
-// What the slot holds once a load ended.
-enum class SlotState {
-    Untouched,   // nothing of the file went out
-    Incomplete,  // part of the file went out, or the device did not take all of it
-    Written,     // the whole file and "#File#" went out; the release was not confirmed
-    Loaded,      // written, and the device confirmed its release
-};
-const char* slotStateName(SlotState state);
 
 // Exit statuses: each says what the slot holds.
 namespace ExitStatus {
@@ -95,6 +87,7 @@ struct LoadOutcome {
     QStringList replies;    // every reply read, in order
     bool stopped = false;   // ended by the stop check
     bool gone = false;      // the unit went silent or was taken out: what answers next is another unit
+    QByteArray sha256;      // of the data as it went out, once all of it did (hexadecimal)
 
     bool loaded() const { return exitStatus == ExitStatus::Loaded; }
     // "loaded", "no answer", ...: the result as the reports name it.
@@ -139,7 +132,9 @@ private:
     void confirmPresence(double sentAt, bool wasPoll);
     // "slot 3's length", for what went silent when.
     QString stageWords() const;
-    LoadOutcome finish();
+    LoadOutcome& finish();
+    // How far the load got, for the one account of its ending.
+    Ending ending() const;
 
     Clock& clock_;
     MSCommLib::MSComm& port_;
@@ -148,8 +143,9 @@ private:
     LoadObserver* observer_;
     Exchanges wire_;
     StreamCount count_;
-    LoadOutcome outcome_;
+    qint64 dropped_ = -1;  // bytes still queued when the drain gave up
     int slot_ = 0;
+    LoadOutcome outcome_;
     double silentSince_ = -1;  // when the first unanswered frame went out; -1: the unit answers
 };
 

@@ -90,6 +90,14 @@ void DesktopTest::layoutFollowsTheWindowFrame()
                                  QStringLiteral("600"), QStringLiteral("450")}));
     QTRY_COMPARE(form.size(), QSize(600, 450));
     QTRY_VERIFY2_WITH_TIMEOUT(offBy() <= 1, qPrintable(QStringLiteral("off by %1 px after a resize").arg(offBy())), 3000);
+
+    // At the least size the window manager allows, the frame leaves the status bar uncovered.
+    QVERIFY(DesktopSession::run(QStringLiteral("xdotool"),
+                                {QStringLiteral("windowsize"), number(qint64(form.windowHandle()->winId())),
+                                 QStringLiteral("10"), QStringLiteral("10")}));
+    QTRY_COMPARE(form.size(), form.minimumSize());
+    QTRY_VERIFY2_WITH_TIMEOUT(offBy() <= 1, qPrintable(QStringLiteral("off by %1 px at the least size").arg(offBy())), 3000);
+    QVERIFY(form.Frame1->geometry().bottom() < form.StatusBar1->y());
 }
 
 void DesktopTest::windowStaysAliveDuringTheStream()

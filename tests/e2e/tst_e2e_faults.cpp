@@ -226,7 +226,7 @@ void FaultsE2ETest::deviceFrozenMidStreamIsNoCompletion()
     QCOMPARE(rig.boxes.seen.size(), size_t(1));
     const QString text = rig.boxes.seen[0].text;
     QVERIFY2(text.startsWith(QStringLiteral("Error 8010: Hardware not available: the device stopped taking data")) &&
-                 text.contains(QStringLiteral(" of 5500 bytes sent, the slot holds an incomplete file")),
+                 text.contains(QStringLiteral(" of 5500 bytes sent; the slot holds an incomplete file")),
              qPrintable(text));
     QVERIFY(!rig.form->MSComm1.PortOpen() && !rig.form->Timer1.isActive());
     // Resumed, it gets nothing more from this upload: no end of file, no release.
@@ -258,7 +258,8 @@ void FaultsE2ETest::unconfirmedReleaseEndsWithF5()
     QTRY_VERIFY_WITH_TIMEOUT(rig.boxes.seen.size() == 2, 10000);
     presser.join();
     QCOMPARE(rig.boxes.seen[1].text, QStringLiteral("The device did not confirm its release; the port is closed. "
-                                                    "The file was delivered to Externl1.ejf."));
+                                                    "The file was sent to Externl1.ejf, but the device did not "
+                                                    "confirm it; the slot may hold an incomplete file."));
     QVERIFY(!rig.form->MSComm1.PortOpen());
     QTest::qWait(2000);
     QCOMPARE(rig.payloads().count(QStringLiteral("#End#")), 3);

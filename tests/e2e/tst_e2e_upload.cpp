@@ -177,7 +177,7 @@ void UploadE2ETest::stopRequestsDuringTheWaits()
     for (qsizetype i = 0; i < data.size(); ++i)
         QCOMPARE(data[i].toInt(), static_cast<unsigned char>(bytes[i]) + 0);
     QCOMPARE(dialogs->messages.constLast().text,
-             QStringLiteral("Loading stopped: %1 of 300 bytes sent, the slot holds an incomplete file; load the file again").arg(data.size()));
+             QStringLiteral("Loading stopped: %1 of 300 bytes sent; the slot holds an incomplete file; load the file again").arg(data.size()));
     QVERIFY(form.MSComm1.PortOpen());
     QCOMPARE(rig.panel(3), QStringLiteral("Connected :"));
 

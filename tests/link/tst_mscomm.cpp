@@ -10,7 +10,10 @@
 #include "link/Wait.h"
 #include "link/QtSerialLine.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
@@ -20,7 +23,10 @@
 #include <QTemporaryFile>
 #include <memory>
 #include <termios.h>
+#include <cerrno>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using MSCommLib::MSComm;
@@ -61,6 +67,7 @@ private slots:
     void portHeldIs8005();
     void lockFilesAsOtherProgramsWriteThem_data();
     void lockFilesAsOtherProgramsWriteThem();
+    void lockThatIsNoRegularFileIsRefusedAtOnce();
     void pathThatIsNoTerminalIsNotASerialPort();
     void closedPortRefusesOutputAndInput();
     void hangUpBecomesNumberedErrorOnNextWrite();
@@ -264,6 +271,7 @@ void MSCommTest::portHeldIs8005()
 
 void MSCommTest::lockFilesAsOtherProgramsWriteThem_data()
 {
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("honoured");
     QProcess gone;
@@ -272,43 +280,116 @@ void MSCommTest::lockFilesAsOtherProgramsWriteThem_data()
     const qint32 dead = qint32(gone.processId());
     gone.waitForFinished();
     const qint32 live = qint32(QCoreApplication::applicationPid());
+    const QByteArray host = QSysInfo::machineHostName().toUtf8();
+    const QString qtDevice = QStringLiteral("device's Qt name");
     for (const qint32 pid : {live, dead}) {
         const QByteArray n = QByteArray::number(pid);
         const char* const who = pid == live ? "live" : "dead";
-        QTest::addRow("text, %s", who) << n.rightJustified(10, ' ') + '\n' << (pid == live);
-        QTest::addRow("binary, %s", who) << QByteArray(reinterpret_cast<const char*>(&pid), sizeof pid) << (pid == live);
-        QTest::addRow("Qt's, %s", who) << n + "\ntst_mscomm\n" + QSysInfo::machineHostName().toUtf8() + '\n'
+        QTest::addRow("text, %s", who) << qtDevice << n.rightJustified(10, ' ') + '\n' << (pid == live);
+        QTest::addRow("binary, %s", who) << qtDevice << QByteArray(reinterpret_cast<const char*>(&pid), sizeof pid)
+                                         << (pid == live);
+        QTest::addRow("older Qt's, %s", who) << qtDevice << n + "\ntst_mscomm\n" + host + '\n' << (pid == live);
+        QTest::addRow("Qt's, %s", who) << qtDevice
+                                       << n + "\ntst_mscomm\n" + host + '\n' + QSysInfo::machineUniqueId() + '\n' +
+                                              QSysInfo::bootUniqueId() + '\n'
                                        << (pid == live);
     }
-    QTest::newRow("Qt's, pid now another program")
-        << QByteArray::number(live) + "\npicocom\n" + QSysInfo::machineHostName().toUtf8() + '\n' << false;
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("garbage") << QByteArray("garbage") << false;
+    QTest::newRow("Qt's, left before this start")
+        << qtDevice << QByteArray::number(live) + "\ntst_mscomm\n" + host + '\n' + QSysInfo::machineUniqueId() + "\nx\n"
+        << false;
+    QTest::newRow("Qt's, pid now another program") << qtDevice << QByteArray::number(live) + "\npicocom\n" + host + '\n'
+                                                   << false;
+    // A dead binary pid whose bytes read "1\n": no text lock of process 1.
+    qint32 readsAsText = 0;
+    for (char digit = '1'; digit <= '9' && readsAsText == 0; ++digit) {
+        const char bytes[4] = {digit, '\n', 0, 0};
+        const qint32 pid = qFromUnaligned<qint32>(bytes);
+        if (::kill(pid, 0) != 0 && errno == ESRCH)
+            readsAsText = pid;
+    }
+    QVERIFY(readsAsText != 0);
+    QTest::newRow("binary that reads as text, dead")
+        << qtDevice << QByteArray(reinterpret_cast<const char*>(&readsAsText), sizeof readsAsText) << false;
+    QTest::newRow("empty") << qtDevice << QByteArray() << false;
+    QTest::newRow("garbage") << qtDevice << QByteArray("garbage") << false;
+    const QByteArray liveText = QByteArray::number(live).rightJustified(10, ' ') + '\n';
+    for (const char* name : {"device's last part", "link's last part", "link's Qt name"})
+        QTest::newRow(name) << QString::fromLatin1(name) << liveText << true;
+    QTest::newRow("none") << QString() << QByteArray() << false;
 }
 
 void MSCommTest::lockFilesAsOtherProgramsWriteThem()
 {
+    QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(bool, honoured);
+    // The line opened by a link, as a udev rule names it.
     Pty pty;
-    usePorts({pty.slavePath()});
-    QTemporaryDir locks;
+    QTemporaryDir links, locks;
+    const QString link = links.filePath(QStringLiteral("rv7k-bench1"));
+    QVERIFY(QFile::link(pty.slavePath(), link));
+    usePorts({link});
+    const QString device = pty.slavePath();
+    const QHash<QString, QString> names{
+        {QStringLiteral("device's Qt name"), device.mid(5).replace(u'/', u'_')},
+        {QStringLiteral("device's last part"), QFileInfo(device).fileName()},
+        {QStringLiteral("link's last part"), QStringLiteral("rv7k-bench1")},
+        {QStringLiteral("link's Qt name"), QString(link).replace(u'/', u'_')}};
     qputenv("PELMORA_LOCK_DIR", locks.path().toLocal8Bit());
-    QFile lock(locks.filePath(QStringLiteral("LCK..") + pty.slavePath().mid(5).replace(u'/', u'_')));
-    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(content) == content.size());
-    lock.close();
-    if (!honoured)
+    QFile lock(locks.filePath(QStringLiteral("LCK..") + names.value(name)));
+    if (!name.isEmpty()) {
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(content) == content.size());
+        lock.close();
+    }
+    if (!honoured && !name.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^took over the stale lock file ")));
     MSComm comm;
     QString text;
     const int error = errorOf([&] { comm.setPortOpen(true); }, &text);
-    qunsetenv("PELMORA_LOCK_DIR");
     QCOMPARE(error, honoured ? ErrorNumber::PortAlreadyOpen : 0);  // else taken over
-    QCOMPARE(lock.exists(), honoured);
-    if (honoured)
+    if (honoured) {
         QVERIFY2(text.contains(lock.fileName()) && text.contains(QStringLiteral("tst_mscomm (process %1)")
                                                                    .arg(QCoreApplication::applicationPid())),
                  qPrintable(text));
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll(), content);
+    } else {
+        // Ours, under the device's names and the link's, while the line is open.
+        QStringList ours;
+        for (const QString& part : {names.value(QStringLiteral("device's Qt name")),
+                                    names.value(QStringLiteral("device's last part")), QStringLiteral("rv7k-bench1")}) {
+            QFile mine(locks.filePath(QStringLiteral("LCK..") + part));
+            if (mine.open(QIODevice::ReadOnly) && mine.readLine().trimmed().toLongLong() == QCoreApplication::applicationPid())
+                ours << part;
+        }
+        QCOMPARE(ours.size(), 3);
+        comm.setPortOpen(false);
+        QVERIFY(QDir(locks.path()).isEmpty());
+    }
+    qunsetenv("PELMORA_LOCK_DIR");
+}
+
+void MSCommTest::lockThatIsNoRegularFileIsRefusedAtOnce()
+{
+    Pty pty;
+    usePorts({pty.slavePath()});
+    QTemporaryDir locks;
+    qputenv("PELMORA_LOCK_DIR", locks.path().toLocal8Bit());
+    const QString lock = locks.filePath(QStringLiteral("LCK..") + QFileInfo(pty.slavePath()).fileName());
+    const QList<std::pair<std::function<bool()>, QString>> plants{
+        {[&] { return ::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0; }, QStringLiteral("(a FIFO)")},
+        {[&] { return QDir().mkdir(lock); }, QStringLiteral("(a folder)")},
+        {[&] { return QFile::link(QStringLiteral("/etc/hostname"), lock); }, QStringLiteral("out of its lock folder")}};
+    for (const auto& [plant, why] : plants) {
+        QVERIFY(plant());
+        MSComm comm;
+        QString text;
+        QCOMPARE(errorOf([&] { comm.setPortOpen(true); }, &text), ErrorNumber::PortAlreadyOpen);
+        QVERIFY2(text.contains(lock) && text.contains(why), qPrintable(text));
+        QVERIFY(QFileInfo(lock).exists() || QFileInfo(lock).isSymLink());
+        QVERIFY(QFile::remove(lock) || QDir().rmdir(lock));
+    }
+    qunsetenv("PELMORA_LOCK_DIR");
 }
 
 void MSCommTest::pathThatIsNoTerminalIsNotASerialPort()

@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -99,7 +100,9 @@ private slots:
     void exitStatus();
     void twoDevicesOneHangsUp();
     void closedOutputPipeLetsTheLoadFinish();
-    void logNamingTheLabelOpensNothing();
+    void logThatIsNoRecordFileOpensNothing_data();
+    void logThatIsNoRecordFileOpensNothing();
+    void secondLoadOnALoadingLineIsRefused();
     void liveTextLockIsHonoured();
 };
 
@@ -145,6 +148,8 @@ void LoadTest::exitStatus_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("lastFrame");  // what the device saw last
     QTest::newRow("3 file refused") << QStringList() << 3 << QString();
+    QTest::newRow("6 length refused") << QStringList{QStringLiteral("--reply"), QStringLiteral("length=X")} << 6
+                                      << QStringLiteral("%150#");
     QTest::newRow("7 hangs up") << QStringList{QStringLiteral("--hangup-after"), QStringLiteral("20")} << 7
                                 << QStringLiteral("data");
     QTest::newRow("129 SIGHUP") << QStringList() << 129 << QStringLiteral("data");
@@ -170,14 +175,15 @@ void LoadTest::exitStatus()
     }
     const Run run = finish(p);
     QCOMPARE(run.status, status);
-    if (status > 3)
-        QCOMPARE(recordKinds(log), status > 128 ? QStringLiteral("begun interrupted") : QStringLiteral("begun result"));
+    QCOMPARE(recordKinds(log), status > 128 ? QStringLiteral("begun interrupted") : QStringLiteral("begun result"));
     const QList<QJsonObject> frames = device.readFrames();
     if (lastFrame.isEmpty()) {
         QVERIFY(frames.isEmpty());
         return;
     }
     QVERIFY(!frames.isEmpty());
+    if (status == 6)
+        QCOMPARE(payloads(device).count(QStringLiteral("%150#")), 2);  // --attempts 2
     const QJsonObject last = frames.last();
     QCOMPARE(last[QStringLiteral("kind")] == QStringLiteral("data") ? QStringLiteral("data")
                                                                    : last[QStringLiteral("payload")].toString(),
@@ -230,20 +236,61 @@ void LoadTest::closedOutputPipeLetsTheLoadFinish()
     QCOMPARE(recordKinds(log), QStringLiteral("begun result"));
 }
 
-void LoadTest::logNamingTheLabelOpensNothing()
+void LoadTest::logThatIsNoRecordFileOpensNothing_data()
 {
+    QTest::addColumn<QString>("log");
+    QTest::newRow("the label, by a link") << QStringLiteral("link");
+    QTest::newRow("the serial line") << QStringLiteral("line");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("twice") << QStringLiteral("twice");
+}
+
+void LoadTest::logThatIsNoRecordFileOpensNothing()
+{
+    QFETCH(QString, log);
     EmulatorProcess device;
     QVERIFY(device.start());
     const QByteArray bytes = label(50);
     const QString file = write(bytes);
     const QString link = dir.filePath(QStringLiteral("link.jsonl"));
+    QFile::remove(link);
     QVERIFY(QFile::link(file, link));
+    const QString record = dir.filePath(QStringLiteral("twice.jsonl"));
+    const QHash<QString, QStringList> logs{{QStringLiteral("link"), {link}},
+                                           {QStringLiteral("line"), {device.ptyPath()}},
+                                           {QString(), {QString()}},
+                                           {QStringLiteral("twice"), {record, QStringLiteral("--log"), record}}};
     QProcess p;
-    start(p, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("1"),
-              QStringLiteral("--log"), link, file});
+    start(p, QStringList{QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("1"),
+                         QStringLiteral("--log")} +
+                 logs.value(log) + QStringList{file});
     QCOMPARE(finish(p).status, 2);
     QVERIFY(device.readFrames().isEmpty());
     QCOMPARE(QFileInfo(file).size(), bytes.size());  // nothing appended
+    QVERIFY(!QFileInfo::exists(record));
+}
+
+void LoadTest::secondLoadOnALoadingLineIsRefused()
+{
+    EmulatorProcess device;
+    QVERIFY(device.start());
+    QProcess first, second;
+    start(first, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("1"),
+                  write(label(300))});
+    QVERIFY(device.waitForLog([](const QList<QJsonObject>& log) { return log.size() > 10; }));
+    // The first one's locks: QSerialPort's under Qt's name, ours under the last part.
+    const QString qtLock = QStringLiteral("/run/lock/LCK..") + device.ptyPath().mid(5).replace(u'/', u'_');
+    const QString lastPartLock = QStringLiteral("/run/lock/LCK..") + QFileInfo(device.ptyPath()).fileName();
+    QVERIFY(QFileInfo::exists(qtLock) && QFileInfo::exists(lastPartLock));
+    start(second, {QStringLiteral("--port"), device.ptyPath(), QStringLiteral("--slot"), QStringLiteral("2"),
+                   QCoreApplication::applicationFilePath()});
+    const Run refused = finish(second);
+    QCOMPARE(refused.status, 4);
+    QVERIFY2(refused.err.contains("locked by pelmora-load") && !refused.err.contains("stale"), refused.err.constData());
+    QVERIFY(QFileInfo::exists(qtLock) && QFileInfo::exists(lastPartLock));
+    QCOMPARE(finish(first).status, 0);
+    QVERIFY2(!QFileInfo::exists(qtLock), qPrintable(qtLock));
+    QVERIFY2(!QFileInfo::exists(lastPartLock), qPrintable(lastPartLock));
 }
 
 void LoadTest::liveTextLockIsHonoured()

@@ -214,7 +214,7 @@ void FixtureLoopTest::unitsAsOperatorsHandleThem_data()
         << 1.0 << false << QStringList{"fail: slot 1 untouched, slot 3 untouched", "pass"} << "slot 1: the slot name Externl1.ejf was not taken after 10 tries";
     QTest::newRow("presence line: pulled mid-stream, next 0.5 s later")
         << QList<Player::Unit>{{withBytesToGo(6), true}, whole} << 0.5 << true
-        << QStringList{"fail: slot 1 loaded, slot 3 incomplete", "pass"} << "slot 3: taken out during slot 3 after 10 of 15 bytes; the slot holds an incomplete file";
+        << QStringList{"fail: slot 1 loaded, slot 3 incomplete", "pass"} << "slot 3: taken out during slot 3; 10 of 15 bytes sent; the slot holds an incomplete file";
 }
 
 void FixtureLoopTest::unitsAsOperatorsHandleThem()

@@ -379,7 +379,7 @@ void UploadSequenceTest::lineFailureMidStreamIsReportedOnceAndReconnectWorks()
     QCOMPARE(rig.tip(4), QStringLiteral("No Connection"));
     QCOMPARE(rig.fileFrames(), 0);
     QVERIFY2(rig.v.dialogs->messages[0].text.endsWith(
-                 QStringLiteral("; 49 of 300 bytes sent, the slot holds an incomplete file, load it again")),
+                 QStringLiteral("; 49 of 300 bytes sent; the slot holds an incomplete file; load it again")),
              qPrintable(rig.v.dialogs->messages[0].text));
 
     rig.v.script->failAfterWrites = 0;
@@ -400,9 +400,9 @@ void UploadSequenceTest::streamTheDeviceDidNotTakeIsNoCompletion()
     QTest::qWait(700);
     QCOMPARE(rig.v.dialogs->messages.size(), 1);
     QCOMPARE(rig.v.dialogs->messages[0].text,
-             QStringLiteral("Error 8010: Hardware not available: the device stopped taking data: at most 7 of 10 bytes "
-                            "reached it and 23 bytes still queued for the line were dropped; the slot may hold an "
-                            "incomplete file, load it again"));
+             QStringLiteral("Error 8010: Hardware not available: the device stopped taking data; at most 7 of 10 bytes "
+                            "reached the device; 23 bytes still queued for the line were dropped; the slot may hold an "
+                            "incomplete file; load it again"));
     QCOMPARE(rig.v.script->stuckAfterDrain, 0);  // dropped, not left for the device
     QVERIFY(!rig.form->MSComm1.PortOpen() && !rig.form->Timer1.isActive() && !rig.form->Command1->isHidden());
 }

@@ -29,6 +29,8 @@
 #include <QUrl>
 #include <cmath>
 #include <memory>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -327,12 +329,19 @@ private slots:
         QTest::keySequence(form.Text1, QKeySequence::Paste);
         QCOMPARE(form.Text1->text(), QString());
         QVERIFY(form.Text1->toolTip().contains(QStringLiteral("one label file")));
-        form.Text1->setText(path);
+        // A name that is no valid text loads by its bytes, as the command line does.
+        const QByteArray native = QFile::encodeName(dir.path()) + "/\xe9tiquette.txt";
+        const int fd = ::open(native.constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, "xyz", 3) == 3 && ::close(fd) == 0);
+        urls = new QMimeData;
+        urls->setUrls({QUrl::fromEncoded("file://" + native.toPercentEncoding("/"))});
+        drop(urls, &form);
 
         form.StatusBar1_PanelClick(form.StatusBar1->Panels(4));
         form.Command1->click();
         form.Timer2_Timer();
-        QVERIFY(v.timeline->payloads().contains(QStringLiteral("%2#")));
+        ::unlink(native.constData());  // a name no text stands for is beyond QTemporaryDir
+        QVERIFY(v.timeline->payloads().contains(QStringLiteral("%3#")));
         QCOMPARE(v.dialogs->messages.last().text, QStringLiteral("Loading file process completed"));
     }
 
@@ -524,6 +533,22 @@ private slots:
         f.PortAç();
         QVERIFY(rig.openedWith.last().parity == LineSettings::Parity::Even);
         QCOMPARE(rig.openedWith.last().dataBits, 7);
+    }
+
+    void cancelledSettingsAreNeverAppliedByALaterOk()
+    {
+        Rig rig;
+        Form1& f = *rig.form;
+        f.Form_Load();
+        f.show();
+        f.StatusBar1_PanelClick(f.StatusBar1->Panels(1));
+        f.Combo2[0]->setCurrentText(QStringLiteral("1200"));
+        QTest::keyClick(&f, Qt::Key_Escape);
+        QVERIFY(f.Frame2->isHidden());
+        f.StatusBar1_PanelClick(f.StatusBar1->Panels(1));
+        QCOMPARE(f.Combo2[0]->currentText(), QStringLiteral("9600"));
+        f.Command2->click();
+        QCOMPARE(f.PortSettings, QStringLiteral("9600,E,7,1"));
     }
 
     void refusedSettingsAreReportedOnceAndTheFrameStays()

@@ -8,9 +8,13 @@
 #include "wire/LabelFile.h"
 #include "wire/LoadSequence.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace Wire;
 
@@ -25,9 +29,11 @@ struct Rig {
     }};
     std::function<void()> stop;
 
-    LoadOutcome load(const Label& label, int slot = 3)
+    LoadOutcome load(const Label& label, int slot = 3, int attempts = LoadPolicy{}.attempts)
     {
-        LoadSequence sequence(clock, port, LoadPolicy{}, stop);
+        LoadPolicy policy;
+        policy.attempts = attempts;
+        LoadSequence sequence(clock, port, policy, stop);
         return sequence.openAndLoad(QStringLiteral("9600,n,8,1"), slot, label);
     }
 };
@@ -67,6 +73,8 @@ private slots:
     void eachStageEndsAsItShould();
     void aChangedFileIsRefusedWheneverNoticedBeforeData_data();
     void aChangedFileIsRefusedWheneverNoticedBeforeData();
+    void aFileRewrittenMidStreamNeverGetsItsEnd_data();
+    void aFileRewrittenMidStreamNeverGetsItsEnd();
     void heldBytesGoOutWhateverTheDiskSays();
     void aStopEndsBeforeTheNextFrame();
 };
@@ -86,6 +94,7 @@ void LoadSequenceTest::loadsWithTheWindowsFramesAndWaits()
     QCOMPARE(out.dataSent, 3);
     QVERIFY(out.endSent && out.released);
     QCOMPARE(out.replies, QStringList({"S", "D", "U", "T"}));
+    QCOMPARE(out.sha256, QCryptographicHash::hash("abc", QCryptographicHash::Sha256).toHex());
     QVERIFY(!rig.port.PortOpen());
 }
 
@@ -95,28 +104,32 @@ void LoadSequenceTest::eachStageEndsAsItShould_data()
     QTest::addColumn<QString>("reply");  // what it answers instead
     QTest::addColumn<int>("failAfterWrites");
     QTest::addColumn<int>("stuck");  // bytes the device never takes
+    QTest::addColumn<int>("attempts");
     QTest::addColumn<QString>("waits");
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("slot");
     QTest::addColumn<QString>("error");
     const QString tenPolls = QStringLiteral("1x10");
-    QTest::newRow("silent") << "poll" << "" << 0 << 0 << tenPolls << ExitStatus::NoAnswer << int(SlotState::Untouched)
+    QTest::newRow("silent") << "poll" << "" << 0 << 0 << 10 << tenPolls << ExitStatus::NoAnswer << int(SlotState::Untouched)
                             << "no answer to 10 polls";
-    QTest::newRow("lower case") << "poll" << "s" << 0 << 0 << tenPolls << ExitStatus::NoAnswer
+    QTest::newRow("lower case") << "poll" << "s" << 0 << 0 << 10 << tenPolls << ExitStatus::NoAnswer
                                 << int(SlotState::Untouched) << "the device answered \"s\" to 10 polls";
-    QTest::newRow("name refused") << "name" << "X" << 0 << 0 << "1 " + QStringList(10, "2").join(" 0.3 ")
+    QTest::newRow("a NUL and a byte over 127") << "poll" << QString::fromLatin1("s\0\xe9t", 4) << 0 << 0 << 10 << tenPolls
+                                               << ExitStatus::NoAnswer << int(SlotState::Untouched)
+                                               << "the device answered \"s\\x00\\xe9t\" to 10 polls";
+    QTest::newRow("name refused") << "name" << "X" << 0 << 0 << 10 << "1 " + QStringList(10, "2").join(" 0.3 ")
                                   << ExitStatus::NotAcknowledged << int(SlotState::Untouched)
                                   << "the slot name Externl3.ejf was not taken after 10 tries";
-    QTest::newRow("length refused") << "length" << "" << 0 << 0 << "1 2 " + QStringList(10, "1").join(" 0.3 ")
+    QTest::newRow("length refused") << "length" << "" << 0 << 0 << 3 << "1 2 " + QStringList(3, "1").join(" 0.3 ")
                                     << ExitStatus::NotAcknowledged << int(SlotState::Untouched)
-                                    << "the length 3 was not taken after 10 tries";
-    QTest::newRow("line lost mid-stream") << "" << "" << 4 << 0 << "1 2 1x2 0.015"
+                                    << "the length 3 was not taken after 3 tries";
+    QTest::newRow("line lost mid-stream") << "" << "" << 4 << 0 << 10 << "1 2 1x2 0.015"
                                           << ExitStatus::Incomplete << int(SlotState::Incomplete)
                                           << "1 of 3 bytes sent; the slot holds an incomplete file";
     QTest::newRow("device stopped taking data")
-        << "" << "" << 0 << 9 << "1 2 1x2 0.015x3" << ExitStatus::Incomplete << int(SlotState::Incomplete)
-        << "the device stopped taking data; 9 bytes";
-    QTest::newRow("no release") << "end" << "" << 0 << 0 << "1 2 1x2 0.015x3 " + QStringList(10, "1.8").join(" 0.1 ")
+        << "" << "" << 0 << 9 << 10 << "1 2 1x2 0.015x3" << ExitStatus::Incomplete << int(SlotState::Incomplete)
+        << "the device stopped taking data; at most 2 of 3 bytes reached the device; 9 bytes still queued";
+    QTest::newRow("no release") << "end" << "" << 0 << 0 << 10 << "1 2 1x2 0.015x3 " + QStringList(10, "1.8").join(" 0.1 ")
                                 << ExitStatus::NotReleased << int(SlotState::Written)
                                 << "the release was not confirmed after 10 tries";
 }
@@ -127,6 +140,7 @@ void LoadSequenceTest::eachStageEndsAsItShould()
     QFETCH(QString, reply);
     QFETCH(int, failAfterWrites);
     QFETCH(int, stuck);
+    QFETCH(int, attempts);
     QFETCH(QString, waits);
     QFETCH(int, status);
     QFETCH(int, slot);
@@ -136,8 +150,9 @@ void LoadSequenceTest::eachStageEndsAsItShould()
         rig.script->replies[kind] = reply;
     rig.script->failAfterWrites = failAfterWrites;
     rig.script->stuckAfterDrain = stuck;
-    const LoadOutcome out = rig.load(Label{checkLabelFile(write("abc")), std::nullopt});
+    const LoadOutcome out = rig.load(Label{checkLabelFile(write("abc")), std::nullopt}, 3, attempts);
     QCOMPARE(waitRuns(rig.timeline->waits()), waits);
+    QCOMPARE(rig.script->stuckAfterDrain, 0);  // what the device did not take is dropped, never sent later
     QCOMPARE(out.exitStatus, status);
     QCOMPARE(int(out.slot), slot);
     QVERIFY2(out.error.contains(error), qPrintable(out.error));
@@ -168,6 +183,38 @@ void LoadSequenceTest::aChangedFileIsRefusedWheneverNoticedBeforeData()
     QCOMPARE(out.slot, SlotState::Untouched);
     QCOMPARE(out.dataSent, 0);
     QCOMPARE(rig.timeline->payloads().size(), frames);
+}
+
+void LoadSequenceTest::aFileRewrittenMidStreamNeverGetsItsEnd_data()
+{
+    QTest::addColumn<bool>("timesPutBack");
+    QTest::newRow("another modification time") << false;
+    QTest::newRow("times put back") << true;
+}
+
+void LoadSequenceTest::aFileRewrittenMidStreamNeverGetsItsEnd()
+{
+    QFETCH(bool, timesPutBack);
+    Rig rig;
+    const QString path = write("abcdef");
+    const LabelFileFacts facts = checkLabelFile(path);
+    rig.script->onFrame = [&](const QByteArray& payload) {
+        if (payload != "98")
+            return;
+        write("abXdef");  // same size, in place
+        const qint64 mtime = facts.modifiedNs + (timesPutBack ? 0 : 1000000000);
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(mtime / 1000000000), long(mtime % 1000000000)}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    };
+    const LoadOutcome out = rig.load(Label{facts, std::nullopt});
+    QCOMPARE(out.exitStatus, ExitStatus::Incomplete);
+    QVERIFY(!out.endSent && !rig.timeline->payloads().contains(QStringLiteral("#File#")));
+    if (!timesPutBack)
+        QCOMPARE(out.dataSent, 2);  // noticed before the next frame
+    // The identity alone, whatever the clock's grain: the modification time is part of it.
+    LabelFileFacts touched = facts;
+    touched.modifiedNs += 1;
+    QVERIFY(!touched.sameAs(facts));
 }
 
 void LoadSequenceTest::heldBytesGoOutWhateverTheDiskSays()
