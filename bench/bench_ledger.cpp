@@ -94,7 +94,7 @@ int main(int argc, char** argv)
         return 0;
     }
     {
-        CentralForwarder f(path, server.socketUri());
+        CentralForwarder f(ledger, server.socketUri());
         const int records = ledger.waiting();
         const double cpu0 = processCpu();
         const auto t0 = Clock::now();

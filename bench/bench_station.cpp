@@ -85,7 +85,7 @@ int run(const QTemporaryDir& dir, const QFile& recipe, int fixtures, const char*
 
     std::vector<std::unique_ptr<EmulatorProcess>> emulators;
     std::vector<QByteArray> args{QCoreApplication::applicationDirPath().toLocal8Bit() + "/pelmora-station",
-                                 "--recipe", recipe.fileName().toLocal8Bit(), "--ledger",
+                                 "--listen", "off", "--recipe", recipe.fileName().toLocal8Bit(), "--ledger",
                                  dir.filePath(QStringLiteral("ledger.sqlite")).toLocal8Bit(), "--units",
                                  QByteArray::number(fixtures)};
     const auto started = std::chrono::steady_clock::now();

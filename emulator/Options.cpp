@@ -49,6 +49,7 @@ const OptionText optionTexts[] = {
     {"vanish", nullptr, "while the fixture is empty the line is gone (needs --pty, --units, --link)"},
     {"link", "PATH", "a symbolic link to the line at PATH, there while the line is; printed as its path"},
     {"refuse-length-in", "NAME", "no reply to a length sent after the slot file name NAME"},
+    {"pull-on", "PAYLOAD[@N]", "the first unit is taken out, unheard, when the N-th frame with PAYLOAD comes (data: any data frame; needs --units)"},
     {"help", nullptr, "show this text and exit"},
     {"version", nullptr, "show the version and exit"},
 };
@@ -115,6 +116,13 @@ bool readValues(const QCommandLineParser& parser, Options& o, QString& message)
     o.vanish = isSet("vanish");
     o.link = value("link");
     o.refuseLengthIn = value("refuse-length-in").toStdString();
+    if (isSet("pull-on")) {
+        const QString rule = value("pull-on");
+        const qsizetype at = rule.lastIndexOf(u'@');
+        o.pullOn = (at < 0 ? rule : rule.left(at)).toStdString();
+        if (o.pullOn.empty() || o.units == 0 || (at >= 0 && !parseCount(rule.mid(at + 1), o.pullOnCount)))
+            return refuse(QStringLiteral("--pull-on takes PAYLOAD[@N] and needs --units: ") + rule);
+    }
     if (o.vanish && (o.link.isEmpty() || o.units == 0 || !o.pty))
         return refuse(QStringLiteral("--vanish needs --pty, --units and --link: the line's path changes with each unit"));
     if (o.link.isEmpty() && isSet("link"))

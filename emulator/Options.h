@@ -30,6 +30,10 @@ struct Options {
     bool vanish = false;           // while empty, the line itself is gone
     QString link;                  // a symbolic link to the line, there while the line is
     std::string refuseLengthIn;    // no reply to a length after this slot file name
+    // The first unit is taken out, unheard, when the pullOnCount-th frame with
+    // this payload ("data": any data frame) comes; empty: never.
+    std::string pullOn;
+    long pullOnCount = 1;
 };
 
 enum class Request { Serve, ShowText, Refuse };

@@ -24,6 +24,8 @@ Instant Units::nextChange() const
 {
     if (!playing())
         return -1;
+    if (m_present && m_pulled)
+        return 0;
     if (m_present)
         return std::max(m_arriveAt, m_lastActivity) + m_present_for;
     return m_unit < m_count ? m_arriveAt : -1;
@@ -36,6 +38,7 @@ Units::Change Units::take(Instant t)
         return Change::None;
     if (m_present) {
         m_present = false;
+        m_pulled = false;
         m_arriveAt = t + m_absent_for;
         return Change::Leave;
     }

@@ -21,6 +21,8 @@ public:
     long last() const { return m_unit; }
     // A frame other than a poll keeps the unit there a while longer.
     void activity(Instant t) { m_lastActivity = t; }
+    // The unit is taken out now.
+    void pull() { m_pulled = m_present; }
     // What happens at t, if anything; each change is handed out once.
     Change take(Instant t);
     // When the next change is due; -1 when none is to come.
@@ -34,6 +36,7 @@ private:
     bool m_present = false;
     Instant m_arriveAt;
     Instant m_lastActivity = 0;
+    bool m_pulled = false;
 };
 
 } // namespace rv7k

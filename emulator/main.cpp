@@ -93,6 +93,7 @@ private:
     JsonLog& m_log;
     std::unique_ptr<Device> m_device;
     Units m_units;
+    long m_pullCount = 0;
     FrameSplitter m_splitter;
     std::deque<LateReply> m_late;
     std::string m_output;
@@ -178,6 +179,13 @@ bool Server::changeUnits()
 
 void Server::frameArrived(const Frame& frame, Instant t)
 {
+    // The first unit taken out just before this frame reaches it.
+    if (!m_options.pullOn.empty() && m_units.present() == 1
+        && (m_options.pullOn == "data" ? frame.kind == Kind::Data : frame.payload == m_options.pullOn)
+        && ++m_pullCount == m_options.pullOnCount) {
+        m_units.pull();
+        changeUnits();
+    }
     // An empty fixture hears the frames and answers none.
     const bool empty = m_units.playing() && m_units.present() == 0;
     if (!empty && frame.ok && frame.kind != Kind::Poll)

@@ -7,7 +7,10 @@ using namespace Ledger;
 QByteArray jsonLines(const QList<UnitRecord>& units)
 {
     QByteArray out;
-    for (const UnitRecord& r : units)
-        out += canonicalText(toJson(r)) + '\n';
+    for (const UnitRecord& r : units) {
+        QJsonObject o = toJson(r);
+        o.insert(QStringLiteral("station"), r.station);
+        out += canonicalText(o) + '\n';
+    }
     return out;
 }

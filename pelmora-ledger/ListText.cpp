@@ -2,6 +2,7 @@
 
 #include "ledger/RecordText.h"
 
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 
@@ -25,9 +26,23 @@ QString oneLine(const QString& text)
     return out;
 }
 
+QHash<QString, QString> stationNames(const QList<UnitRecord>& units)
+{
+    QHash<QString, QSet<QString>> stationsOfHost;
+    for (const UnitRecord& r : units)
+        stationsOfHost[r.host].insert(r.station);
+    QHash<QString, QString> names;
+    for (const UnitRecord& r : units)
+        names.insert(r.station, stationsOfHost.value(r.host).size() > 1
+                                    ? QStringLiteral("%1 #%2").arg(r.host, r.station.left(8))
+                                    : r.host);
+    return names;
+}
+
 QString listText(const QList<UnitRecord>& units)
 {
-    QList<QStringList> rows{{QStringLiteral("START (UTC)"), QStringLiteral("END"), QStringLiteral("HOST"),
+    const QHash<QString, QString> station = stationNames(units);
+    QList<QStringList> rows{{QStringLiteral("START (UTC)"), QStringLiteral("END"), QStringLiteral("STATION"),
                              QStringLiteral("FIXTURE"), QStringLiteral("UNIT"), QStringLiteral("RECIPE"),
                              QStringLiteral("RESULT"), QStringLiteral("SLOTS"), QStringLiteral("WHY")}};
     for (const UnitRecord& r : units) {
@@ -35,7 +50,7 @@ QString listText(const QList<UnitRecord>& units)
         for (const LabelRecord& l : r.labels)
             held << QStringLiteral("%1:%2").arg(l.slot).arg(l.slotHolds);
         // A name with a line break in it must not break the table.
-        rows.append({shortTime(r.start), shortTime(r.end), oneLine(r.host), oneLine(r.fixtureName),
+        rows.append({shortTime(r.start), shortTime(r.end), oneLine(station.value(r.station)), oneLine(r.fixtureName),
                      QString::number(r.unitNumber), oneLine(r.recipeName),
                      r.isOpen() ? QStringLiteral("open") : r.result, oneLine(held.join(QLatin1Char(' '))),
                      oneLine(r.why)});

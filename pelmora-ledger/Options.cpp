@@ -76,15 +76,28 @@ Options parseOptions(const QStringList& arguments)
             throw UsageError("grant is for the central ledger: give --central");
         o.command = Options::Command::Grant;
         o.role = words.value(1);
-        if (o.role.isEmpty())
-            throw UsageError("grant takes the station's role: grant ROLE");
+        o.station = words.value(2);
+        o.name = words.value(3);
+        if (o.role.isEmpty() || o.station.isEmpty())
+            throw UsageError("grant takes the station's role and the station's id: grant ROLE STATION [NAME]");
+    } else if (command == QLatin1String("station") || command == QLatin1String("new-station")) {
+        if (parser.isSet(central))
+            throw UsageError(QStringLiteral("%1 is for a station's own ledger: give --ledger").arg(command).toStdString());
+        o.command = command == QLatin1String("station") ? Options::Command::Station : Options::Command::NewStation;
+        o.name = words.value(1);
+        if (o.command == Options::Command::NewStation && o.name.isEmpty())
+            throw UsageError("new-station takes the station's name: new-station NAME");
     } else if (command.isEmpty())
-        throw UsageError("no command: list, export, summary, verify or grant");
+        throw UsageError("no command: list, export, summary, verify, grant, station or new-station");
     else
-        throw UsageError(QStringLiteral("'%1' is not a command: list, export, summary, verify or grant")
+        throw UsageError(QStringLiteral("'%1' is not a command: list, export, summary, verify, grant, station or "
+                                        "new-station")
                              .arg(command)
                              .toStdString());
-    if (words.size() > (o.command == Options::Command::Grant ? 2 : 1))
+    const qsizetype most = o.command == Options::Command::Grant        ? 4
+                         : o.command == Options::Command::NewStation ? 2
+                                                                      : 1;
+    if (words.size() > most)
         throw UsageError(QStringLiteral("'%1' is not understood after %2").arg(words.last(), command).toStdString());
     if (parser.isSet(ledger) && parser.isSet(central) && o.command != Options::Command::Verify)
         throw UsageError("--ledger and --central together go with verify only");
@@ -106,8 +119,9 @@ Options parseOptions(const QStringList& arguments)
                              .toStdString());
     const bool filtered = parser.isSet(since) || parser.isSet(until) || parser.isSet(fixture) ||
                           parser.isSet(recipe) || parser.isSet(result);
-    if (filtered && (o.command == Options::Command::Verify || o.command == Options::Command::Grant))
-        throw UsageError("verify and grant take the whole ledger; no filters");
+    if (filtered && o.command != Options::Command::List && o.command != Options::Command::ExportCsv
+        && o.command != Options::Command::ExportJson && o.command != Options::Command::Summary)
+        throw UsageError("filters go with list, export and summary");
     return o;
 }
 
@@ -129,8 +143,14 @@ QString helpText()
         "                    first record changed, removed or inserted; with both\n"
         "                    --ledger and --central, also the station's own chain\n"
         "                    against the central copy of it\n"
-        "  grant ROLE        (central) lets the PostgreSQL role ROLE record units and\n"
-        "                    close its own open ones, and nothing more\n"
+        "  grant ROLE STATION [NAME]\n"
+        "                    (central, as the tables' owner) lets the PostgreSQL\n"
+        "                    role ROLE record the units of the station whose id is\n"
+        "                    STATION and close its open ones, and nothing more;\n"
+        "                    refused unless every table has its row-level security\n"
+        "  station           (local) the station's id and name\n"
+        "  new-station NAME  (local) makes a new ledger, with a new station id, at\n"
+        "                    --ledger FILE (a file that exists is refused)\n"
         "\n"
         "Where:\n"
         "  --ledger FILE     the station's ledger; default $XDG_STATE_HOME/pelmora/\n"
@@ -149,5 +169,6 @@ QString helpText()
         "  --version         the version\n"
         "\n"
         "Exit status: 0 done (verify: every chain whole), 1 verify found a record\n"
-        "changed, removed or inserted, 2 usage, 3 the ledger cannot be read.\n");
+        "changed, removed, inserted or written by a role not its station's, or\n"
+        "the copies differ, 2 usage, 3 the ledger cannot be read.\n");
 }

@@ -11,11 +11,13 @@ struct UsageError : std::runtime_error {
 };
 
 struct Options {
-    enum class Command { List, ExportCsv, ExportJson, Summary, Verify, Grant };
+    enum class Command { List, ExportCsv, ExportJson, Summary, Verify, Grant, Station, NewStation };
     Command command = Command::List;
     QString ledger;   // the local ledger; empty when only central
     QString central;  // a PostgreSQL URI
     QString role;     // grant
+    QString station;  // grant: the station's id
+    QString name;     // grant, new-station: the station's name
     Ledger::UnitFilter filter;
     bool help = false, version = false;
 };

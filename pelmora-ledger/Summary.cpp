@@ -52,13 +52,14 @@ QString table(const QString& title, const QMap<QString, Counts>& groups)
 
 QString summaryText(const QList<UnitRecord>& units, const QDateTime& now)
 {
+    const QHash<QString, QString> station = stationNames(units);
     QMap<QString, Counts> hosts, fixtures, recipes, hours;
     Counts all;
     QDateTime first, last;
     for (const UnitRecord& r : units) {
         all.add(r);
-        hosts[r.host].add(r);
-        fixtures[r.host + QLatin1Char('/') + r.fixtureName].add(r);
+        hosts[station.value(r.station)].add(r);
+        fixtures[station.value(r.station) + QLatin1Char('/') + r.fixtureName].add(r);
         recipes[r.recipeName].add(r);
         hours[r.start.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:00"))].add(r);
         const QDateTime end = r.end.isValid() ? r.end : now;

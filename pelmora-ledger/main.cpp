@@ -8,7 +8,6 @@
 #include "ledger/LocalLedger.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <cstdio>
 #include <memory>
 
@@ -25,14 +24,20 @@ void write(const QByteArray& bytes)
 
 int run(const Options& o)
 {
+    if (o.command == Options::Command::NewStation) {
+        LocalLedger::newStation(o.ledger, o.name);
+        const LocalLedger made(o.ledger, LocalLedger::Access::Reader);
+        std::printf("new station %s: %s, ledger %s\n"
+                    "on the central ledger, as its tables' owner: pelmora-ledger --central URI grant ROLE %s %s\n",
+                    o.name.toUtf8().constData(), made.station().toUtf8().constData(), o.ledger.toUtf8().constData(),
+                    made.station().toUtf8().constData(), o.name.toUtf8().constData());
+        return Done;
+    }
     std::unique_ptr<LocalLedger> local;
     std::unique_ptr<CentralLedger> central;
-    if (!o.ledger.isEmpty()) {
-        // Reading never makes an empty ledger where there was none.
-        if (!QFileInfo(o.ledger).isFile())
-            throw LedgerError(QStringLiteral("there is no ledger at %1").arg(o.ledger).toStdString());
-        local = std::make_unique<LocalLedger>(o.ledger);
-    }
+    // Reading never makes, changes or takes over a file.
+    if (!o.ledger.isEmpty())
+        local = std::make_unique<LocalLedger>(o.ledger, LocalLedger::Access::Reader);
     if (!o.central.isEmpty())
         central = std::make_unique<CentralLedger>(o.central);
     const auto units = [&] { return central ? central->units(o.filter) : local->units(o.filter); };
@@ -51,14 +56,21 @@ int run(const Options& o)
         write(summaryText(units(), QDateTime::currentDateTimeUtc()).toUtf8());
         return Done;
     case Options::Command::Grant:
-        central->grantStation(o.role);
-        std::printf("role %s may now record units in %s\n", o.role.toUtf8().constData(),
-                    central->shown().toUtf8().constData());
+        central->grantStation(o.role, o.station, o.name);
+        std::printf("role %s may now record the units of station %s in %s\n", o.role.toUtf8().constData(),
+                    o.station.toUtf8().constData(), central->shown().toUtf8().constData());
+        return Done;
+    case Options::Command::Station:
+        std::printf("%s %s\n", local->station().toUtf8().constData(), local->stationName().toUtf8().constData());
+        return Done;
+    case Options::Command::NewStation:
         return Done;
     case Options::Command::Verify: {
         const QList<ChainEntry> chain = central ? central->chain() : local->chain();
         const QList<UnitRecord> rows = central ? central->units() : local->units();
         QList<Finding> findings = verify(chain, rows);
+        if (central)
+            findings += central->strangers();
         if (local && central) {
             const QList<ChainEntry> own = local->chain();
             findings += verify(own, local->units());

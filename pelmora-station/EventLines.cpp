@@ -7,33 +7,26 @@
 
 namespace {
 
-class EventLines final : public StationReport {
+class EventLines final : public StationView {
 public:
-    EventLines(const QList<FixtureOption>& fixtures, const Recipe& recipe) : fixtures_(fixtures), recipe_(recipe) {}
+    explicit EventLines(const QList<FixtureOption>& fixtures) : fixtures_(fixtures) {}
 
-    void event(const StationEvent& e, const Tally&) override
+    void event(const StationEvent& e, const StationState& state) override { say(e, StationText::eventText(e, state.recipe())); }
+
+    // The central ledger's trouble, once each time it changes.
+    void flush(const StationState& state) override
     {
-        const auto label = [&] {
-            const RecipeLabel& l = recipe_.labels[e.label];
-            return QStringLiteral("slot %1 (%2 of %3, %4)").arg(l.slot).arg(e.label + 1).arg(recipe_.labels.size()).arg(l.file);
-        };
-        switch (e.kind) {
-        case EventKind::Waiting:
-            say(e, e.text.isEmpty() ? QStringLiteral("waiting for a unit")
-                                    : QStringLiteral("waiting for a unit: %1").arg(e.text));
-            break;
-        case EventKind::Arrived: say(e, QStringLiteral("arrived")); break;
-        case EventKind::Label: say(e, label() + QStringLiteral(": loading")); break;
-        case EventKind::LabelDone: say(e, label() + QStringLiteral(": %1").arg(e.text)); break;
-        case EventKind::Result: say(e, StationText::result(e)); break;
-        case EventKind::Gone: say(e, QStringLiteral("taken out")); break;
-        case EventKind::Halted: say(e, QStringLiteral("STOPPED: %1").arg(e.text)); break;
-        }
+        const Tally& t = state.tally;
+        if (t.centralProblem == problem_ && t.centralStopped == stopped_)
+            return;
+        problem_ = t.centralProblem;
+        stopped_ = t.centralStopped;
+        const QString now = StationText::central(t);
+        write(QStringLiteral("%1 %2\n").arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
+                                             now.isEmpty() ? QStringLiteral("central: sending again") : now));
     }
 
-    void progress(int, qint64, const LoadView&) override {}
-
-    void end(const Tally& tally) override { write(StationText::totals(tally) + QLatin1Char('\n')); }
+    void end(const StationState& state) override { write(StationText::totals(state.tally) + QLatin1Char('\n')); }
 
 private:
     void say(const StationEvent& e, const QString& text)
@@ -49,12 +42,13 @@ private:
     }
 
     QList<FixtureOption> fixtures_;
-    const Recipe& recipe_;
+    QString problem_;
+    bool stopped_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<StationReport> makeEventLines(const QList<FixtureOption>& fixtures, const Recipe& recipe)
+std::unique_ptr<StationView> makeEventLines(const QList<FixtureOption>& fixtures)
 {
-    return std::make_unique<EventLines>(fixtures, recipe);
+    return std::make_unique<EventLines>(fixtures);
 }

@@ -28,14 +28,14 @@ const char* eventName(EventKind kind)
     return "?";
 }
 
-class JsonLines final : public StationReport {
+class JsonLines final : public StationView {
 public:
     JsonLines(const QList<FixtureOption>& fixtures, const Recipe& recipe)
         : fixtures_(fixtures), recipe_(recipe), shown_(fixtures.size())
     {
     }
 
-    void event(const StationEvent& e, const Tally& tally) override
+    void event(const StationEvent& e, const StationState& state) override
     {
         QJsonObject o{{QStringLiteral("event"), QLatin1String(eventName(e.kind))}};
         if (e.label >= 0 && (e.kind == EventKind::Label || e.kind == EventKind::LabelDone))
@@ -46,6 +46,9 @@ public:
         case EventKind::Halted:
             if (!e.text.isEmpty())
                 o.insert(QStringLiteral("why"), e.text);
+            // The unit whose record could not be written, with its result.
+            if (!e.result.isEmpty())
+                o.insert(QStringLiteral("notRecorded"), e.result);
             break;
         case EventKind::Result: {
             QJsonArray labels;
@@ -59,11 +62,11 @@ public:
             o.insert(QStringLiteral("result"), e.result);
             o.insert(QStringLiteral("why"), e.text);
             o.insert(QStringLiteral("labels"), labels);
-            o.insert(QStringLiteral("units"), tally.units);
-            o.insert(QStringLiteral("passed"), tally.passed);
-            o.insert(QStringLiteral("failed"), tally.failed);
-            if (tally.centralWaiting >= 0)
-                o.insert(QStringLiteral("centralWaiting"), tally.centralWaiting);
+            o.insert(QStringLiteral("units"), state.tally.units);
+            o.insert(QStringLiteral("passed"), state.tally.passed);
+            o.insert(QStringLiteral("failed"), state.tally.failed);
+            if (state.tally.centralWaiting >= 0)
+                o.insert(QStringLiteral("centralWaiting"), state.tally.centralWaiting);
             break;
         }
         default: break;
@@ -71,7 +74,7 @@ public:
         print(e.fixture, e.unit, o);
     }
 
-    void progress(int i, qint64 unit, const LoadView& v) override
+    void progress(int i, qint64 unit, const LoadView& v, const StationState&) override
     {
         QElapsedTimer& shown = shown_[size_t(i)];
         if (shown.isValid() && shown.elapsed() < kProgressEveryMs)
@@ -85,26 +88,31 @@ public:
                         {QStringLiteral("secondsLeft"), v.secondsLeft}});
     }
 
-    void flush(const Tally& t) override
+    void flush(const StationState& state) override
     {
         // The central ledger's trouble, once each time it changes.
-        if (t.centralProblem == problem_)
+        const Tally& t = state.tally;
+        if (t.centralProblem == problem_ && t.centralStopped == stopped_)
             return;
         problem_ = t.centralProblem;
+        stopped_ = t.centralStopped;
         print(-1, 0, {{QStringLiteral("event"), QStringLiteral("central")},
                       {QStringLiteral("waiting"), t.centralWaiting},
+                      {QStringLiteral("forwarding"), t.centralStopped ? QStringLiteral("stopped") : QStringLiteral("on")},
                       {QStringLiteral("problem"), t.centralProblem}});
     }
 
-    void end(const Tally& t) override
+    void end(const StationState& state) override
     {
         QJsonObject o{{QStringLiteral("event"), QStringLiteral("end")},
-                      {QStringLiteral("units"), t.units},
-                      {QStringLiteral("passed"), t.passed},
-                      {QStringLiteral("failed"), t.failed},
-                      {QStringLiteral("interrupted"), t.interrupted}};
-        if (t.centralWaiting >= 0)
-            o.insert(QStringLiteral("centralWaiting"), t.centralWaiting);
+                      {QStringLiteral("units"), state.tally.units},
+                      {QStringLiteral("passed"), state.tally.passed},
+                      {QStringLiteral("failed"), state.tally.failed},
+                      {QStringLiteral("interrupted"), state.tally.interrupted}};
+        if (state.tally.centralWaiting >= 0)
+            o.insert(QStringLiteral("centralWaiting"), state.tally.centralWaiting);
+        if (state.tally.centralStopped)
+            o.insert(QStringLiteral("forwarding"), QStringLiteral("stopped"));
         print(-1, 0, o);
     }
 
@@ -130,11 +138,12 @@ private:
     const Recipe& recipe_;
     std::vector<QElapsedTimer> shown_;
     QString problem_;
+    bool stopped_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<StationReport> makeJsonLines(const QList<FixtureOption>& fixtures, const Recipe& recipe)
+std::unique_ptr<StationView> makeJsonLines(const QList<FixtureOption>& fixtures, const Recipe& recipe)
 {
     return std::make_unique<JsonLines>(fixtures, recipe);
 }

@@ -12,7 +12,7 @@ namespace {
 
 constexpr qint64 kRedrawEveryMs = 200;
 
-class LiveBlock final : public StationReport {
+class LiveBlock final : public StationView {
 public:
     LiveBlock(const QList<FixtureOption>& fixtures, const Recipe& recipe)
         : fixtures_(fixtures), recipe_(recipe), lines_(fixtures.size()), last_(fixtures.size()),
@@ -24,7 +24,7 @@ public:
             set(i, 0, QStringLiteral("waiting for a unit"));
     }
 
-    void event(const StationEvent& e, const Tally&) override
+    void event(const StationEvent& e, const StationState&) override
     {
         const int i = e.fixture;
         states_[size_t(i)] = e.kind == EventKind::Result   ? State::Done
@@ -48,15 +48,20 @@ public:
                                      .arg(e.result.toUpper(), StationText::result(e).section(u' ', 1)));
             break;
         case EventKind::Gone: set(i, 0, QStringLiteral("waiting for a unit") + last_[i]); break;
-        case EventKind::Halted: set(i, e.unit, QStringLiteral("STOPPED: %1").arg(e.text)); break;
+        case EventKind::Halted:
+            // A unit that ended but whose record could not be written says so first.
+            set(i, e.unit, e.result.isEmpty() ? QStringLiteral("STOPPED: %1").arg(e.text)
+                                              : QStringLiteral("%1, NOT RECORDED: %2").arg(e.result.toUpper(), e.text));
+            break;
         }
         dirty_ = true;
     }
 
-    void progress(int i, qint64 unit, const LoadView& v) override
+    void progress(int i, qint64 unit, const LoadView& v, const StationState&) override
     {
         states_[size_t(i)] = State::Loading;
-        set(i, unit, QStringLiteral("loading slot %1 (%2 of %3)  %4 %  %5 left")
+        // No plain serial line tells a unit pulled mid-stream from one still there.
+        set(i, unit, QStringLiteral("loading, do not take the unit out: slot %1 (%2 of %3)  %4 %  %5 left")
                          .arg(v.slot)
                          .arg(v.label + 1)
                          .arg(recipe_.labels.size())
@@ -65,17 +70,17 @@ public:
         dirty_ = true;
     }
 
-    void flush(const Tally& tally) override
+    void flush(const StationState& state) override
     {
         // The totals line's clock moves even when nothing else does.
         if (drawn_.isValid() && drawn_.elapsed() < (dirty_ ? kRedrawEveryMs : 1000))
             return;
-        redraw(tally);
+        redraw(state.tally);
     }
 
-    void end(const Tally& tally) override
+    void end(const StationState& state) override
     {
-        redraw(tally);
+        redraw(state.tally);
         // Each line that the width cut, in full below the block.
         const int width = terminalWidth();
         for (const QString& line : lines_)
@@ -167,7 +172,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<StationReport> makeLiveBlock(const QList<FixtureOption>& fixtures, const Recipe& recipe)
+std::unique_ptr<StationView> makeLiveBlock(const QList<FixtureOption>& fixtures, const Recipe& recipe)
 {
     return std::make_unique<LiveBlock>(fixtures, recipe);
 }

@@ -2,16 +2,16 @@
 // The station's command line: the recipe, the fixtures, where units are
 // recorded and how the run is shown.
 
+#include "station/FixtureOption.h"
+
 #include <QList>
 #include <QString>
 #include <stdexcept>
 
-struct FixtureOption {
-    QString name;      // as shown and recorded; the selector when none is given
-    QString selector;  // a device path, a port number 1 to 10, usb:VID:PID[:SERIAL]
-};
 
 struct StationOptions {
+    QString config;   // the configuration file the rest started from; empty: none
+    QString station;  // the name its records carry; empty: the host name
     QString recipe;
     QList<FixtureOption> fixtures;
     QString ledger;  // empty: the default ledger
@@ -19,7 +19,10 @@ struct StationOptions {
     QString settings = QStringLiteral("9600,n,8,1");
     bool json = false;
     qint64 units = 0;  // 0: until stopped
-    int goneAfter = 3;
+    int goneAfter = 1;
+    double silence = 2.5;
+    QString listen = QStringLiteral("127.0.0.1:8470");  // the page's address, or "off"
+    bool check = false;  // check everything, send nothing
     bool help = false;
     bool version = false;
 };

@@ -1,6 +1,6 @@
 #include "Station.h"
 
-#include "UnitTime.h"
+#include "station/UnitTime.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
 #include "wire/StreamPacing.h"
@@ -15,7 +15,7 @@ namespace {
 constexpr auto kLookEvery = std::chrono::milliseconds(100);
 }
 
-int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, StationReport& report)
+int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, const std::vector<StationView*>& views)
 {
     const Recipe& recipe = shared.recipe;
     std::deque<FixtureProgress> progress(size_t(fixtures.size()));
@@ -23,17 +23,18 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, Stat
     std::vector<qint64> units(size_t(fixtures.size()), 0);
     // QThreads, not bare threads: QSerialPort wants a thread Qt knows.
     std::vector<std::unique_ptr<QThread>> threads;
+    SteadyClock clock;
+    const FixtureSeams seams = FixtureSeams::production(clock);
     for (int i = 0; i < fixtures.size(); ++i) {
         threads.emplace_back(QThread::create([&, i] {
-            runFixture(i, fixtures[i], shared, progress[size_t(i)]);
+            runFixture(i, fixtures[i], shared, progress[size_t(i)], seams);
             ended[size_t(i)].store(true);
         }));
         threads.back()->start();
     }
 
-    Tally tally;
-    tally.running.start();
-    bool halted = false;
+    StationState state(fixtures, recipe);
+    Tally& tally = state.tally;
     const double whole = unitSeconds(recipe);
     for (bool running = true; running;) {
         std::this_thread::sleep_for(kLookEvery);
@@ -42,11 +43,12 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, Stat
             running = running || !e.load();
         for (const StationEvent& e : shared.events.take()) {
             units[size_t(e.fixture)] = e.kind == EventKind::Gone ? 0 : e.unit;
-            if (e.kind == EventKind::Result)
-                tally.count(e.result);
-            halted = halted || e.kind == EventKind::Halted;
-            report.event(e, tally);
+            state.apply(e);
+            for (StationView* view : views)
+                view->event(e, state);
         }
+        for (int i = 0; i < fixtures.size(); ++i)
+            state.heartbeat(i, ended[size_t(i)].load() ? -1 : progress[size_t(i)].alive.load());
         for (int i = 0; i < fixtures.size(); ++i) {
             const FixtureProgress& p = progress[size_t(i)];
             const int label = p.label.load();
@@ -60,19 +62,24 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, Stat
             const double left = unitSecondsLeft(recipe, label, v.stage, v.sent);
             v.secondsLeft = wholeSecondsLeft(left);
             v.percent = whole > 0 ? std::clamp(int((whole - left) * 100 / whole), 0, 99) : 0;
-            report.progress(i, units[size_t(i)], v);
+            state.progress(i, units[size_t(i)], v);
+            for (StationView* view : views)
+                view->progress(i, units[size_t(i)], v, state);
         }
         if (shared.central) {
             tally.centralWaiting = shared.central->waiting();
             tally.centralProblem = shared.central->lastProblem();
+            tally.centralStopped = shared.central->forwardingStopped();
         }
-        report.flush(tally);
+        for (StationView* view : views)
+            view->flush(state);
     }
     for (const auto& t : threads)
         t->wait();
-    report.end(tally);
+    for (StationView* view : views)
+        view->end(state);
 
     if (stopSignal() != 0)
         return stopExitStatus();
-    return tally.failed > 0 || tally.interrupted > 0 || halted ? 1 : 0;
+    return tally.failed > 0 || tally.interrupted > 0 || state.halted ? 1 : 0;
 }

@@ -2,7 +2,9 @@
 // The run: one thread per fixture, and this thread reporting what they do
 // until every fixture ended. Returns the exit status.
 
-#include "Fixture.h"
-#include "StationReport.h"
+#include "station/Fixture.h"
+#include "station/StationView.h"
 
-int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, StationReport& report);
+#include <vector>
+
+int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, const std::vector<StationView*>& views);

@@ -2,18 +2,25 @@
 // in it with the recipe's labels, hands-free, and every unit is recorded in
 // the ledger.
 
-#include "Fixture.h"
+#include "station/Fixture.h"
 #include "Options.h"
-#include "Recipe.h"
+#include "station/Recipe.h"
 #include "Station.h"
+#include "StationReport.h"
+#include "ports/PortsCommand.h"
+#include "service/ServiceNotifier.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
 #include "ledger/LocalLedger.h"
 #include "link/PortSelection.h"
+#include "link/QtSerialLine.h"
+#include "page/StationPage.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <unistd.h>
 
@@ -24,12 +31,40 @@ constexpr int Passed = 0;
 constexpr int Usage = 2;
 constexpr int RecipeRefused = 3;
 constexpr int Refused = 4;
+constexpr int RecordsNotForwarded = 5;
 }  // namespace Status
 
 int fail(int status, const QString& text)
 {
     std::fprintf(stderr, "pelmora-station: %s\n", text.toLocal8Bit().constData());
     return status;
+}
+
+// What this run will do, before it does anything: the operator checks it
+// against the work order.
+void describeStart(const StationOptions& options, const Recipe& recipe, const QString& ledgerPath, bool ledgerNew,
+                   qint64 ledgerUnits)
+{
+    QStringList lines;
+    lines << QStringLiteral("recipe %1 (%2), sha256 %3").arg(recipe.name, recipe.path, recipe.sha256);
+    for (const RecipeLabel& l : recipe.labels)
+        lines << QStringLiteral("  slot %1: %2, %3 bytes, sha256 %4").arg(l.slot).arg(l.facts.path).arg(l.bytes.size()).arg(l.sha256);
+    for (const FixtureOption& f : options.fixtures)
+        lines << QStringLiteral("fixture %1: %2%3")
+                     .arg(f.name, f.selector,
+                          f.presence ? QStringLiteral(", unit present while %1 is asserted")
+                                           .arg(QString::fromLatin1(modemLineName(*f.presence)).toUpper())
+                                     : QStringLiteral(", unit present while it answers the poll"));
+    lines << (ledgerNew ? QStringLiteral("ledger %1: new").arg(ledgerPath)
+                        : QStringLiteral("ledger %1: existing, %2 unit%3")
+                              .arg(ledgerPath)
+                              .arg(ledgerUnits)
+                              .arg(ledgerUnits == 1 ? "" : "s"));
+    lines << (options.central.isEmpty() ? QStringLiteral("central ledger: none, records stay in this ledger")
+                                        : QStringLiteral("central ledger: %1").arg(options.central));
+    for (const QString& line : lines)
+        std::fprintf(stderr, "pelmora-station: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -40,6 +75,9 @@ int main(int argc, char** argv)
     installStopHandlers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pelmora-station"));
+
+    if (QCoreApplication::arguments().value(1) == QStringLiteral("ports"))
+        return runPortsCommand();
 
     StationOptions options;
     try {
@@ -70,8 +108,13 @@ int main(int argc, char** argv)
         bool number = false;
         f.selector.toInt(&number);
         // A bare name would be taken for one in /dev by the serial port.
-        if (!number && !f.selector.startsWith(QStringLiteral("usb:")))
+        if (!number && !f.selector.startsWith(QStringLiteral("usb:"))) {
             f.selector = QFileInfo(f.selector).absoluteFilePath();
+            // A path may be absent until a unit is placed; one that is there
+            // must be a serial line.
+            if (QFileInfo::exists(f.selector) && !isSerialPort(f.selector))
+                return fail(Status::Refused, QStringLiteral("fixture %1: %2 is not a serial port").arg(f.name, f.selector));
+        }
         if (!number)
             continue;
         try {
@@ -83,9 +126,25 @@ int main(int argc, char** argv)
 
     std::unique_ptr<Ledger::LocalLedger> ledger;
     std::unique_ptr<Ledger::CentralForwarder> central;
+    const QString ledgerPath = options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath() : options.ledger;
+    const bool ledgerNew = !QFileInfo::exists(ledgerPath);
+    if (options.check) {
+        // A check leaves no trace: a ledger that is not there is only said.
+        if (!ledgerNew) {
+            try {
+                describeStart(options, shared.recipe, ledgerPath, false,
+                              Ledger::LocalLedger(ledgerPath, Ledger::LocalLedger::Access::Reader).unitCount());
+            } catch (const std::exception& error) {
+                return fail(Status::Refused, QStringLiteral("the ledger cannot be used: %1").arg(QString::fromLocal8Bit(error.what())));
+            }
+        } else {
+            describeStart(options, shared.recipe, ledgerPath, true, 0);
+        }
+        std::fputs("pelmora-station: check passed; nothing was sent\n", stderr);
+        return Status::Passed;
+    }
     try {
-        ledger = std::make_unique<Ledger::LocalLedger>(options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath()
-                                                                                 : options.ledger);
+        ledger = std::make_unique<Ledger::LocalLedger>(ledgerPath);
         // Records a station left open when it was killed.
         if (const int open = ledger->closeInterrupted(QStringLiteral("the station stopped before this unit ended")))
             std::fprintf(stderr, "pelmora-station: %d unit%s left open by an earlier run recorded as interrupted\n",
@@ -93,32 +152,83 @@ int main(int argc, char** argv)
     } catch (const std::exception& error) {
         return fail(Status::Refused, QStringLiteral("the ledger cannot be used: %1").arg(QString::fromLocal8Bit(error.what())));
     }
+    describeStart(options, shared.recipe, ledgerPath, ledger->created(), ledger->unitCount());
     if (!options.central.isEmpty()) {
         try {
-            central = std::make_unique<Ledger::CentralForwarder>(ledger->path(), options.central);
+            central = std::make_unique<Ledger::CentralForwarder>(*ledger, options.central);
         } catch (const std::exception& error) {
             return fail(Status::Refused, QStringLiteral("--central: %1").arg(QString::fromLocal8Bit(error.what())));
         }
     }
 
+    // The page listens before any unit is loaded: an address it cannot have is
+    // said now, not found out by an operator later.
+    std::unique_ptr<StationPage> page;
+    if (const auto where = parseListenAddress(options.listen)) {
+        try {
+            page = std::make_unique<StationPage>(*where, *ledger);
+        } catch (const PageRefused& error) {
+            return fail(Status::Refused, QString::fromLocal8Bit(error.what()));
+        }
+        std::fprintf(stderr, "pelmora-station: the page is at http://%s/\n", page->address().shown().toLocal8Bit().constData());
+    }
+
     shared.settings = options.settings;
     shared.goneAfter = options.goneAfter;
     shared.unitsLimit = options.units;
-    shared.host = QSysInfo::machineHostName();
+    shared.host = options.station.isEmpty() ? QSysInfo::machineHostName() : options.station;
+    shared.policy.silenceBound = options.silence;
+    shared.toolVersion = QStringLiteral(PELMORA_VERSION_TEXT);
     shared.ledger = ledger.get();
     shared.central = central.get();
-    if (central)
+    if (central) {
         central->start();
+        // A second bench started on a copy of a running station's ledger is
+        // refused, when the central ledger answers at once.
+        if (central->waitForFirstAnswer(std::chrono::seconds(3)) && central->identityInUse()) {
+            central->stop(std::chrono::milliseconds(0));
+            return fail(Status::Refused, QStringLiteral("--central: %1").arg(central->lastProblem()));
+        }
+    }
 
-    std::unique_ptr<StationReport> report;
+    std::unique_ptr<StationView> report;
     if (options.json)
         report = makeJsonLines(options.fixtures, shared.recipe);
     else if (::isatty(STDERR_FILENO))
         report = makeLiveBlock(options.fixtures, shared.recipe);
+    else if (qEnvironmentVariableIsSet("JOURNAL_STREAM"))
+        report = makeJournalLines(options.fixtures);
     else
-        report = makeEventLines(options.fixtures, shared.recipe);
-    const int status = runStation(options.fixtures, shared, *report);
-    if (central)
-        central->stop();
+        report = makeEventLines(options.fixtures);
+    std::vector<StationView*> views{report.get()};
+    if (page)
+        views.push_back(page.get());
+    const std::unique_ptr<ServiceNotifier> service = ServiceNotifier::forServiceManager();
+    if (service)
+        views.push_back(service.get());
+    int status = runStation(options.fixtures, shared, views);
+    if (!central)
+        return status;
+    // A stop signal ends the run within a second or two, whatever the server does.
+    const bool ended = central->stop(stopSignal() != 0 ? std::chrono::seconds(1) : std::chrono::seconds(5));
+    int waiting = -1;
+    try {
+        waiting = ledger->waiting();
+    } catch (const std::exception&) {
+    }
+    if (central->forwardingStopped()) {
+        fail(status, QStringLiteral("records not forwarded (%1 wait in the ledger): %2").arg(waiting).arg(central->lastProblem()));
+        if (status == Status::Passed || status == 1)
+            status = Status::RecordsNotForwarded;
+    } else if (waiting > 0) {
+        fail(status, QStringLiteral("%1 record%2 not in the central ledger yet; the next start sends them")
+                         .arg(waiting)
+                         .arg(waiting == 1 ? "" : "s"));
+    }
+    if (!ended) {
+        // The forwarder is held in the network: nothing of it may be torn down.
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }

@@ -5,11 +5,13 @@ pelmora_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-serialport-dev libgl-dev libxcb1-dev
   libtomlplusplus-dev
+  qt6-httpserver-dev qt6-websockets-dev chromium
   fonts-liberation adwaita-qt6
   xvfb xauth imagemagick x11-utils xdotool openbox wmctrl
   desktop-file-utils dpkg-dev file
   help2man lintian appstream appstream-compose man-db librsvg2-bin
-  libqt6sql6-sqlite libqt6sql6-psql postgresql
+  libqt6sql6-sqlite libqt6sql6-psql postgresql libpq-dev
+  libsystemd-dev
 )
 
 pelmora_ensure_deps() {

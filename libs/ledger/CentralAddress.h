@@ -1,7 +1,7 @@
 #pragma once
 // Where the central ledger is: a PostgreSQL connection URI or keyword/value
-// string as libpq reads them, turned into what Qt's PostgreSQL driver passes
-// on. A password is refused here: it comes from ~/.pgpass, PGPASSFILE or a
+// string, read by libpq's own parser, turned into what Qt's PostgreSQL driver
+// passes on. A password is refused here: it comes from ~/.pgpass, PGPASSFILE or a
 // service file, never from a command line.
 
 #include <QString>

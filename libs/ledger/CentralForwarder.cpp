@@ -12,8 +12,8 @@ namespace Ledger {
 
 using namespace std::chrono_literals;
 
-CentralForwarder::CentralForwarder(const QString& ledgerPath, const QString& centralAddress)
-    : ledgerPath_(ledgerPath), address_(centralAddress)
+CentralForwarder::CentralForwarder(LocalLedger& local, const QString& centralAddress)
+    : local_(local), address_(centralAddress)
 {
     Ledger::centralAddress(centralAddress);  // a malformed address or a password in it is refused at once
 }
@@ -30,19 +30,37 @@ void CentralForwarder::start()
     {
         const std::lock_guard lock(mutex_);
         stopping_ = false;
+        finished_ = false;
     }
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        run();
+        {
+            const std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+    });
 }
 
-void CentralForwarder::stop()
+bool CentralForwarder::stop(std::chrono::milliseconds flushFor)
 {
-    {
-        const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (!stopping_) {
         stopping_ = true;
+        flushUntil_ = std::chrono::steady_clock::now() + flushFor;
     }
     changed_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
+    if (!thread_.joinable())
+        return true;
+    // A server that takes the bytes and never answers holds the thread in
+    // libpq for as long as it likes; the station's end does not wait on it.
+    if (!changed_.wait_until(lock, flushUntil_ + 500ms, [this] { return finished_; })) {
+        thread_.detach();
+        return false;
+    }
+    lock.unlock();
+    thread_.join();
+    return true;
 }
 
 void CentralForwarder::wake()
@@ -66,6 +84,27 @@ void CentralForwarder::setProblem(const QString& text)
     problem_ = text;
 }
 
+bool CentralForwarder::waitForFirstAnswer(std::chrono::milliseconds within)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, within, [this] { return answered_; });
+}
+
+void CentralForwarder::setAnswered()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        answered_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool CentralForwarder::stopping() const
+{
+    const std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
 void CentralForwarder::pause(std::chrono::milliseconds d)
 {
     std::unique_lock lock(mutex_);
@@ -76,74 +115,129 @@ void CentralForwarder::pause(std::chrono::milliseconds d)
 void CentralForwarder::run()
 {
     std::unique_ptr<CentralLedger> central;
-    std::unique_ptr<LocalLedger> local;
+    bool healed = false;
     auto backoff = 1000ms;
     QString seen;
     int idle = 0;
     const auto fileStamp = [this] {
         QString stamp;
-        for (const QString& file : {ledgerPath_, ledgerPath_ + QStringLiteral("-wal")}) {
+        for (const QString& file : {local_.path(), local_.path() + QStringLiteral("-wal")}) {
             const QFileInfo info(file);
             stamp += QString::number(info.size()) + QLatin1Char('/')
                    + QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char(' ');
         }
         return stamp;
     };
-    const auto stopping = [this] {
-        const std::lock_guard lock(mutex_);
-        return stopping_;
-    };
     while (!stopping()) {
         try {
-            if (!local)
-                local = std::make_unique<LocalLedger>(ledgerPath_);
             // Nothing waited and the file did not change: nothing to read
             // (and every half minute a look all the same, as a change within
             // the file time's resolution would not show).
             const QString stamp = fileStamp();
-            if (waiting_ == 0 && stamp == seen && ++idle % 30 != 0) {
+            if (healed && waiting_ == 0 && stamp == seen && ++idle % 30 != 0) {
                 pause(1000ms);
                 continue;
             }
             seen = stamp;
-            if (sendBatch(*local, central) == 0)
+            waiting_ = local_.waiting();
+            if (!central) {
+                central = std::make_unique<CentralLedger>(address_);
+                healed = false;
+            }
+            if (!healed) {
+                heal(*central);
+                healed = true;
+                setAnswered();
+            }
+            if (sendBatch(*central) == 0)
                 continue;
             setProblem({});
             backoff = 1000ms;
+        } catch (const ChainConflict& error) {
+            central.reset();
+            identityInUse_ = dynamic_cast<const IdentityInUse*>(&error) != nullptr;
+            setProblem(QString::fromUtf8(error.what()) + QStringLiteral("; records not forwarded"));
+            stopped_ = true;
+            setAnswered();
+            break;
         } catch (const std::exception& error) {
             // Dropped and made anew: after a failure the connection may be dead.
             central.reset();
+            healed = false;
             setProblem(QString::fromUtf8(error.what()));
+            setAnswered();
             pause(backoff);
             backoff = std::min(backoff * 2, std::chrono::milliseconds(60s));
         }
     }
+    // Sending ended for this run: the count of what waits still follows the ledger.
+    while (stopped_ && !stopping()) {
+        try {
+            waiting_ = local_.waiting();
+        } catch (const std::exception&) {
+        }
+        pause(1000ms);
+    }
     // A run that ends leaves nothing waiting when the central ledger answers;
     // when it did not, the records wait for the next start.
-    if (!local || !lastProblem().isEmpty())
+    if (stopped_ || !lastProblem().isEmpty())
         return;
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    std::chrono::steady_clock::time_point deadline;
+    {
+        const std::lock_guard lock(mutex_);
+        deadline = flushUntil_;
+    }
     try {
-        while (std::chrono::steady_clock::now() < deadline && sendBatch(*local, central) > 0) {
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!central) {
+                central = std::make_unique<CentralLedger>(address_);
+                heal(*central);
+            }
+            if (sendBatch(*central) == 0)
+                break;
         }
+    } catch (const ChainConflict& error) {
+        setProblem(QString::fromUtf8(error.what()) + QStringLiteral("; records not forwarded"));
+        stopped_ = true;
     } catch (const std::exception& error) {
         setProblem(QString::fromUtf8(error.what()));
     }
 }
 
-qsizetype CentralForwarder::sendBatch(LocalLedger& local, std::unique_ptr<CentralLedger>& central)
+void CentralForwarder::heal(CentralLedger& central)
 {
-    waiting_ = local.waiting();
+    central.claimStation(local_.station());
+    const ChainEntry end = central.chainEnd(local_.station());
+    if (end.seq > 0) {
+        const std::optional<ChainEntry> own = local_.link(end.seq);
+        if (!own || own->hash != end.hash) {
+            const QList<ChainEntry> mine = local_.chain();
+            const QList<Finding> differ = compareCopies(mine, local_.sentUpTo(), central.chain(local_.station()));
+            throw ChainConflict(
+                differ.isEmpty() ? QStringLiteral("the central ledger's copy of station %1 ends at record %2, "
+                                                  "which differs from the station's own")
+                                       .arg(local_.station())
+                                       .arg(end.seq)
+                                       .toStdString()
+                                 : differ.first().text.toStdString());
+        }
+    }
+    // Whatever the central copy lacks goes again, whatever was marked sent:
+    // storing is idempotent, and a restored database gets it back.
+    local_.resendAfter(end.seq);
+}
+
+qsizetype CentralForwarder::sendBatch(CentralLedger& central)
+{
+    waiting_ = local_.waiting();
     if (waiting_ == 0)
         return 0;
-    const QList<ChainEntry> batch = local.unsent(100);
+    const QList<ChainEntry> batch = local_.unsent(100);
     if (batch.isEmpty())
         return 0;
-    if (!central)
-        central = std::make_unique<CentralLedger>(address_);
-    central->store(batch);
+    central.store(batch);
     // Killed between these two, the batch is sent again and stored once.
-    local.markSentUpTo(batch.last().seq);
+    local_.markSentUpTo(batch.last().seq);
     waiting_ -= int(batch.size());
     sent_ += batch.size();
     return batch.size();

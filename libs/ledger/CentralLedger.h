@@ -17,7 +17,7 @@ namespace Ledger {
 
 class CentralLedger {
 public:
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
     // Connects on the calling thread, which alone uses this object; makes
     // the tables when there are none. Throws LedgerError.
@@ -29,17 +29,30 @@ public:
     QString shown() const { return address_.shown; }
 
     // Stores links, in order, and what they say about their units, in one
-    // transaction: all of them or none.
+    // transaction: all of them or none. A link or a unit row found there
+    // different from what is sent throws ChainConflict.
     void store(const QList<ChainEntry>& links);
     QList<UnitRecord> units(const UnitFilter& filter = {});
-    QList<ChainEntry> chain();
-    // Lets ROLE record units and nothing more.
-    void grantStation(const QString& role);
+    // Every station's chain, or one station's.
+    QList<ChainEntry> chain(const QString& station = {});
+    // For a station's forwarder: holds the station's identity for this
+    // connection's life (IdentityInUse when another connection holds it),
+    // and bounds how long a statement or a lock may keep it waiting.
+    void claimStation(const QString& station);
+    // The last link the central ledger holds of a station; seq 0 when none.
+    ChainEntry chainEnd(const QString& station);
+    // Rows not written by the role their station is granted to (only the
+    // tables' owner could have written them).
+    QList<Finding> strangers();
+    // Lets ROLE record the units of STATION (a station's id) and nothing
+    // more; refused unless every table has its row-level security.
+    void grantStation(const QString& role, const QString& station, const QString& name = {});
 
 private:
     void ensureTables();
     void disconnect();
     void storeOne(const ChainEntry& e);
+    void checkStored(const QList<ChainEntry>& links);
     QSqlQuery& statement(int which, const char* sql);
     void exec(const QString& sql, const char* what);
 

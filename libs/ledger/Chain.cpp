@@ -197,13 +197,19 @@ QList<Finding> compareCopies(const QList<ChainEntry>& own, qint64 sentUpTo, cons
             there.insert(e.seq, &e);
     const QString prefix = QStringLiteral("station %1, central copy: ").arg(station);
     for (const ChainEntry& e : own) {
-        if (e.seq > sentUpTo)
-            break;
         const auto it = there.constFind(e.seq);
-        if (it == there.constEnd())
-            return {finding(e, QStringLiteral("removed"), prefix + name(e) + QStringLiteral(" was removed"))};
+        if (it == there.constEnd()) {
+            if (e.seq <= sentUpTo)
+                return {finding(e, QStringLiteral("removed"), prefix + name(e) + QStringLiteral(" was removed"))};
+            continue;  // not sent yet
+        }
+        // Sent or not: the same position holding another link is where the copies part.
         if ((*it)->hash != e.hash || (*it)->body != e.body)
-            return {finding(e, QStringLiteral("changed"), prefix + name(e) + QStringLiteral(" was changed"))};
+            return {finding(e, QStringLiteral("changed"),
+                            prefix + QStringLiteral("the copies differ first at record %1: the central ledger's is "
+                                                    "not the station's %2")
+                                         .arg(e.seq)
+                                         .arg(name(e)))};
     }
     const qint64 last = own.last().seq;
     QList<qint64> extra;
@@ -212,7 +218,12 @@ QList<Finding> compareCopies(const QList<ChainEntry>& own, qint64 sentUpTo, cons
             extra << it.key();
     if (!extra.isEmpty()) {
         const ChainEntry& e = **there.constFind(*std::min_element(extra.cbegin(), extra.cend()));
-        return {finding(e, QStringLiteral("inserted"), prefix + name(e) + QStringLiteral(" was inserted"))};
+        return {finding(e, QStringLiteral("inserted"),
+                        prefix + QStringLiteral("it holds %1 past the station's own end at record %2 (the copies "
+                                                "differ from record %3 on)")
+                                     .arg(name(e))
+                                     .arg(last)
+                                     .arg(last + 1))};
     }
     return {};
 }

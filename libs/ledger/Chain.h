@@ -44,8 +44,10 @@ QList<Finding> checkChain(const QString& station, const QList<ChainEntry>& entri
 QList<Finding> checkRows(const QList<ChainEntry>& entries, const QList<UnitRecord>& rows);
 
 // A station's own chain against the central copy of it: every link the
-// station sent (seq up to sentUpTo) must be there unchanged, and the central
-// ledger holds no link of the station that the station never wrote. This
+// station sent (seq up to sentUpTo) must be there, every position both hold
+// the same link (the first that differs is named: where a restored or cloned
+// ledger parted), and the central ledger holds no link of the station past
+// the station's own end. This
 // finds what one chain alone cannot: its last links removed, or all of its
 // later links written anew.
 QList<Finding> compareCopies(const QList<ChainEntry>& own, qint64 sentUpTo, const QList<ChainEntry>& central);

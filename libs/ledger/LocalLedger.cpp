@@ -5,12 +5,21 @@
 
 #include <QAtomicInteger>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QUrl>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace Ledger {
 
@@ -18,22 +27,30 @@ namespace {
 
 QAtomicInteger<quint64> connections;
 
+[[noreturn]] void fail(const QString& path, const QString& why)
+{
+    throw LedgerError(QStringLiteral("cannot open the ledger %1: %2").arg(path, why).toStdString());
+}
+
 // A connection for one operation on the calling thread: Qt allows a
 // connection only on the thread that made it, and several fixtures write
 // from threads of their own.
 class Connection {
 public:
-    explicit Connection(const QString& path)
+    Connection(const QString& path, const QString& uri, bool readOnly)
         : name_(QStringLiteral("pelmora-ledger-%1").arg(connections.fetchAndAddRelaxed(1)))
     {
         db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         if (!db_.isValid())
             fail(path, QStringLiteral("Qt's SQLite driver is missing (Debian package libqt6sql6-sqlite)"));
-        db_.setDatabaseName(path);
+        db_.setDatabaseName(uri);
         // Another process (a second station, pelmora-ledger) may hold the lock a moment.
-        db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000;QSQLITE_OPEN_URI")
+                              + (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
         if (!db_.open())
             fail(path, db_.lastError().text());
+        if (readOnly)
+            return;
         exec(QStringLiteral("PRAGMA foreign_keys = ON"), "set up the ledger");
         // A committed unit survives a power cut.
         exec(QStringLiteral("PRAGMA synchronous = FULL"), "set up the ledger");
@@ -56,11 +73,6 @@ public:
             throw LedgerError(QStringLiteral("could not %1: %2")
                                   .arg(QLatin1String(what), q.lastError().text())
                                   .toStdString());
-    }
-
-    [[noreturn]] static void fail(const QString& path, const QString& why)
-    {
-        throw LedgerError(QStringLiteral("cannot open the ledger %1: %2").arg(path, why).toStdString());
     }
 
 private:
@@ -92,6 +104,7 @@ private:
 };
 
 const char* const schema[] = {
+    "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
     "CREATE TABLE units (id TEXT PRIMARY KEY, host TEXT NOT NULL, fixture_name TEXT NOT NULL, "
     "fixture_path TEXT NOT NULL, adapter_identity TEXT NOT NULL, unit_number INTEGER NOT NULL, "
     "recipe_name TEXT NOT NULL, recipe_sha256 TEXT NOT NULL, tool_version TEXT NOT NULL, "
@@ -113,6 +126,93 @@ QString text(const QString& s)
     return notNull(s);
 }
 
+// SQLite's URI for a file: the mode says whether it may be written, and
+// whether it may be made.
+QString sqliteUri(const QString& path, const QString& query)
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) + QLatin1Char('?')
+         + query;
+}
+
+bool writable(const QString& path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+// What a file holds: nothing yet, a Pelmora ledger, or something else.
+struct Contents {
+    bool empty = true;    // no table at all
+    bool ledger = false;  // our tables and the meta keys
+    int version = 0;
+    QString station, name;
+};
+
+Contents contents(Connection& c, const QString& path)
+{
+    QSqlQuery q(c.db());
+    // A file that is no SQLite database at all fails here.
+    if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+        fail(path, QStringLiteral("it is not a Pelmora ledger (%1)").arg(q.lastError().text()));
+    QStringList tables;
+    while (q.next())
+        tables << q.value(0).toString();
+    Contents out;
+    out.empty = tables.isEmpty();
+    if (!tables.contains(QLatin1String("meta")))
+        return out;
+    QSqlQuery m(c.db());
+    if (!m.exec(QStringLiteral("SELECT key, value FROM meta")))
+        fail(path, m.lastError().text());
+    while (m.next()) {
+        if (m.value(0).toString() == QLatin1String("schema_version"))
+            out.version = m.value(1).toInt();
+        else if (m.value(0).toString() == QLatin1String("station"))
+            out.station = m.value(1).toString();
+        else if (m.value(0).toString() == QLatin1String("station_name"))
+            out.name = m.value(1).toString();
+    }
+    out.ledger = out.version > 0 && !out.station.isEmpty();
+    for (const char* table : {"units", "labels", "chain"})
+        out.ledger = out.ledger && tables.contains(QLatin1String(table));
+    return out;
+}
+
+// A file given as the ledger that is some other program's data is never
+// taken over, nor read as a ledger.
+void requireLedger(const Contents& c, const QString& path)
+{
+    if (!c.ledger)
+        fail(path, QStringLiteral("it is not a Pelmora ledger"));
+    if (c.version > LocalLedger::schemaVersion)
+        fail(path, QStringLiteral("its tables are of version %1, this Pelmora knows version %2 at most; "
+                                  "use the Pelmora that wrote it, or a newer one")
+                       .arg(c.version)
+                       .arg(LocalLedger::schemaVersion));
+}
+
+// Who holds the station's lock on the file, from the kernel's list of
+// locks: "7: FLOCK  ADVISORY  WRITE 4711 08:01:1234 0 EOF".
+QString holder(const struct stat& st)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return {};
+    const QString file = QStringLiteral("%1:%2:%3")
+                             .arg(major(st.st_dev), 2, 16, QLatin1Char('0'))
+                             .arg(minor(st.st_dev), 2, 16, QLatin1Char('0'))
+                             .arg(quint64(st.st_ino));
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QStringList f = QString::fromLatin1(line).simplified().split(QLatin1Char(' '));
+        if (f.value(1) != QLatin1String("FLOCK") || f.value(5) != file)
+            continue;
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(f.value(4)));
+        const QString program = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed()
+                                                                : QStringLiteral("a program");
+        return QStringLiteral("%1, process %2").arg(program, f.value(4));
+    }
+    return {};
+}
+
 }  // namespace
 
 QString LocalLedger::defaultPath()
@@ -123,45 +223,150 @@ QString LocalLedger::defaultPath()
     return state + QStringLiteral("/pelmora/ledger.sqlite");
 }
 
-LocalLedger::LocalLedger(const QString& path) : path_(path)
+LocalLedger::LocalLedger(const QString& path, Access access) : path_(path), access_(access)
 {
-    const QFileInfo info(path);
+    if (access == Access::Reader)
+        openAsReader();
+    else
+        openAsStation();
+}
+
+LocalLedger::~LocalLedger()
+{
+    // Only now: closing any descriptor of the file drops SQLite's own locks
+    // on it in this process, so the claim is held, not reopened, until the end.
+    if (claim_ >= 0)
+        ::close(claim_);
+}
+
+void LocalLedger::openAsReader()
+{
+    const QFileInfo info(path_);
+    if (!info.exists())
+        throw LedgerError(QStringLiteral("there is no ledger at %1").arg(path_).toStdString());
+    if (!info.isFile())
+        fail(path_, QStringLiteral("it is not a regular file"));
+    // A copy nobody may write (read-only, another user's, on a read-only
+    // medium) cannot have SQLite's shared-memory file made beside it: read it
+    // as immutable. Not with a write-ahead log beside it, whose records that
+    // would leave out.
+    const QFileInfo wal(path_ + QStringLiteral("-wal"));
+    const bool immutable = (!writable(path_) || !writable(info.absolutePath())) && (!wal.exists() || wal.size() == 0);
+    uri_ = sqliteUri(path_, immutable ? QStringLiteral("mode=ro&immutable=1") : QStringLiteral("mode=ro"));
+    Connection c(path_, uri_, true);
+    const Contents found = contents(c, path_);
+    requireLedger(found, path_);
+    station_ = found.station;
+    stationName_ = found.name;
+}
+
+void LocalLedger::openAsStation()
+{
+    const QFileInfo info(path_);
+    if (info.exists() && !info.isFile())
+        fail(path_, QStringLiteral("it is not a regular file"));
     if (!QDir().mkpath(info.absolutePath()))
-        Connection::fail(path, QStringLiteral("cannot make the folder %1").arg(info.absolutePath()));
-    Connection c(path);
+        fail(path_, QStringLiteral("cannot make the folder %1").arg(info.absolutePath()));
+    Connection c(path_, sqliteUri(path_, QStringLiteral("mode=rwc")), false);
+    // Looked at before anything is written: another program's file stays as it was.
+    if (const Contents found = contents(c, path_); !found.empty)
+        requireLedger(found, path_);
     {
         // Once per file; the journal mode stays with the file.
         QSqlQuery q(c.db());
         if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")))
-            Connection::fail(path, q.lastError().text());
+            fail(path_, q.lastError().text());
     }
     Transaction t(c);
-    c.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)"),
-           "set up the ledger");
-    QSqlQuery q(c.db());
-    if (!q.exec(QStringLiteral("SELECT key, value FROM meta")))
-        Connection::fail(path, q.lastError().text());
-    int version = 0;
-    while (q.next()) {
-        if (q.value(0).toString() == QLatin1String("schema_version"))
-            version = q.value(1).toInt();
-        else if (q.value(0).toString() == QLatin1String("station"))
-            station_ = q.value(1).toString();
-    }
-    if (version > schemaVersion)
-        Connection::fail(path, QStringLiteral("its tables are of version %1, this Pelmora knows version %2 at most; "
-                                              "use the Pelmora that wrote it, or a newer one")
-                                   .arg(version)
-                                   .arg(schemaVersion));
-    if (version == 0) {
+    // Again under the write lock: another station may have made the tables meanwhile.
+    Contents found = contents(c, path_);
+    if (found.empty) {
         for (const char* sql : schema)
             c.exec(QLatin1String(sql), "make the ledger's tables");
-        station_ = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        found.station = QUuid::createUuid().toString(QUuid::WithoutBraces);
         QSqlQuery m = prepared(c.db(), QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema_version', ?), ('station', ?)"),
-                               {QString::number(schemaVersion), station_});
+                               {QString::number(schemaVersion), found.station});
         run(m, "make the ledger's tables");
+        created_ = true;
+    } else {
+        requireLedger(found, path_);
     }
+    station_ = found.station;
+    stationName_ = found.name;
     t.commit();
+    struct stat st{};
+    if (::stat(QFile::encodeName(path_).constData(), &st) != 0)
+        fail(path_, QString::fromLocal8Bit(std::strerror(errno)));
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    // From now on the file is only opened, never made: one removed under the
+    // station is not made anew.
+    uri_ = sqliteUri(path_, QStringLiteral("mode=rw"));
+}
+
+void LocalLedger::newStation(const QString& path, const QString& name)
+{
+    if (QFileInfo::exists(path))
+        throw LedgerError(QStringLiteral("%1 exists; a new station gets a new ledger file (keep the old one for audit)")
+                              .arg(path)
+                              .toStdString());
+    LocalLedger ledger(path);
+    ledger.claim();
+    Connection c(path, ledger.uri_, false);
+    QSqlQuery q = prepared(c.db(), QStringLiteral("INSERT INTO meta (key, value) VALUES ('station_name', ?)"), {name});
+    run(q, "name the station");
+}
+
+void LocalLedger::requireSameFile() const
+{
+    if (access_ == Access::Reader)
+        throw LedgerError(QStringLiteral("the ledger %1 is open for reading only").arg(path_).toStdString());
+    struct stat st{};
+    const bool there = ::stat(QFile::encodeName(path_).constData(), &st) == 0;
+    if (there && quint64(st.st_dev) == device_ && quint64(st.st_ino) == inode_)
+        return;
+    throw LedgerError(QStringLiteral("the ledger %1 is no longer the file this station opened (%2); "
+                                     "nothing more is written to it")
+                          .arg(path_, there ? QStringLiteral("another file was put in its place")
+                                            : QStringLiteral("it was removed or moved"))
+                          .toStdString());
+}
+
+void LocalLedger::claim()
+{
+    if (claim_ >= 0)
+        return;
+    requireSameFile();
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat st{};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || quint64(st.st_dev) != device_ || quint64(st.st_ino) != inode_) {
+        if (fd >= 0)
+            ::close(fd);
+        requireSameFile();
+        throw LedgerError(QStringLiteral("cannot claim the ledger %1: %2")
+                              .arg(path_, QString::fromLocal8Bit(std::strerror(errno)))
+                              .toStdString());
+    }
+    // A lock on the file itself, whatever path led to it (a symlink, a hard
+    // link); the kernel drops it when the station's process ends, however.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const QString who = holder(st);
+        ::close(fd);
+        throw LedgerError(QStringLiteral("the ledger %1 is in use by another station (%2); "
+                                         "give each station a ledger of its own (--ledger)")
+                              .arg(path_, who.isEmpty() ? QStringLiteral("another process") : who)
+                              .toStdString());
+    }
+    claim_ = fd;
+}
+
+qint64 LocalLedger::unitCount() const
+{
+    Connection c(path_, uri_, access_ == Access::Reader);
+    QSqlQuery q(c.db());
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM units")) || !q.next())
+        throw LedgerError(QStringLiteral("could not count the units: %1").arg(q.lastError().text()).toStdString());
+    return q.value(0).toLongLong();
 }
 
 void LocalLedger::begin(const UnitRecord& record)
@@ -191,57 +396,44 @@ void LocalLedger::close(const UnitRecord& record)
 void LocalLedger::append(const QString& kind, const UnitRecord& given, bool opening)
 {
     const QMutexLocker lock(&writing_);
-    Connection c(path_);
+    requireSameFile();
+    Connection c(path_, uri_, false);
     Transaction t(c);
+    // Under the write lock too: the file may have been swapped while it opened.
+    requireSameFile();
     const QString id = given.id.toString(QUuid::WithoutBraces);
-    QSqlQuery state = prepared(c.db(),
-                               QStringLiteral("SELECT result IS NULL, host, fixture_name, fixture_path, adapter_identity, "
-                                              "unit_number, recipe_name, recipe_sha256, tool_version, start_time "
-                                              "FROM units WHERE id = ?"),
+    QSqlQuery state = prepared(c.db(), QStringLiteral("SELECT %1 FROM units WHERE id = ?").arg(unitShape().selected(Dialect::Sqlite)),
                                {id});
     run(state, "read the unit");
     const bool exists = state.next();
+    const UnitRecord begun = exists ? unitFromRow(state) : UnitRecord{};
+    state.finish();
     if (opening && exists)
         throw LedgerError(QStringLiteral("unit %1 is already recorded").arg(id).toStdString());
-    if (!opening && !(exists && state.value(0).toBool()))
+    if (!opening && !(exists && begun.isOpen()))
         throw LedgerError(QStringLiteral("unit %1 has no open record to close").arg(id).toStdString());
     UnitRecord r = given;
-    if (!opening) {
+    if (opening) {
+        QSqlQuery unit = prepared(c.db(),
+                                  QStringLiteral("INSERT INTO units (%1) VALUES (%2)")
+                                      .arg(unitShape().names(), unitShape().parameters(Dialect::Sqlite)),
+                                  unitValues(r));
+        run(unit, "write the unit");
+    } else {
         // A close says how the unit ended; which unit it was, its begin said.
-        r.host = state.value(1).toString();
-        r.fixtureName = state.value(2).toString();
-        r.fixturePath = state.value(3).toString();
-        r.adapterIdentity = state.value(4).toString();
-        r.unitNumber = state.value(5).toLongLong();
-        r.recipeName = state.value(6).toString();
-        r.recipeSha256 = state.value(7).toString();
-        r.toolVersion = state.value(8).toString();
-        r.start = parseTime(state.value(9).toString());
-    }
-    state.finish();
-
-    const QVariantList values{text(r.host), text(r.fixtureName), text(r.fixturePath), text(r.adapterIdentity),
-                              r.unitNumber, text(r.recipeName), text(r.recipeSha256), text(r.toolVersion),
-                              timeText(r.start),
-                              r.end.isValid() ? QVariant(timeText(r.end)) : QVariant(QMetaType(QMetaType::QString)),
-                              r.result.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(r.result),
-                              text(r.why), id};
-    QSqlQuery unit = prepared(
-        c.db(),
-        opening ? QStringLiteral("INSERT INTO units (host, fixture_name, fixture_path, adapter_identity, unit_number, "
-                                 "recipe_name, recipe_sha256, tool_version, start_time, end_time, result, why, id) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                : QStringLiteral("UPDATE units SET end_time = ?, result = ?, why = ? WHERE id = ?"),
-        opening ? values : values.mid(9));
-    run(unit, "write the unit");
-    if (!opening) {
+        r = begun;
+        r.end = given.end;
+        r.result = given.result;
+        r.why = given.why;
+        r.labels = given.labels;
+        QSqlQuery unit = prepared(c.db(), QStringLiteral("UPDATE units SET end_time = ?, result = ?, why = ? WHERE id = ?"),
+                                  {timeText(r.end), r.result, text(r.why), id});
+        run(unit, "write the unit");
         for (const LabelRecord& l : r.labels) {
-            QSqlQuery label = prepared(
-                c.db(),
-                QStringLiteral("INSERT INTO labels (unit_id, slot, file, sha256, size, data_frames_sent, "
-                               "file_frame_sent, release_confirmed, slot_holds) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {id, l.slot, text(l.file), text(l.sha256), l.size, l.dataFramesSent, int(l.fileFrameSent),
-                 int(l.releaseConfirmed), text(l.slotHolds)});
+            QSqlQuery label = prepared(c.db(),
+                                       QStringLiteral("INSERT INTO labels (%1) VALUES (%2)")
+                                           .arg(labelShape().names(), labelShape().parameters(Dialect::Sqlite)),
+                                       labelValues(r.id, l));
             run(label, "write a label");
         }
     }
@@ -267,24 +459,7 @@ void LocalLedger::append(const QString& kind, const UnitRecord& given, bool open
 
 int LocalLedger::closeInterrupted(const QString& why)
 {
-    if (!claim_) {
-        auto claim = std::make_unique<QLockFile>(path_ + QStringLiteral(".station"));
-        // Held while the station runs, however long; a killed station's claim
-        // is stale as soon as its process is gone.
-        claim->setStaleLockTime(0);
-        if (!claim->tryLock(0)) {
-            qint64 pid = 0;
-            QString host, program;
-            claim->getLockInfo(&pid, &host, &program);
-            throw LedgerError(QStringLiteral("the ledger %1 is in use by another station (%2, process %3 on %4); "
-                                             "give each station a ledger of its own (--ledger)")
-                                  .arg(path_, program.isEmpty() ? QStringLiteral("a program") : program)
-                                  .arg(pid)
-                                  .arg(host)
-                                  .toStdString());
-        }
-        claim_ = std::move(claim);
-    }
+    claim();
     UnitFilter open;
     open.result = QStringLiteral("open");
     const QList<UnitRecord> units = this->units(open);
@@ -292,7 +467,7 @@ int LocalLedger::closeInterrupted(const QString& why)
     for (UnitRecord r : units) {
         // The labels it was begun with; what each slot holds now nobody saw.
         {
-            Connection c(path_);
+            Connection c(path_, uri_, false);
             QSqlQuery q = prepared(c.db(), QStringLiteral("SELECT body FROM chain WHERE unit_id = ? AND kind = 'begin'"),
                                    {r.id.toString(QUuid::WithoutBraces)});
             run(q, "read the chain");
@@ -316,19 +491,24 @@ int LocalLedger::closeInterrupted(const QString& why)
 
 QList<UnitRecord> LocalLedger::units(const UnitFilter& filter) const
 {
-    Connection c(path_);
-    return readUnits(c.db(), Dialect::Sqlite, filter);
+    Connection c(path_, uri_, access_ == Access::Reader);
+    QList<UnitRecord> out = readUnits(c.db(), Dialect::Sqlite, filter);
+    for (UnitRecord& r : out)
+        r.station = station_;  // one station per ledger
+    return out;
 }
 
 QList<ChainEntry> LocalLedger::chain() const
 {
-    Connection c(path_);
+    Connection c(path_, uri_, access_ == Access::Reader);
     return readChain(c.db(), Dialect::Sqlite);
 }
 
 QList<ChainEntry> LocalLedger::unsent(int limit) const
 {
-    Connection c(path_);
+    // What goes to the central ledger comes from the station's own file only.
+    requireSameFile();
+    Connection c(path_, uri_, false);
     QSqlQuery q = prepared(c.db(),
                            QStringLiteral("SELECT station, seq, unit_id, kind, body, prev_hash, hash FROM chain "
                                           "WHERE sent = 0 ORDER BY seq LIMIT ?"),
@@ -339,14 +519,35 @@ QList<ChainEntry> LocalLedger::unsent(int limit) const
 
 void LocalLedger::markSentUpTo(qint64 seq)
 {
-    Connection c(path_);
+    requireSameFile();
+    Connection c(path_, uri_, false);
     QSqlQuery q = prepared(c.db(), QStringLiteral("UPDATE chain SET sent = 1 WHERE sent = 0 AND seq <= ?"), {seq});
     run(q, "mark a record sent");
 }
 
+void LocalLedger::resendAfter(qint64 seq)
+{
+    requireSameFile();
+    Connection c(path_, uri_, false);
+    QSqlQuery q = prepared(c.db(), QStringLiteral("UPDATE chain SET sent = 0 WHERE sent = 1 AND seq > ?"), {seq});
+    run(q, "mark records to be sent again");
+}
+
+std::optional<ChainEntry> LocalLedger::link(qint64 seq) const
+{
+    Connection c(path_, uri_, access_ == Access::Reader);
+    QSqlQuery q = prepared(c.db(),
+                           QStringLiteral("SELECT station, seq, unit_id, kind, body, prev_hash, hash FROM chain "
+                                          "WHERE station = ? AND seq = ?"),
+                           {station_, seq});
+    run(q, "read the chain");
+    const QList<ChainEntry> found = chainEntries(q);
+    return found.isEmpty() ? std::nullopt : std::optional<ChainEntry>(found.first());
+}
+
 int LocalLedger::waiting() const
 {
-    Connection c(path_);
+    Connection c(path_, uri_, access_ == Access::Reader);
     QSqlQuery q(c.db());
     if (!q.exec(QStringLiteral("SELECT count(*) FROM chain WHERE sent = 0")) || !q.next())
         throw LedgerError(QStringLiteral("could not count the waiting records: %1").arg(q.lastError().text()).toStdString());
@@ -355,7 +556,7 @@ int LocalLedger::waiting() const
 
 qint64 LocalLedger::sentUpTo() const
 {
-    Connection c(path_);
+    Connection c(path_, uri_, access_ == Access::Reader);
     QSqlQuery q(c.db());
     if (!q.exec(QStringLiteral("SELECT coalesce(max(seq), 0) FROM chain WHERE sent = 1")) || !q.next())
         throw LedgerError(QStringLiteral("could not read the chain: %1").arg(q.lastError().text()).toStdString());

@@ -4,20 +4,15 @@
 // appends a link to the station's chain.
 
 #include "ledger/Chain.h"
+#include "ledger/LedgerError.h"
 #include "ledger/UnitFilter.h"
 #include "ledger/UnitRecord.h"
 
-#include <QLockFile>
 #include <QMutex>
 #include <QString>
-#include <memory>
-#include <stdexcept>
+#include <optional>
 
 namespace Ledger {
-
-struct LedgerError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 class LocalLedger {
 public:
@@ -25,19 +20,37 @@ public:
     // $XDG_STATE_HOME/pelmora/ledger.sqlite, else ~/.local/state/pelmora/ledger.sqlite
     static QString defaultPath();
 
-    // Creates the folder and the tables when missing; throws LedgerError.
-    explicit LocalLedger(const QString& path);
+    // Station: the file, its folder and its tables are made when missing.
+    // Reader: an existing ledger only, opened read-only, never changed; a
+    // file that is not a Pelmora ledger is refused either way.
+    enum class Access { Station, Reader };
+    // Throws LedgerError.
+    explicit LocalLedger(const QString& path, Access access = Access::Station);
+    ~LocalLedger();
+    LocalLedger(const LocalLedger&) = delete;
+    LocalLedger& operator=(const LocalLedger&) = delete;
+
+    // A new ledger with a new station identity and the name people know the
+    // station by; refused where a file is. Throws LedgerError.
+    static void newStation(const QString& path, const QString& name);
 
     QString path() const { return path_; }
-    // This ledger's station id, which names its chain in a central ledger.
+    // This ledger's station id, a UUID made with the ledger, which names its
+    // chain in a central ledger.
     QString station() const { return station_; }
+    QString stationName() const { return stationName_; }
+    // This object made the ledger's tables: a new station, not an existing one.
+    bool created() const { return created_; }
+    qint64 unitCount() const;
 
     // Every open record becomes interrupted; returns how many there were.
-    // It also claims the ledger for this station for this object's life:
-    // another station on the same file would take units still loading for
-    // interrupted ones, so it is refused with LedgerError.
+    // It also claims the ledger file for this station for this object's
+    // life: another station on the same file, by whatever path, would take
+    // units still loading for interrupted ones, so it is refused.
     int closeInterrupted(const QString& why);
-    // Each is one committed transaction; any failure throws LedgerError.
+    // Each is one committed transaction; any failure throws LedgerError, and
+    // so does a file that is no longer the one this object opened (replaced,
+    // moved or removed): nothing is written into another file.
     // Safe from several threads at once.
     void begin(const UnitRecord& record);
     void close(const UnitRecord& record);
@@ -48,16 +61,27 @@ public:
     QList<ChainEntry> unsent(int limit) const;
     // Every link up to seq; links are sent in order.
     void markSentUpTo(qint64 seq);
+    // Every link after seq is to be sent (again): the central copy ends there.
+    void resendAfter(qint64 seq);
+    std::optional<ChainEntry> link(qint64 seq) const;
     int waiting() const;
     // The last link the central ledger acknowledged; 0 when none.
     qint64 sentUpTo() const;
 
 private:
     void append(const QString& kind, const UnitRecord& given, bool opening);
+    void openAsStation();
+    void openAsReader();
+    void claim();
+    void requireSameFile() const;
 
     QString path_;
-    QString station_;
-    std::unique_ptr<QLockFile> claim_;
+    Access access_;
+    QString uri_;  // what SQLite opens: the file, read-write or read-only, never made anew
+    QString station_, stationName_;
+    bool created_ = false;
+    quint64 device_ = 0, inode_ = 0;  // the file this object opened
+    int claim_ = -1;                  // a descriptor of that file, locked while it runs
     mutable QMutex writing_;
 };
 

@@ -2,13 +2,16 @@
 // Which units a listing, an export or a summary takes.
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
+#include <QUuid>
 
 namespace Ledger {
 
 struct UnitFilter {
     QDateTime since, until;  // start time, UTC; since inclusive, until exclusive
     QString fixture, recipe, result;
+    QList<QUuid> ids{};  // these units only
 };
 
 }  // namespace Ledger

@@ -21,6 +21,9 @@ struct LabelRecord {
 
 struct UnitRecord {
     QUuid id;
+    // The station's id, as its ledger row says; not part of the record's
+    // text (its chain link names the station).
+    QString station;
     QString host;
     QString fixtureName, fixturePath, adapterIdentity;
     qint64 unitNumber = 0;

@@ -33,24 +33,129 @@ QSqlQuery prepared(QSqlDatabase& db, const QString& sql, const QVariantList& val
 
 namespace {
 
-QString timeColumn(Dialect d, const char* column)
-{
-    if (d == Dialect::Sqlite)
-        return QLatin1String(column);
-    return QStringLiteral("to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')").arg(QLatin1String(column));
-}
-
-QString idColumn(Dialect d, const char* column)
-{
-    return d == Dialect::Sqlite ? QLatin1String(column) : QStringLiteral("CAST(%1 AS text)").arg(QLatin1String(column));
-}
-
 QString timeParameter(Dialect d)
 {
     return d == Dialect::Sqlite ? QStringLiteral("?") : QStringLiteral("CAST(? AS timestamptz)");
 }
 
+QVariant nullIfEmpty(const QString& s)
+{
+    return s.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(s);
+}
+
 }  // namespace
+
+RowShape::RowShape(std::initializer_list<std::pair<const char*, Type>> columns)
+{
+    for (const auto& [name, type] : columns)
+        columns_.emplace_back(QLatin1String(name), type);
+}
+
+QString RowShape::names() const
+{
+    QStringList out;
+    for (const auto& [name, type] : columns_)
+        out << name;
+    return out.join(QStringLiteral(", "));
+}
+
+QString RowShape::parameters(Dialect d) const
+{
+    QStringList out;
+    for (const auto& [name, type] : columns_)
+        out << (d == Dialect::Sqlite || type == Type::Text || type == Type::Number ? QStringLiteral("?")
+                : type == Type::Id                                                 ? QStringLiteral("CAST(? AS uuid)")
+                                                                                   : timeParameter(d));
+    return out.join(QStringLiteral(", "));
+}
+
+QString RowShape::selected(Dialect d) const
+{
+    QStringList out;
+    for (const auto& [name, type] : columns_)
+        out << (d == Dialect::Sqlite || type == Type::Text || type == Type::Number ? name
+                : type == Type::Id ? QStringLiteral("CAST(%1 AS text)").arg(name)
+                                   : QStringLiteral("to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')")
+                                         .arg(name));
+    return out.join(QStringLiteral(", "));
+}
+
+const RowShape& unitShape()
+{
+    using T = RowShape::Type;
+    static const RowShape shape{{"id", T::Id},
+                                {"host", T::Text},
+                                {"fixture_name", T::Text},
+                                {"fixture_path", T::Text},
+                                {"adapter_identity", T::Text},
+                                {"unit_number", T::Number},
+                                {"recipe_name", T::Text},
+                                {"recipe_sha256", T::Text},
+                                {"tool_version", T::Text},
+                                {"start_time", T::Time},
+                                {"end_time", T::Time},
+                                {"result", T::Text},
+                                {"why", T::Text}};
+    return shape;
+}
+
+const RowShape& labelShape()
+{
+    using T = RowShape::Type;
+    static const RowShape shape{{"unit_id", T::Id},        {"slot", T::Number},
+                                {"file", T::Text},         {"sha256", T::Text},
+                                {"size", T::Number},       {"data_frames_sent", T::Number},
+                                {"file_frame_sent", T::Number}, {"release_confirmed", T::Number},
+                                {"slot_holds", T::Text}};
+    return shape;
+}
+
+QVariantList unitValues(const UnitRecord& r)
+{
+    return {r.id.toString(QUuid::WithoutBraces), notNull(r.host), notNull(r.fixtureName), notNull(r.fixturePath),
+            notNull(r.adapterIdentity), r.unitNumber, notNull(r.recipeName), notNull(r.recipeSha256),
+            notNull(r.toolVersion), timeText(r.start), nullIfEmpty(timeText(r.end)), nullIfEmpty(r.result),
+            notNull(r.why)};
+}
+
+QVariantList labelValues(const QUuid& unit, const LabelRecord& l)
+{
+    return {unit.toString(QUuid::WithoutBraces), l.slot, notNull(l.file), notNull(l.sha256), l.size, l.dataFramesSent,
+            l.fileFrameSent, l.releaseConfirmed, notNull(l.slotHolds)};
+}
+
+UnitRecord unitFromRow(const QSqlQuery& q)
+{
+    UnitRecord r;
+    r.id = QUuid::fromString(q.value(0).toString());
+    r.host = q.value(1).toString();
+    r.fixtureName = q.value(2).toString();
+    r.fixturePath = q.value(3).toString();
+    r.adapterIdentity = q.value(4).toString();
+    r.unitNumber = q.value(5).toLongLong();
+    r.recipeName = q.value(6).toString();
+    r.recipeSha256 = q.value(7).toString();
+    r.toolVersion = q.value(8).toString();
+    r.start = parseTime(q.value(9).toString());
+    r.end = parseTime(q.value(10).toString());
+    r.result = q.value(11).toString();
+    r.why = q.value(12).toString();
+    return r;
+}
+
+LabelRecord labelFromRow(const QSqlQuery& q)
+{
+    LabelRecord l;
+    l.slot = q.value(1).toInt();
+    l.file = q.value(2).toString();
+    l.sha256 = q.value(3).toString();
+    l.size = q.value(4).toLongLong();
+    l.dataFramesSent = q.value(5).toLongLong();
+    l.fileFrameSent = q.value(6).toBool();
+    l.releaseConfirmed = q.value(7).toBool();
+    l.slotHolds = q.value(8).toString();
+    return l;
+}
 
 QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
 {
@@ -63,6 +168,14 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
     if (f.until.isValid()) {
         where << QStringLiteral("start_time < ") + timeParameter(d);
         values << timeText(f.until);
+    }
+    if (!f.ids.isEmpty()) {
+        QStringList one;
+        for (const QUuid& id : f.ids) {
+            one << (d == Dialect::Sqlite ? QStringLiteral("?") : QStringLiteral("CAST(? AS uuid)"));
+            values << id.toString(QUuid::WithoutBraces);
+        }
+        where << QStringLiteral("id IN (%1)").arg(one.join(QStringLiteral(", ")));
     }
     if (!f.fixture.isEmpty()) {
         where << QStringLiteral("fixture_name = ?");
@@ -81,59 +194,34 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
         }
     }
     const QString filter = where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    QSqlQuery q = prepared(
-        db,
-        QStringLiteral("SELECT %1, host, fixture_name, fixture_path, adapter_identity, unit_number, recipe_name, "
-                       "recipe_sha256, tool_version, %2, %3, result, why FROM units%4 ORDER BY start_time, id")
-            .arg(idColumn(d, "id"), timeColumn(d, "start_time"), timeColumn(d, "end_time"), filter),
-        values);
+    QSqlQuery q = prepared(db,
+                           QStringLiteral("SELECT %1, %2 FROM units%3 ORDER BY start_time, id")
+                               .arg(unitShape().selected(d),
+                                    d == Dialect::Sqlite ? QStringLiteral("''") : QStringLiteral("station"), filter),
+                           values);
     q.setForwardOnly(true);
     run(q, "read the units");
     QList<UnitRecord> units;
-    QHash<QString, qsizetype> index;
+    QHash<QUuid, qsizetype> index;
     while (q.next()) {
-        UnitRecord r;
-        const QString id = q.value(0).toString();
-        r.id = QUuid::fromString(id);
-        r.host = q.value(1).toString();
-        r.fixtureName = q.value(2).toString();
-        r.fixturePath = q.value(3).toString();
-        r.adapterIdentity = q.value(4).toString();
-        r.unitNumber = q.value(5).toLongLong();
-        r.recipeName = q.value(6).toString();
-        r.recipeSha256 = q.value(7).toString();
-        r.toolVersion = q.value(8).toString();
-        r.start = parseTime(q.value(9).toString());
-        r.end = parseTime(q.value(10).toString());
-        r.result = q.value(11).toString();
-        r.why = q.value(12).toString();
-        index.insert(id, units.size());
+        UnitRecord r = unitFromRow(q);
+        r.station = q.value(13).toString();
+        index.insert(r.id, units.size());
         units.append(r);
     }
     if (units.isEmpty())
         return units;
-    QSqlQuery l = prepared(
-        db,
-        QStringLiteral("SELECT %1, slot, file, sha256, size, data_frames_sent, file_frame_sent, release_confirmed, "
-                       "slot_holds FROM labels WHERE unit_id IN (SELECT id FROM units%2) ORDER BY unit_id, slot")
-            .arg(idColumn(d, "unit_id"), filter),
-        values);
+    QSqlQuery l = prepared(db,
+                           QStringLiteral("SELECT %1 FROM labels WHERE unit_id IN (SELECT id FROM units%2) "
+                                          "ORDER BY unit_id, slot")
+                               .arg(labelShape().selected(d), filter),
+                           values);
     l.setForwardOnly(true);
     run(l, "read the labels");
     while (l.next()) {
-        const auto it = index.constFind(l.value(0).toString());
-        if (it == index.constEnd())
-            continue;
-        LabelRecord label;
-        label.slot = l.value(1).toInt();
-        label.file = l.value(2).toString();
-        label.sha256 = l.value(3).toString();
-        label.size = l.value(4).toLongLong();
-        label.dataFramesSent = l.value(5).toLongLong();
-        label.fileFrameSent = l.value(6).toBool();
-        label.releaseConfirmed = l.value(7).toBool();
-        label.slotHolds = l.value(8).toString();
-        units[*it].labels.append(label);
+        const auto it = index.constFind(QUuid::fromString(l.value(0).toString()));
+        if (it != index.constEnd())
+            units[*it].labels.append(labelFromRow(l));
     }
     return units;
 }
@@ -160,7 +248,7 @@ QList<ChainEntry> readChain(QSqlDatabase& db, Dialect d, const QString& station)
     QSqlQuery q = prepared(db,
                            QStringLiteral("SELECT station, seq, %1, kind, body, prev_hash, hash FROM chain%2 "
                                           "ORDER BY station, seq")
-                               .arg(idColumn(d, "unit_id"),
+                               .arg(d == Dialect::Sqlite ? QStringLiteral("unit_id") : QStringLiteral("CAST(unit_id AS text)"),
                                     station.isEmpty() ? QString() : QStringLiteral(" WHERE station = ?")),
                            station.isEmpty() ? QVariantList{} : QVariantList{station});
     q.setForwardOnly(true);

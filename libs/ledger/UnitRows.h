@@ -1,6 +1,7 @@
 #pragma once
-// Reading units and chains from SQL, the same for the SQLite and the
-// PostgreSQL ledger (their tables have the same columns).
+// A unit's row and its labels' rows, and the chain, in SQL: one description
+// of each row for the SQLite and the PostgreSQL ledger (their tables have the
+// same columns), and the readers of both.
 
 #include "ledger/Chain.h"
 #include "ledger/UnitFilter.h"
@@ -8,10 +9,37 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 namespace Ledger {
 
 enum class Dialect { Sqlite, Postgres };
+
+// The columns of a row, in the one order every statement that writes or
+// reads the row uses.
+class RowShape {
+public:
+    enum class Type { Text, Number, Id, Time };
+    RowShape(std::initializer_list<std::pair<const char*, Type>> columns);
+    QString names() const;                // "id, host, ..."
+    QString parameters(Dialect d) const;  // "CAST(? AS uuid), ?, ..." as the store takes them
+    QString selected(Dialect d) const;    // ids and times as text, alike from both stores
+
+private:
+    std::vector<std::pair<QString, Type>> columns_;
+};
+
+// id, host, fixture_name, ... start_time, end_time, result, why
+const RowShape& unitShape();
+// unit_id, slot, file, ... slot_holds
+const RowShape& labelShape();
+QVariantList unitValues(const UnitRecord& r);
+QVariantList labelValues(const QUuid& unit, const LabelRecord& l);
+// From a query that selected unitShape() (labelShape()) from its first column on.
+UnitRecord unitFromRow(const QSqlQuery& q);
+LabelRecord labelFromRow(const QSqlQuery& q);
 
 QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect dialect, const UnitFilter& filter);
 // Every link, by station and seq; station empty means all.

@@ -48,6 +48,9 @@ public:
     // Not one of the five: the number of the port that is open (CommPort may
     // have changed since), 0 when closed.
     short openedPort() const { return line_ ? openedPort_ : short(0); }
+    // Not one of the five: whether a modem status line is asserted; nullopt
+    // when the port is closed or the line cannot tell.
+    std::optional<bool> modemLineAsserted(ModemLine line) { return line_ ? line_->modemLineAsserted(line) : std::nullopt; }
 
 private:
     void dropLineAfterFailure();

@@ -255,6 +255,23 @@ void QtSerialLine::discardOutput()
         port_.clear(QSerialPort::Output);
 }
 
+std::optional<bool> QtSerialLine::modemLineAsserted(ModemLine line)
+{
+    const QSerialPort::PinoutSignals pins = port_.pinoutSignals();
+    // A pseudo-terminal has no modem lines: the read fails.
+    if (port_.error() != QSerialPort::NoError) {
+        port_.clearError();
+        return std::nullopt;
+    }
+    switch (line) {
+    case ModemLine::Dsr: return pins.testFlag(QSerialPort::DataSetReadySignal);
+    case ModemLine::Cts: return pins.testFlag(QSerialPort::ClearToSendSignal);
+    case ModemLine::Dcd: return pins.testFlag(QSerialPort::DataCarrierDetectSignal);
+    case ModemLine::Ri: return pins.testFlag(QSerialPort::RingIndicatorSignal);
+    }
+    return std::nullopt;
+}
+
 void QtSerialLine::drain(double maxSeconds)
 {
     drain(maxSeconds, {});

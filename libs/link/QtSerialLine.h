@@ -22,6 +22,7 @@ public:
     void drain(double maxSeconds, const WaitServe& between) override;
     void discardOutput() override;
     qint64 outputQueued() override;
+    std::optional<bool> modemLineAsserted(ModemLine line) override;
 
     const QString& devicePath() const { return path_; }
 

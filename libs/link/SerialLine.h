@@ -9,6 +9,10 @@
 #include <QByteArray>
 #include <functional>
 #include <memory>
+#include <optional>
+
+// The modem status lines a fixture may wire its unit's presence to.
+enum class ModemLine { Dsr, Cts, Dcd, Ri };
 
 class SerialLine {
 public:
@@ -31,6 +35,8 @@ public:
     virtual qint64 outputQueued() = 0;
     // Drops what is still queued for the line.
     virtual void discardOutput() {}
+    // Whether a modem status line is asserted; nullopt when the line cannot tell.
+    virtual std::optional<bool> modemLineAsserted(ModemLine) { return std::nullopt; }
 };
 
 // Opens port number n (1 to 10) with the given settings or throws a numbered

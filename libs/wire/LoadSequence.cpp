@@ -118,16 +118,58 @@ void LoadSequence::enter(Stage stage)
 template <typename Exchange>
 bool LoadSequence::tries(int times, double between, Exchange exchange)
 {
+    const bool polling = outcome_.stage == Stage::Polling;
     for (int i = 0; i < times; ++i) {
         if (i > 0 && between > 0)
             wait(between);
+        const double sentAt = clock_.now();
         const bool accepted = exchange();
-        if (!wire_.lastReply().isEmpty())
+        if (!wire_.lastReply().isEmpty()) {
             outcome_.replies << wire_.lastReply();
+            silentSince_ = -1;
+        } else if (policy_.silenceBound > 0) {
+            confirmPresence(sentAt, polling);
+        }
         if (accepted)
             return true;
     }
     return false;
+}
+
+QString LoadSequence::stageWords() const
+{
+    switch (outcome_.stage) {
+    case Stage::Polling: return QStringLiteral("the poll before slot %1").arg(slot_);
+    case Stage::Slot: return QStringLiteral("slot %1's name").arg(slot_);
+    case Stage::Length: return QStringLiteral("slot %1's length").arg(slot_);
+    case Stage::Releasing: return QStringLiteral("slot %1's release").arg(slot_);
+    default: return QStringLiteral("slot %1").arg(slot_);
+    }
+}
+
+void LoadSequence::confirmPresence(double sentAt, bool wasPoll)
+{
+    if (silentSince_ < 0)
+        silentSince_ = sentAt;
+    for (bool poll = !wasPoll;; poll = true) {
+        const double silent = clock_.now() - silentSince_;
+        if (silent > policy_.silenceBound) {
+            outcome_.gone = true;
+            throw Failed{QStringLiteral("no answer for %1 s during %2: taken out?")
+                             .arg(silent, 0, 'f', 1)
+                             .arg(stageWords())};
+        }
+        // A poll that an earlier stage's frame is tried again after; the
+        // polling stage's own try was one already.
+        if (!poll)
+            return;
+        wire_.poll();
+        if (!wire_.lastReply().isEmpty()) {
+            outcome_.replies << wire_.lastReply();
+            silentSince_ = -1;
+            return;
+        }
+    }
 }
 
 LoadOutcome LoadSequence::openAndLoad(const QString& settings, int slot, const Label& label)
@@ -154,9 +196,15 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
     count_ = {};
     dropped_ = -1;
     slot_ = slot;
+    silentSince_ = -1;
     int status = ExitStatus::Loaded;
     try {
         run(slot, label);
+    } catch (const UnitGone& gone) {
+        outcome_.gone = true;
+        // How far the stream got is said with every ending below.
+        outcome_.error = QStringLiteral("%1 during %2").arg(gone.why, stageWords());
+        status = -1;
     } catch (const Stopped& stopped) {
         outcome_.stopped = true;
         status = stopped.exitStatus;

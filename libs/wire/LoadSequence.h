@@ -29,6 +29,11 @@ struct LoadPolicy {
     int attempts = 10;              // tries of the slot name, the length, the release
     double stageRetryWait = 0.3;    // between stage tries: the upload timer's period
     double releaseRetryWait = 0.1;  // between release tries: the release timer's period
+    // 0: an unanswered frame is simply tried again. Above 0 (a station): an
+    // unanswered frame is followed by polls, and a unit that stays silent
+    // longer than this while an answer is due is gone; whatever answers
+    // after that is another unit, so the load ends.
+    double silenceBound = 0;
 };
 inline constexpr LoadPolicy kWindowPolicy{};
 inline constexpr int kMinAttempts = 1;
@@ -59,6 +64,12 @@ struct Label {
     std::optional<QByteArray> bytes;
 };
 
+// Thrown from the stop check when the fixture says its unit was taken out:
+// the load ends before its next frame, as a failure.
+struct UnitGone {
+    QString why;  // "taken out"
+};
+
 // Thrown from the stop check: the load ends before its next frame.
 struct Stopped {
     int exitStatus = 0;
@@ -75,6 +86,7 @@ struct LoadOutcome {
     bool released = false;  // the device confirmed the release
     QStringList replies;    // every reply read, in order
     bool stopped = false;   // ended by the stop check
+    bool gone = false;      // the unit went silent or was taken out: what answers next is another unit
     QByteArray sha256;      // of the data as it went out, once all of it did (hexadecimal)
 
     bool loaded() const { return exitStatus == ExitStatus::Loaded; }
@@ -115,6 +127,11 @@ private:
     void run(int slot, const Label& label);
     template <typename Exchange>
     bool tries(int times, double between, Exchange exchange);
+    // After an unanswered frame sent at `sentAt`: polls until the unit
+    // answers, or fails the load once the silence passed the bound.
+    void confirmPresence(double sentAt, bool wasPoll);
+    // "slot 3's length", for what went silent when.
+    QString stageWords() const;
     LoadOutcome& finish();
     // How far the load got, for the one account of its ending.
     Ending ending() const;
@@ -129,6 +146,7 @@ private:
     qint64 dropped_ = -1;  // bytes still queued when the drain gave up
     int slot_ = 0;
     LoadOutcome outcome_;
+    double silentSince_ = -1;  // when the first unanswered frame went out; -1: the unit answers
 };
 
 }  // namespace Wire

@@ -1,7 +1,8 @@
 # Run by cpack once it has made the packages (CPACK_POST_BUILD_SCRIPTS), to
 # mend what the DEB generator of CMake 3.25 gets wrong for them:
 # - it calls ldconfig from postinst and postrm for any library below /usr/lib,
-#   though ours are private: found through RUNPATH, never through the cache;
+#   though ours are private: found through RUNPATH, never through the cache
+#   (our own postinst, which makes the station service's user, goes in instead);
 # - the debug symbols package lists absolute build paths in its md5sums, has
 #   executable .debug files and no documents.
 function(run)
@@ -30,6 +31,9 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
     file(CREATE_LINK ${CPACK_PACKAGE_NAME} ${root}/usr/share/doc/${CPACK_PACKAGE_NAME}-dbgsym SYMBOLIC)
   else()
     file(REMOVE ${root}/DEBIAN/postinst ${root}/DEBIAN/postrm)
+    # Ours: the station service's system user.
+    file(COPY ${CPACK_PELMORA_POSTINST} DESTINATION ${root}/DEBIAN
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   endif()
   run(dpkg-deb --root-owner-group --build ${root} ${package})
 endforeach()

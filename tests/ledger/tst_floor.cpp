@@ -7,6 +7,7 @@
 #include "ledger/CentralLedger.h"
 #include "ledger/LocalLedger.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -27,7 +28,8 @@ class FloorTest : public QObject {
     void station(QProcess& p, const QString& ledger, const QString& fixture, const QStringList& more = {})
     {
         p.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-station"),
-                QStringList{QStringLiteral("--json"), QStringLiteral("--recipe"), recipe, QStringLiteral("--ledger"),
+                QStringList{QStringLiteral("--json"), QStringLiteral("--listen"), QStringLiteral("off"),
+                            QStringLiteral("--recipe"), recipe, QStringLiteral("--ledger"),
                             dir.filePath(ledger), QStringLiteral("--central"), server.socketUri(),
                             QStringLiteral("--fixture"), fixture} + more);
         QVERIFY(p.waitForStarted());
@@ -129,6 +131,50 @@ private slots:
         }
         QCOMPARE(CentralLedger(server.socketUri()).units().size(), 9);
         sameChains(QStringLiteral("away.sqlite"));
+    }
+
+    void restoredLedgerForksAndIsSaid()
+    {
+        // A bench PC restored from an image taken after its first unit, while
+        // the central ledger already holds its second.
+        const auto oneUnit = [&](const QString& ledger) {
+            EmulatorProcess fixture;
+            [&] { QVERIFY(fixture.start({QStringLiteral("--units"), QStringLiteral("1"), QStringLiteral("--present"), QStringLiteral("3")})); }();
+            QProcess p;
+            station(p, ledger, fixture.ptyPath(), {QStringLiteral("--units"), QStringLiteral("1")});
+            p.waitForFinished(120000);
+            return std::pair{p.exitCode(), p.readAllStandardOutput()};
+        };
+        const QString ledger = QStringLiteral("restored.sqlite");
+        QCOMPARE(oneUnit(ledger).first, 0);
+        const QString image = dir.filePath(QStringLiteral("image"));
+        QDir().mkpath(image);
+        for (const QString& part : {QString(), QStringLiteral("-wal")})
+            if (QFile::exists(dir.filePath(ledger + part)))
+                QVERIFY(QFile::copy(dir.filePath(ledger + part), image + QLatin1Char('/') + ledger + part));
+        QCOMPARE(oneUnit(ledger).first, 0);
+        for (const QString& part : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(dir.filePath(ledger + part));
+        for (const QString& part : {QString(), QStringLiteral("-wal")})
+            if (QFile::exists(image + QLatin1Char('/') + ledger + part))
+                QVERIFY(QFile::copy(image + QLatin1Char('/') + ledger + part, dir.filePath(ledger + part)));
+
+        const auto [status, out] = oneUnit(ledger);
+        QCOMPARE(status, 5);  // records not forwarded
+        bool said = false;
+        for (const QByteArray& line : out.split('\n')) {
+            const QJsonObject e = QJsonDocument::fromJson(line).object();
+            said |= e[QStringLiteral("forwarding")] == QStringLiteral("stopped");
+        }
+        QVERIFY2(said, out.constData());
+        QProcess verify;
+        verify.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger"),
+                     {QStringLiteral("--ledger"), dir.filePath(ledger), QStringLiteral("--central"), server.socketUri(),
+                      QStringLiteral("verify")});
+        QVERIFY(verify.waitForFinished(30000));
+        QVERIFY(verify.exitCode() != 0);
+        const QByteArray report = verify.readAllStandardOutput() + verify.readAllStandardError();
+        QVERIFY2(report.contains("the copies differ first at record 3"), report.constData());
     }
 };
 

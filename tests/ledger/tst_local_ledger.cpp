@@ -5,11 +5,13 @@
 #include "ledger/Chain.h"
 #include "ledger/LocalLedger.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <thread>
+#include <unistd.h>
 
 using namespace Ledger;
 
@@ -75,6 +77,8 @@ private slots:
         }
         // The next start finds B still open.
         LocalLedger again(path);
+        QVERIFY(!again.created());
+        QCOMPARE(again.unitCount(), 2);
         QCOMPARE(again.closeInterrupted(QStringLiteral("the station stopped")), 1);
         QCOMPARE(again.closeInterrupted(QStringLiteral("the station stopped")), 0);
         // A second station on the same file would close units still loading.
@@ -99,6 +103,47 @@ private slots:
         }
     }
 
+    void theClaimAndTheWritesHoldTheFileItself()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ledger.sqlite"));
+        LocalLedger station(path);
+        QVERIFY(station.created());
+        QCOMPARE(station.unitCount(), 0);
+        station.closeInterrupted(QStringLiteral("stopped"));
+        const QString symlink = dir.filePath(QStringLiteral("link.sqlite"));
+        const QString hardLink = dir.filePath(QStringLiteral("hard.sqlite"));
+        QVERIFY(QFile::link(path, symlink));
+        QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(hardLink).constData()), 0);
+        const auto refusal = [](const auto& attempt) {
+            try {
+                attempt();
+            } catch (const LedgerError& e) {
+                return QString::fromUtf8(e.what());
+            }
+            return QString();
+        };
+        for (const QString& other : {symlink, hardLink})
+            QVERIFY(refusal([&] { LocalLedger(other).closeInterrupted({}); }).contains(QStringLiteral("in use by another station")));
+        station.begin(unit(QStringLiteral("A"), 1));
+
+        // Another file put in its place: not written, and the write says why.
+        const QString copy = dir.filePath(QStringLiteral("copy.sqlite"));
+        QVERIFY(QFile::copy(path, copy));
+        QCOMPARE(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(path).constData()), 0);
+        QFile swapped(path);
+        QVERIFY(swapped.open(QIODevice::ReadOnly));
+        const QByteArray before = swapped.readAll();
+        swapped.close();
+        QVERIFY(refusal([&] { station.begin(unit(QStringLiteral("A"), 2)); }).contains(QStringLiteral("another file was put in its place")));
+        QVERIFY(swapped.open(QIODevice::ReadOnly));
+        QCOMPARE(swapped.readAll(), before);
+        QCOMPARE(LocalLedger(path, LocalLedger::Access::Reader).unitCount(), 1);
+        QVERIFY(QFile::remove(path));
+        QVERIFY_THROWS_EXCEPTION(LedgerError, station.markSentUpTo(1));
+        QVERIFY(!QFile::exists(path));
+    }
+
     void fixturesWriteAtOnce()
     {
         QTemporaryDir dir;
@@ -118,6 +163,35 @@ private slots:
         QCOMPARE(ledger.units().size(), 40);
         QCOMPARE(ledger.chain().size(), 80);
         QVERIFY(verify(ledger).isEmpty());
+    }
+
+    void chainBreaksAreNamed()
+    {
+        const QString s = QStringLiteral("station");
+        QList<ChainEntry> c;
+        for (qint64 seq = 1; seq <= 3; ++seq)
+            c.append(makeEntry(s, seq, QStringLiteral("begin"), unit(QStringLiteral("A"), seq),
+                               seq == 1 ? firstPrevHash() : c.last().hash));
+        QVERIFY(checkChain(s, c).isEmpty());
+        // Record 1 rewritten with a hash of its own, record 2 pointed at it:
+        // record 2's hash covers the hash it points back to, so it no longer holds.
+        QList<ChainEntry> repointed = c;
+        repointed[0] = makeEntry(s, 1, QStringLiteral("begin"), unit(QStringLiteral("B"), 1), firstPrevHash());
+        repointed[1].prevHash = repointed[0].hash;
+        // A link put in that points elsewhere, and one that points at the link before it.
+        const QList<ChainEntry> unlinked{c[0], makeEntry(s, 2, QStringLiteral("close"), unit(QStringLiteral("A"), 9), QString(64, QLatin1Char('f'))), c[1], c[2]};
+        const QList<ChainEntry> linked{c[0], makeEntry(s, 1, QStringLiteral("close"), unit(QStringLiteral("A"), 9), c[0].hash), c[1], c[2]};
+        const struct {
+            QList<ChainEntry> chain;
+            const char* what;
+            qint64 seq;
+        } cases[] = {{repointed, "changed", 2}, {unlinked, "inserted", 2}, {linked, "inserted", 1}};
+        for (const auto& x : cases) {
+            const QList<Finding> found = checkChain(s, x.chain);
+            QCOMPARE(found.size(), 1);
+            QCOMPARE(found[0].what, QLatin1String(x.what));
+            QCOMPARE(found[0].seq, x.seq);
+        }
     }
 
     void changesAreNamed()

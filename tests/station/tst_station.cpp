@@ -13,6 +13,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
 #include <csignal>
 
 namespace {
@@ -65,7 +66,8 @@ class StationTest : public QObject {
     void start(QProcess& p, const QStringList& args)
     {
         p.start(qEnvironmentVariable("PELMORA_STATION"),
-                QStringList{QStringLiteral("--json"), QStringLiteral("--ledger"), ledgerPath()} + args);
+                QStringList{QStringLiteral("--json"), QStringLiteral("--listen"), QStringLiteral("off"),
+                            QStringLiteral("--ledger"), ledgerPath()} + args);
         QVERIFY(p.waitForStarted());
     }
 
@@ -75,6 +77,7 @@ private slots:
     void recipeRefused();
     void twoFixturesThreeUnitsEach();
     void failedUnitIsNotTriedAgain();
+    void pulledAndSwappedUnitsOnLinesThatStay();
     void killedMidStreamIsInterruptedAtNextStart();
     void unwritableLedgerStartsNoUnit();
 };
@@ -209,6 +212,58 @@ void StationTest::failedUnitIsNotTriedAgain()
     QCOMPARE(r.labels[0].slotHolds, QStringLiteral("loaded"));
     QCOMPARE(r.labels[1].slotHolds, QStringLiteral("untouched"));
     QCOMPARE(r.labels[1].dataFramesSent, 0);
+}
+
+void StationTest::pulledAndSwappedUnitsOnLinesThatStay()
+{
+    // Three fixtures whose first unit is taken out mid-load, the next placed
+    // 3 s later; a fourth whose units are swapped 1.5 s apart.
+    const QStringList pulls{QStringLiteral("#Externl3.ejf#"), QStringLiteral("%24#"), QStringLiteral("data@38")};
+    std::array<EmulatorProcess, 4> fixtures;
+    QStringList args{QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--units"), QStringLiteral("9")};
+    for (int i = 0; i < 4; ++i) {
+        QStringList play{QStringLiteral("--present"), QStringLiteral("3")};
+        play += i < 3 ? QStringList{QStringLiteral("--units"), QStringLiteral("2"), QStringLiteral("--absent"),
+                                    QStringLiteral("3"), QStringLiteral("--pull-on"), pulls[i]}
+                      : QStringList{QStringLiteral("--units"), QStringLiteral("3"), QStringLiteral("--absent"),
+                                    QStringLiteral("1.5")};
+        QVERIFY(fixtures[size_t(i)].start(play));
+        args << QStringLiteral("--fixture") << QStringLiteral("f%1=%2").arg(i).arg(fixtures[size_t(i)].ptyPath());
+    }
+    QProcess p;
+    start(p, args);
+    QVERIFY(p.waitForFinished(300000));
+    QCOMPARE(p.exitCode(), 1);
+
+    QMap<QString, QStringList> byFixture;
+    QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
+    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.unitNumber < b.unitNumber; });
+    for (const Ledger::UnitRecord& r : records)
+        byFixture[r.fixtureName] << r.result + QStringLiteral(": ") + r.labels[0].slotHolds + u' ' + r.labels[1].slotHolds;
+    QCOMPARE(byFixture[QStringLiteral("f0")], QStringList({"fail: loaded untouched", "pass: loaded loaded"}));
+    QCOMPARE(byFixture[QStringLiteral("f1")], QStringList({"fail: untouched untouched", "pass: loaded loaded"}));
+    QCOMPARE(byFixture[QStringLiteral("f2")], QStringList({"fail: loaded written", "pass: loaded loaded"}));
+    QCOMPARE(byFixture[QStringLiteral("f3")], QStringList(3, QStringLiteral("pass: loaded loaded")));
+
+    for (int i = 0; i < 4; ++i) {
+        const EmulatorProcess& e = fixtures[size_t(i)];
+        // Each unit that passed got the whole recipe byte-exact.
+        for (int unit = i < 3 ? 2 : 1; unit <= (i < 3 ? 2 : 3); ++unit) {
+            const QString out = QStringLiteral("%1/unit-%2/").arg(e.outDir()).arg(unit);
+            QCOMPARE(read(out + QStringLiteral("Externl1.ejf")), ship);
+            QCOMPARE(read(out + QStringLiteral("Externl3.ejf")), inner);
+        }
+        // No frame but polls reaches a unit before its own first slot name.
+        QMap<qint64, QString> firstFrame;
+        for (const QJsonObject& f : e.readFrames()) {
+            const qint64 unit = f[QStringLiteral("unit")].toInteger();
+            const QString payload = f[QStringLiteral("payload")].toString();
+            if (unit > 0 && payload != QStringLiteral("S") && !firstFrame.contains(unit))
+                firstFrame[unit] = payload;
+        }
+        for (const QString& first : firstFrame)
+            QCOMPARE(first, QStringLiteral("#Externl1.ejf#"));
+    }
 }
 
 void StationTest::killedMidStreamIsInterruptedAtNextStart()

@@ -60,6 +60,12 @@ void VirtualLine::write(const QByteArray& bytes)
         pending_.remove(0, cr + 1);
         if (script_->onFrame)
             script_->onFrame(payload);
+        if (script_->unitAt) {
+            const int unit = script_->unitAt(t_->now);
+            if (unit == 0)
+                continue;
+            script_->framesByUnit[unit] << QString::fromLatin1(payload);
+        }
         QString kind;
         QString reply;
         if (payload == "S") {
@@ -90,4 +96,11 @@ QByteArray VirtualLine::readAvailable()
     QByteArray out;
     out.swap(received_);
     return out;
+}
+
+std::optional<bool> VirtualLine::modemLineAsserted(ModemLine)
+{
+    if (!script_->presenceLine)
+        return std::nullopt;
+    return !script_->unitAt || script_->unitAt(t_->now) != 0;
 }

@@ -58,6 +58,13 @@ struct DeviceScript {
     qint64 stuckAfterDrain = 0;
     // Runs after each whole frame reaches the far end, with its payload.
     std::function<void(const QByteArray&)> onFrame;
+    // A fixture: which unit is on the line at a virtual time (0: none, and a
+    // frame then reaches nobody). Unset: one device, always there.
+    std::function<int(double at)> unitAt;
+    // With unitAt: the payloads each unit received, and whether the fixture
+    // reports its unit on a modem status line.
+    QMap<int, QStringList> framesByUnit;
+    bool presenceLine = false;
 };
 
 class VirtualLine final : public SerialLine {
@@ -76,6 +83,7 @@ public:
     // Something queued until drained, so the program has to drain before it may say "done".
     qint64 outputQueued() override { return drained_ ? script_->stuckAfterDrain : 1; }
     void discardOutput() override { script_->stuckAfterDrain = 0; }
+    std::optional<bool> modemLineAsserted(ModemLine) override;
 
 private:
     std::shared_ptr<Timeline> t_;

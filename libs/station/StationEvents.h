@@ -17,7 +17,8 @@ enum class EventKind {
     LabelDone,   // its result; text says what the slot holds
     Result,      // the unit's result: pass, fail or interrupted, with why
     Gone,        // the unit was taken out
-    Halted,      // the fixture starts no more units; text says why
+    Halted,      // the fixture starts no more units; text says why, result names the
+                 // result of a unit that ended but could not be recorded
 };
 
 struct LabelOutcome {
@@ -63,4 +64,7 @@ struct FixtureProgress {
     std::atomic<int> label{-1};  // -1: no load running
     std::atomic<int> stage{0};   // Wire::Stage
     std::atomic<qint64> sent{0};
+    // When the loop last looked up from its work (its clock's seconds): a
+    // loop that stops doing so is stuck.
+    std::atomic<double> alive{0};
 };

@@ -1,4 +1,4 @@
-#include "Reports.h"
+#include "ledger/CsvExport.h"
 
 #include "ledger/RecordText.h"
 
@@ -35,9 +35,9 @@ QString yesNo(bool b)
 
 }  // namespace
 
-QByteArray csvText(const QList<UnitRecord>& units)
+QByteArray Ledger::csvText(const QList<UnitRecord>& units)
 {
-    QStringList header{QStringLiteral("id"), QStringLiteral("host"), QStringLiteral("fixture"),
+    QStringList header{QStringLiteral("id"), QStringLiteral("station"), QStringLiteral("host"), QStringLiteral("fixture"),
                        QStringLiteral("fixture_path"), QStringLiteral("adapter"), QStringLiteral("unit"),
                        QStringLiteral("recipe"), QStringLiteral("recipe_sha256"), QStringLiteral("tool_version"),
                        QStringLiteral("start_utc"), QStringLiteral("end_utc"), QStringLiteral("result"),
@@ -49,7 +49,7 @@ QByteArray csvText(const QList<UnitRecord>& units)
     // A byte-order mark, so a spreadsheet opened on the file reads UTF-8.
     QByteArray out = "\xEF\xBB\xBF" + header.join(QLatin1Char(',')).toUtf8() + "\r\n";
     for (const UnitRecord& r : units) {
-        QStringList row{r.id.toString(QUuid::WithoutBraces), text(r.host), text(r.fixtureName), text(r.fixturePath),
+        QStringList row{r.id.toString(QUuid::WithoutBraces), r.station, text(r.host), text(r.fixtureName), text(r.fixturePath),
                         text(r.adapterIdentity), QString::number(r.unitNumber), text(r.recipeName),
                         r.recipeSha256, text(r.toolVersion), timeText(r.start), timeText(r.end),
                         r.isOpen() ? QStringLiteral("open") : r.result, text(r.why)};

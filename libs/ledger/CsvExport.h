@@ -1,0 +1,14 @@
+#pragma once
+// Units as CSV, one row each, the same wherever they are exported from
+// (pelmora-ledger export --csv, the station's page).
+
+#include "ledger/UnitRecord.h"
+
+#include <QByteArray>
+#include <QList>
+
+namespace Ledger {
+
+QByteArray csvText(const QList<UnitRecord>& units);
+
+}  // namespace Ledger

@@ -1,0 +1,459 @@
+#include "Fixture.h"
+
+#include "Presence.h"
+#include "UnitLoad.h"
+#include "console/StopSignal.h"
+#include "ledger/CentralForwarder.h"
+#include "ledger/LocalLedger.h"
+#include "link/Errors.h"
+#include "link/MSComm.h"
+#include "link/QtSerialLine.h"
+#include "link/Wait.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// How often an absent port found by number or USB identity is looked for
+// again: that lists every port. A path is only looked at, so more often.
+constexpr double kLookAgain = 1.0;
+// A modem status line is read this often while no load runs.
+constexpr double kPinLookEvery = 0.05;
+// The presence waits need no fine slices: a stop is seen within this.
+constexpr double kCoarseSlice = 0.1;
+
+// The run has all its units: a fixture without a unit ends.
+struct RunFull {};
+// The fixture starts no more units; already said why.
+struct Halt {};
+
+bool isPath(const QString& selector)
+{
+    bool number = false;
+    selector.toInt(&number);
+    return !number && !selector.startsWith(QStringLiteral("usb:"));
+}
+
+// A reply as the operator can read it: printable ASCII as it is, the rest as \xNN.
+QString shownReply(const QString& reply)
+{
+    QString out;
+    for (const QChar c : reply.left(12))
+        out += c.unicode() >= 0x20 && c.unicode() < 0x7f ? QString(c)
+                                                          : QStringLiteral("\\x%1").arg(c.unicode() & 0xff, 2, 16, QLatin1Char('0'));
+    return out;
+}
+
+class ProgressFeed final : public Wire::LoadObserver {
+public:
+    explicit ProgressFeed(FixtureProgress& progress) : progress_(progress) {}
+    void entered(Wire::Stage stage) override
+    {
+        if (stage == Wire::Stage::Polling)
+            progress_.sent.store(0, std::memory_order_relaxed);
+        progress_.stage.store(int(stage), std::memory_order_relaxed);
+    }
+    void streamed(qint64 sent, qint64) override { progress_.sent.store(sent, std::memory_order_relaxed); }
+
+private:
+    FixtureProgress& progress_;
+};
+
+class FixtureLoop {
+public:
+    FixtureLoop(int index, const FixtureOption& fixture, StationShared& shared, FixtureProgress& progress,
+                const FixtureSeams& seams)
+        : index_(index), fixture_(fixture), shared_(shared), progress_(progress), seams_(seams), clock_(*seams.clock),
+          feed_(progress)
+    {
+    }
+
+    void run()
+    {
+        try {
+            for (;;) {
+                const QString wrong = waitForUnit();
+                const bool stays = wrong.isEmpty() ? loadUnit() : recordWrongAnswer(wrong);
+                if (stays)
+                    waitUntilGone();
+                say(EventKind::Gone);
+                unit_ = 0;
+            }
+        } catch (const Wire::Stopped&) {
+        } catch (const RunFull&) {
+        } catch (const Halt&) {
+        } catch (const std::exception& error) {
+            say(EventKind::Halted, QString::fromLocal8Bit(error.what()));
+        }
+        closeLine();
+    }
+
+private:
+    void say(EventKind kind, const QString& text = {}, const QString& result = {})
+    {
+        StationEvent e;
+        e.fixture = index_;
+        e.kind = kind;
+        e.unit = unit_;
+        e.label = int(progress_.label.load());
+        e.text = text;
+        e.result = result;
+        shared_.events.push(std::move(e));
+    }
+
+    // Runs before and between the slices of every wait.
+    void stopCheck()
+    {
+        progress_.alive.store(clock_.now(), std::memory_order_relaxed);
+        if (const int signal = stopSignal(); signal != 0) {
+            const char* name = sigabbrev_np(signal);
+            throw Wire::Stopped{stopExitStatus(), name ? QStringLiteral("stopped by SIG%1").arg(QLatin1String(name))
+                                                       : QStringLiteral("stopped by signal %1").arg(signal)};
+        }
+        if (seams_.stop)
+            seams_.stop();
+        // A unit that was begun is loaded to its end; only an empty fixture stops.
+        if (!loading_ && shared_.full.load(std::memory_order_relaxed))
+            throw RunFull{};
+        // Nothing more goes to a fixture whose unit was taken out.
+        if (loading_ && fixture_.presence && port_ && port_->modemLineAsserted(*fixture_.presence) == false)
+            throw Wire::UnitGone{QStringLiteral("taken out")};
+    }
+
+    double lookAgain() const { return isPath(fixture_.selector) ? kPresencePollEvery : kLookAgain; }
+
+    bool openLine(QString& why)
+    {
+        ChosenPort where;
+        if (!seams_.locate(fixture_, where, why))
+            return false;
+        const QString path = where.path;
+        const auto open = seams_.open;
+        auto port = std::make_unique<MSCommLib::MSComm>(
+            [path, open](short, const LineSettings& settings) { return open(path, settings); });
+        try {
+            port->setSettings(shared_.settings);
+            port->setPortOpen(true);
+        } catch (const PelmoraError& error) {
+            why = error.report();
+            return false;
+        }
+        where_ = where;
+        port_ = std::move(port);
+        sequence_ = std::make_unique<Wire::LoadSequence>(clock_, *port_, shared_.policy, [this] { stopCheck(); },
+                                                         &feed_);
+        presence_ = std::make_unique<PollPresence>(*port_, clock_, [this] { stopCheck(); });
+        return true;
+    }
+
+    // A wait that wakes ten times a second, not every few milliseconds: an
+    // idle fixture costs next to nothing.
+    void coarseWait(double seconds)
+    {
+        const double deadline = clock_.now() + seconds;
+        for (double left = seconds; left > kCoarseSlice; left = deadline - clock_.now()) {
+            stopCheck();
+            clock_.sleepFor(kCoarseSlice);
+        }
+        stopCheck();
+        waitOn(clock_, std::max(0.0, deadline - clock_.now()));
+    }
+
+    void closeLine()
+    {
+        presence_.reset();
+        sequence_.reset();
+        port_.reset();  // closes the line
+    }
+
+    // One poll on the open line. A lost line is closed and counts as silence.
+    Sighting look()
+    {
+        try {
+            return presence_->poll();
+        } catch (const PelmoraError&) {
+            closeLine();
+            return {};
+        }
+    }
+
+    // The fixture's presence line; a line that cannot report one halts the fixture.
+    bool pinAsserted()
+    {
+        const std::optional<bool> pin = port_->modemLineAsserted(*fixture_.presence);
+        if (!pin) {
+            say(EventKind::Halted, QStringLiteral("presence=%1: %2 cannot report its modem status lines; "
+                                                  "this fixture starts no units")
+                                       .arg(QLatin1String(modemLineName(*fixture_.presence)), where_.path));
+            throw Halt{};
+        }
+        return *pin;
+    }
+
+    // Until a unit is there: answered the poll (or asserted the presence line)
+    // several times in a row. Returns what a unit says that keeps answering
+    // the poll wrong for a while, empty for a unit to load.
+    QString waitForUnit()
+    {
+        QString shown = QStringLiteral("-");
+        const auto show = [&](const QString& why) {
+            if (why != shown)
+                say(EventKind::Waiting, why);
+            shown = why;
+        };
+        int inARow = 0;
+        double wrongSince = -1;
+        for (;;) {
+            stopCheck();
+            QString why;
+            if (!port_ && !openLine(why)) {
+                inARow = 0;
+                wrongSince = -1;
+                show(why);
+                coarseWait(lookAgain());
+                continue;
+            }
+            if (fixture_.presence) {
+                // Nothing at all goes to a fixture that holds no unit.
+                show({});
+                inARow = pinAsserted() ? inARow + 1 : 0;
+                if (inARow >= kPresentAfterAnswers)
+                    return {};
+                coarseWait(kPinLookEvery);
+                continue;
+            }
+            const Sighting seen = look();
+            if (seen.kind == Sighting::Kind::Answered) {
+                wrongSince = -1;
+                if (++inARow >= kPresentAfterAnswers)
+                    return {};
+                continue;
+            }
+            inARow = 0;
+            if (seen.kind == Sighting::Kind::WrongAnswer) {
+                const QString text =
+                    QStringLiteral("unit answers \"%1\" to the poll: wrong line settings or a faulty unit")
+                        .arg(shownReply(seen.reply));
+                show(text);
+                if (wrongSince < 0)
+                    wrongSince = clock_.now();
+                else if (clock_.now() - wrongSince >= kWrongAnswerRecordAfter)
+                    return text;
+                continue;
+            }
+            wrongSince = -1;
+            show({});
+        }
+    }
+
+    qint64 takeUnit()
+    {
+        const qint64 number = shared_.takeUnitNumber();
+        if (number == 0)
+            throw RunFull{};
+        unit_ = number;
+        // The identity as it is now, for the record; the line is already open.
+        ChosenPort where;
+        QString ignored;
+        if (seams_.locate(fixture_, where, ignored))
+            where_.identity = where.identity;
+        return number;
+    }
+
+    void begin(const Ledger::UnitRecord& record)
+    {
+        // No unit without a record: the record is open before the first frame.
+        try {
+            shared_.ledger->begin(record);
+        } catch (const std::exception& error) {
+            say(EventKind::Halted, QStringLiteral("the ledger cannot be written (%1); this fixture starts no more units")
+                                       .arg(QString::fromLocal8Bit(error.what())));
+            throw Halt{};
+        }
+        if (shared_.central)
+            shared_.central->wake();
+    }
+
+    // Closes the record and tells the unit's result; a record that cannot be
+    // closed halts the fixture after the result was told.
+    void close(Ledger::UnitRecord& record, UnitOutcome& outcome)
+    {
+        closeUnitRecord(record, outcome);
+        QString notRecorded;
+        try {
+            shared_.ledger->close(record);
+            if (shared_.central)
+                shared_.central->wake();
+        } catch (const std::exception& error) {
+            notRecorded = QString::fromLocal8Bit(error.what());
+        }
+        StationEvent e;
+        e.fixture = index_;
+        e.kind = EventKind::Result;
+        e.unit = unit_;
+        e.result = outcome.result;
+        e.text = record.why;
+        e.labels = std::move(outcome.labels);
+        shared_.events.push(std::move(e));
+        if (!notRecorded.isEmpty()) {
+            say(EventKind::Halted,
+                QStringLiteral("its record cannot be written to the ledger (%1); this fixture starts no more units")
+                    .arg(notRecorded),
+                outcome.result);
+            throw Halt{};
+        }
+    }
+
+    // Returns whether the unit is still there to be taken out.
+    bool loadUnit()
+    {
+        const qint64 number = takeUnit();
+        Ledger::UnitRecord record = openUnitRecord(shared_.recipe, fixture_, where_, number, shared_.host,
+                                                   shared_.toolVersion);
+        begin(record);
+        say(EventKind::Arrived);
+
+        loading_ = true;
+        // What came after the presence poll's reply belongs to no exchange of this load.
+        try {
+            port_->Input();
+        } catch (const PelmoraError&) {
+        }
+        UnitLoadHooks hooks;
+        hooks.labelBegins = [this](int i) {
+            progress_.sent.store(0);
+            progress_.stage.store(int(Wire::Stage::Waiting));
+            progress_.label.store(i);
+            say(EventKind::Label);
+        };
+        hooks.labelDone = [this](int, const LabelOutcome& o) {
+            say(EventKind::LabelDone, o.slotHolds);
+            // A lost line is closed by the component; the next turn opens it again.
+            if (port_ && !port_->PortOpen())
+                closeLine();
+        };
+        UnitOutcome outcome = loadUnitLabels(shared_.recipe, port_ ? sequence_.get() : nullptr, hooks);
+        loading_ = false;
+        progress_.label.store(-1);
+        const bool stopped = outcome.stopped;
+        const bool gone = outcome.gone;
+        close(record, outcome);
+        if (stopped)
+            throw Wire::Stopped{};
+        return !gone;
+    }
+
+    // A unit that keeps answering the poll wrong is recorded once, as failed.
+    bool recordWrongAnswer(const QString& why)
+    {
+        const qint64 number = takeUnit();
+        Ledger::UnitRecord record = openUnitRecord(shared_.recipe, fixture_, where_, number, shared_.host,
+                                                   shared_.toolVersion);
+        begin(record);
+        say(EventKind::Arrived);
+        UnitOutcome outcome;
+        for (const RecipeLabel& l : shared_.recipe.labels)
+            outcome.labels.push_back({l.slot, QStringLiteral("untouched"), 0, l.bytes.size(), false, false, {}});
+        outcome.result = QStringLiteral("fail");
+        outcome.why = why;
+        close(record, outcome);
+        return true;
+    }
+
+    // Until the port vanished, K polls in a row went unanswered, or the
+    // presence line dropped. A unit that stays is never loaded again,
+    // whatever its result; any answer, even a wrong one, means it stays.
+    void waitUntilGone()
+    {
+        int silent = 0;
+        while (silent < (fixture_.presence ? kPresentAfterAnswers : shared_.goneAfter)) {
+            stopCheck();
+            if (!port_) {
+                ChosenPort where;
+                QString why;
+                if (!seams_.locate(fixture_, where, why))
+                    return;  // the port vanished with the unit
+                if (!openLine(why)) {
+                    ++silent;
+                    coarseWait(lookAgain());
+                    continue;
+                }
+            }
+            if (fixture_.presence) {
+                silent = pinAsserted() ? 0 : silent + 1;
+                coarseWait(kPinLookEvery);
+                continue;
+            }
+            silent = look().someone() ? 0 : silent + 1;
+        }
+    }
+
+    int index_;
+    FixtureOption fixture_;
+    StationShared& shared_;
+    FixtureProgress& progress_;
+    const FixtureSeams& seams_;
+    Clock& clock_;
+    ProgressFeed feed_;
+    ChosenPort where_;
+    std::unique_ptr<MSCommLib::MSComm> port_;
+    std::unique_ptr<Wire::LoadSequence> sequence_;
+    std::unique_ptr<PollPresence> presence_;
+    bool loading_ = false;
+    qint64 unit_ = 0;
+};
+
+}  // namespace
+
+qint64 StationShared::takeUnitNumber()
+{
+    if (full.load())
+        return 0;
+    const qint64 number = ++begun;
+    if (unitsLimit > 0 && number >= unitsLimit) {
+        full.store(true);
+        if (number > unitsLimit)
+            return 0;
+    }
+    return number;
+}
+
+Wire::LoadPolicy StationShared::stationPolicy()
+{
+    Wire::LoadPolicy policy;
+    policy.silenceBound = kSilenceBound;
+    return policy;
+}
+
+FixtureSeams FixtureSeams::production(Clock& clock)
+{
+    FixtureSeams seams;
+    seams.clock = &clock;
+    seams.locate = [](const FixtureOption& fixture, ChosenPort& where, QString& why) {
+        // A path is only looked at: listing every port each time costs more.
+        if (isPath(fixture.selector) && !QFileInfo::exists(fixture.selector)) {
+            why = QStringLiteral("no port at %1").arg(fixture.selector);
+            return false;
+        }
+        try {
+            where = choosePorts({fixture.selector}).first();
+            return true;
+        } catch (const SelectorRefused& refused) {
+            why = QString::fromLocal8Bit(refused.what());
+            return false;
+        }
+    };
+    seams.open = [](const QString& path, const LineSettings& settings) -> std::unique_ptr<SerialLine> {
+        return std::make_unique<QtSerialLine>(path, settings);
+    };
+    return seams;
+}
+
+void runFixture(int index, const FixtureOption& fixture, StationShared& shared, FixtureProgress& progress,
+                const FixtureSeams& seams)
+{
+    FixtureLoop(index, fixture, shared, progress, seams).run();
+}

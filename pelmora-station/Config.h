@@ -1,0 +1,22 @@
+#pragma once
+// The station's configuration file, for a station that runs as a service:
+//
+//   station = "bench-1"
+//   recipe = "line7.toml"                  # relative to this file
+//   ledger = "/var/lib/pelmora-station/ledger.sqlite"
+//   central = "host=ledger.plant dbname=pelmora user=bench1"
+//   listen = "127.0.0.1:8470"
+//   gone_after = 1
+//   silence = 2.5
+//   [[fixture]]
+//   name = "A"
+//   port = "/dev/rv7k-fixture-a"
+//   presence = "dsr"                       # optional
+//
+// Unknown keys are refused with their line, as in the recipe.
+
+#include "Options.h"
+
+// Fills `options` from the file; what the command line gives afterwards
+// overrides it. Throws UsageError naming the file and line.
+void readStationConfig(const QString& path, StationOptions& options);

@@ -1,0 +1,43 @@
+#pragma once
+// The operator page as one of the station's views: each round it leaves the
+// station's state in a snapshot that the page's own thread serves. That
+// thread runs its own event loop, so no fixture and no round of the
+// station ever waits on a client.
+
+#include "ListenAddress.h"
+#include "PageSnapshot.h"
+#include "station/StationView.h"
+
+#include <QThread>
+#include <memory>
+#include <stdexcept>
+
+namespace Ledger {
+class LocalLedger;
+}
+
+// The page cannot listen where it was asked to; nothing was sent yet.
+struct PageRefused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class StationPage final : public StationView {
+public:
+    // Listens before it returns; throws PageRefused.
+    StationPage(const ListenAddress& where, const Ledger::LocalLedger& ledger);
+    ~StationPage() override;
+
+    // Where it listens, with the port the system gave for port 0.
+    ListenAddress address() const { return address_; }
+
+    void event(const StationEvent&, const StationState& state) override { publish(state); }
+    void flush(const StationState& state) override { publish(state); }
+    void end(const StationState& state) override { publish(state); }
+
+private:
+    void publish(const StationState& state);
+
+    PageSnapshot snapshot_;
+    ListenAddress address_;
+    std::unique_ptr<QThread> thread_;
+};

@@ -1,0 +1,279 @@
+// One fixture's loop in virtual time, on the virtual line: units placed,
+// pulled and swapped as operators do, and what each unit got and what the
+// ledger says of it.
+
+#include "VirtualLink.h"
+#include "ledger/LocalLedger.h"
+#include "station/Fixture.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+
+namespace {
+
+// Units one after another on one fixture. A unit leaves `stays` seconds
+// after its last frame other than a poll, or when its pull rule says so; the
+// next arrives `absent` seconds after.
+struct Player {
+    struct Unit {
+        // Pulled when this frame comes, given what the unit got so far; it
+        // gets that frame only if `after` is set.
+        std::function<bool(const QStringList& got, const QByteArray& frame)> pull;
+        bool after = false;
+    };
+    QList<Unit> units;
+    double firstAt = 0, absent = 3, stays = 5;
+    int present = 0, next = 0;
+    double changeAt = 0, lastActivity = 0;
+    int lost = 0;  // frames written while the fixture was empty
+
+    void leave(double t)
+    {
+        present = 0;
+        changeAt = t + absent;
+    }
+    int at(double t)
+    {
+        if (present > 0 && t - lastActivity > stays)
+            leave(lastActivity + stays);
+        if (present == 0 && next < units.size() && t >= changeAt) {
+            present = ++next;
+            lastActivity = t;
+        }
+        return present;
+    }
+    void frame(const QStringList& got, const QByteArray& payload, double t)
+    {
+        if (at(t) == 0) {
+            ++lost;
+            return;
+        }
+        if (payload != "S")
+            lastActivity = t;
+        const Unit& u = units[present - 1];
+        if (u.pull && !u.after && u.pull(got, payload))
+            leave(t);
+    }
+    void framed(const QStringList& got, double t)
+    {
+        if (present == 0 || got.isEmpty())
+            return;
+        const Unit& u = units[present - 1];
+        if (u.pull && u.after && u.pull(got.mid(0, got.size() - 1), got.last().toLatin1()))
+            leave(t);
+    }
+};
+
+bool isData(const QString& p)
+{
+    return !p.isEmpty() && p[0].isDigit();
+}
+
+struct Rig {
+    std::shared_ptr<Timeline> timeline = std::make_shared<Timeline>();
+    std::shared_ptr<DeviceScript> script = std::make_shared<DeviceScript>();
+    VirtualClock clock{timeline};
+    Player player;
+    QTemporaryDir dir;
+    std::unique_ptr<Ledger::LocalLedger> ledger;
+    StationShared shared;
+    FixtureProgress progress;
+    FixtureOption fixture{QStringLiteral("A"), QStringLiteral("/virtual/a"), std::nullopt};
+    double start = timeline->now;
+
+    Rig()
+    {
+        ledger = std::make_unique<Ledger::LocalLedger>(dir.filePath(QStringLiteral("ledger.sqlite")));
+        shared.ledger = ledger.get();
+        shared.settings = QStringLiteral("9600,n,8,1");
+        for (const auto& [slot, bytes] : {std::pair{1, QByteArray("ship label 24 bytes long")},
+                                          {3, QByteArray("inner\r\n\x00\xff label", 15)}}) {
+            RecipeLabel l;
+            l.slot = slot;
+            l.file = QStringLiteral("slot%1.epl").arg(slot);
+            l.facts.path = l.file;
+            l.facts.size = bytes.size();
+            l.bytes = bytes;
+            shared.recipe.labels << l;
+        }
+        script->onFrame = [this](const QByteArray& payload) {
+            const int unit = player.at(timeline->now);
+            player.frame(unit ? script->framesByUnit.value(unit) : QStringList(), payload, timeline->now);
+        };
+        script->unitAt = [this](double t) { return player.at(t); };
+    }
+
+    // Runs the loop until `seconds` of virtual time went by with no load running.
+    void run(double seconds)
+    {
+        FixtureSeams seams;
+        seams.clock = &clock;
+        seams.locate = [](const FixtureOption& f, ChosenPort& where, QString&) {
+            where.path = f.selector;
+            return true;
+        };
+        seams.open = [this](const QString&, const LineSettings&) -> std::unique_ptr<SerialLine> {
+            return std::make_unique<VirtualLine>(timeline, script);
+        };
+        seams.stop = [this, seconds] {
+            // Frames the far end got are credited to the unit that got them;
+            // a pull after a frame happens here, once it was received.
+            if (player.present > 0)
+                player.framed(script->framesByUnit.value(player.present), timeline->now);
+            if (timeline->now - start > seconds && progress.label.load() < 0)
+                throw Wire::Stopped{};
+        };
+        player.changeAt = start + player.firstAt;
+        runFixture(0, fixture, shared, progress, seams);
+    }
+
+    // "pass" or "fail: slot 1 loaded, slot 3 untouched", by unit number.
+    QStringList records() const
+    {
+        QList<Ledger::UnitRecord> units = ledger->units();
+        std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.unitNumber < b.unitNumber; });
+        QStringList out;
+        for (const Ledger::UnitRecord& r : units) {
+            QStringList held;
+            for (const Ledger::LabelRecord& l : r.labels)
+                held << QStringLiteral("slot %1 %2").arg(l.slot).arg(l.slotHolds);
+            out << (r.result == QStringLiteral("pass") ? r.result : r.result + QStringLiteral(": ") + held.join(QStringLiteral(", ")));
+        }
+        return out;
+    }
+
+    // What a unit gets from a whole recipe, polls left out.
+    QStringList wholeRecipe() const
+    {
+        QStringList out;
+        for (const RecipeLabel& l : shared.recipe.labels) {
+            out << QStringLiteral("#Externl%1.ejf#").arg(l.slot) << QStringLiteral("%%1#").arg(l.bytes.size());
+            for (const char c : l.bytes)
+                out << QString::number(quint8(c));
+            out << QStringLiteral("#File#") << QStringLiteral("#End#");
+        }
+        return out;
+    }
+};
+
+using Pull = std::function<bool(const QStringList&, const QByteArray&)>;
+
+Pull atFrame(const QString& payload, int nth)
+{
+    return [payload, nth](const QStringList& got, const QByteArray& frame) {
+        return frame == payload.toLatin1() && got.count(payload) == nth - 1;
+    };
+}
+
+Pull withBytesToGo(int toGo)
+{
+    // Of the last label, slot 3: 15 bytes.
+    return [toGo](const QStringList& got, const QByteArray& frame) {
+        const qsizetype from = got.lastIndexOf(QStringLiteral("#Externl3.ejf#"));
+        if (from < 0 || !isData(QString::fromLatin1(frame)))
+            return false;
+        const auto sent = std::count_if(got.begin() + from, got.end(), isData);
+        return sent == 15 - toGo;
+    };
+}
+
+}  // namespace
+
+class FixtureLoopTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void unitsAsOperatorsHandleThem_data();
+    void unitsAsOperatorsHandleThem();
+    void aUnitAnsweringWrongIsRecordedOnce();
+};
+
+void FixtureLoopTest::unitsAsOperatorsHandleThem_data()
+{
+    QTest::addColumn<QList<Player::Unit>>("units");
+    QTest::addColumn<double>("absent");
+    QTest::addColumn<bool>("presenceLine");
+    QTest::addColumn<QStringList>("records");
+    QTest::addColumn<QString>("why");  // in the first record
+
+    const Player::Unit whole;
+    QTest::newRow("swapped 0.5 s apart between loads")
+        << QList<Player::Unit>{whole, whole, whole} << 0.5 << false << QStringList{"pass", "pass", "pass"} << "";
+    QTest::newRow("pulled at its second slot name, next 3 s later")
+        << QList<Player::Unit>{{atFrame("#Externl3.ejf#", 1), false}, whole} << 3.0 << false
+        << QStringList{"fail: slot 1 loaded, slot 3 untouched", "pass"} << "slot 3: no answer for 3.0 s during slot 3's name: taken out?";
+    QTest::newRow("pulled at its first length, next 3 s later")
+        << QList<Player::Unit>{{atFrame("%24#", 1), false}, whole} << 3.0 << false
+        << QStringList{"fail: slot 1 untouched, slot 3 untouched", "pass"} << "slot 1: no answer for 3.0 s during slot 1's length";
+    QTest::newRow("pulled with two bytes to go, next 3 s later")
+        << QList<Player::Unit>{{withBytesToGo(2), false}, whole} << 3.0 << false
+        << QStringList{"fail: slot 1 loaded, slot 3 written", "pass"} << "during slot 3's release: taken out?";
+    QTest::newRow("refusing its first slot name: slot 3 never tried, never loaded again while it stays")
+        << QList<Player::Unit>{{[](const QStringList& got, const QByteArray&) { return got.count(QStringLiteral("S")) > 60; }, false}, whole}
+        << 1.0 << false << QStringList{"fail: slot 1 untouched, slot 3 untouched", "pass"} << "slot 1: the slot name Externl1.ejf was not taken after 10 tries";
+    QTest::newRow("presence line: pulled mid-stream, next 0.5 s later")
+        << QList<Player::Unit>{{withBytesToGo(6), true}, whole} << 0.5 << true
+        << QStringList{"fail: slot 1 loaded, slot 3 incomplete", "pass"} << "slot 3: taken out during slot 3; 10 of 15 bytes sent; the slot holds an incomplete file";
+}
+
+void FixtureLoopTest::unitsAsOperatorsHandleThem()
+{
+    QFETCH(QList<Player::Unit>, units);
+    QFETCH(double, absent);
+    QFETCH(bool, presenceLine);
+    QFETCH(QStringList, records);
+    QFETCH(QString, why);
+    Rig rig;
+    rig.player.units = units;
+    rig.player.absent = absent;
+    rig.player.firstAt = 0.5;
+    rig.script->presenceLine = presenceLine;
+    if (presenceLine)
+        rig.fixture.presence = ModemLine::Dsr;
+    if (QByteArray(QTest::currentDataTag()).startsWith("refusing"))
+        rig.script->replies[QStringLiteral("name")] = QStringLiteral("x");
+    // The first unit's refusal is its own: the next one takes names.
+    if (QByteArray(QTest::currentDataTag()).startsWith("refusing"))
+        rig.script->onFrame = [&rig, inner = rig.script->onFrame](const QByteArray& payload) {
+            inner(payload);
+            if (rig.player.present == 2)
+                rig.script->replies.remove(QStringLiteral("name"));
+        };
+    rig.run(120);
+
+    QCOMPARE(rig.records(), records);
+    const QList<Ledger::UnitRecord> all = rig.ledger->units();
+    const auto first = std::min_element(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.unitNumber < b.unitNumber; });
+    QVERIFY2(first->why.contains(why), qPrintable(first->why));
+    for (int unit = 1; unit <= units.size(); ++unit) {
+        QStringList got = rig.script->framesByUnit.value(unit);
+        got.removeAll(QStringLiteral("S"));
+        // Every unit that passed got the whole recipe once, from its first slot name.
+        if (records.value(unit - 1) == QStringLiteral("pass"))
+            QCOMPARE(got, rig.wholeRecipe());
+        // No frame of a load reaches a unit before its own slot name.
+        QVERIFY2(got.isEmpty() || got.first().startsWith(QStringLiteral("#Extern")), qPrintable(got.join(u' ')));
+    }
+    // On a presence line nothing goes out while the fixture is empty.
+    if (presenceLine)
+        QCOMPARE(rig.player.lost, 0);
+}
+
+void FixtureLoopTest::aUnitAnsweringWrongIsRecordedOnce()
+{
+    Rig rig;
+    rig.player.units = {Player::Unit{}};
+    rig.player.stays = 10;  // polls do not keep it: it leaves 10 s after arriving
+    rig.script->replies[QStringLiteral("poll")] = QStringLiteral("\x15x");
+    rig.run(40);
+    QCOMPARE(rig.records(), QStringList{"fail: slot 1 untouched, slot 3 untouched"});
+    QCOMPARE(rig.ledger->units().first().why,
+             QStringLiteral("unit answers \"\\x15x\" to the poll: wrong line settings or a faulty unit"));
+    QStringList got = rig.script->framesByUnit.value(1);
+    got.removeAll(QStringLiteral("S"));
+    QCOMPARE(got, QStringList());
+}
+
+QTEST_GUILESS_MAIN(FixtureLoopTest)
+#include "tst_fixture_loop.moc"
