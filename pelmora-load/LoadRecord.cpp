@@ -1,6 +1,7 @@
 #include "LoadRecord.h"
 
 #include "console/StopSignal.h"
+#include "link/FileKind.h"
 #include "wire/Exchanges.h"
 
 #include <QFile>
@@ -35,25 +36,11 @@ bool isLabel(const struct stat& st, const LabelFileFacts& label)
         QStringLiteral("--log %1 is the label file itself; the record would be loaded with it").arg(path).toStdString());
 }
 
-QString kindOf(mode_t mode)
-{
-    if (S_ISCHR(mode))
-        return QStringLiteral("a character device: a terminal or a serial line");
-    if (S_ISBLK(mode))
-        return QStringLiteral("a block device");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("a FIFO");
-    if (S_ISDIR(mode))
-        return QStringLiteral("a folder");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("a socket");
-    return QStringLiteral("no regular file");
-}
 
 [[noreturn]] void refuseKind(const QString& path, mode_t mode)
 {
     throw std::runtime_error(
-        QStringLiteral("--log %1 is not a regular file (%2)").arg(path, kindOf(mode)).toStdString());
+        QStringLiteral("--log %1 is not a regular file (%2)").arg(path, S_ISCHR(mode) ? QStringLiteral("a character device: a terminal or a serial line") : fileKind(mode)).toStdString());
 }
 
 QString isoUtc(const QDateTime& time)

@@ -1,6 +1,7 @@
 #include "PortLocks.h"
 
 #include "Errors.h"
+#include "FileKind.h"
 
 #include <QDir>
 #include <QFile>
@@ -96,20 +97,6 @@ QString qtPart(const QString& path)
     return part.replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
-QString kindOf(mode_t mode)
-{
-    if (S_ISFIFO(mode))
-        return QStringLiteral("a FIFO");
-    if (S_ISCHR(mode))
-        return QStringLiteral("a character device");
-    if (S_ISBLK(mode))
-        return QStringLiteral("a block device");
-    if (S_ISDIR(mode))
-        return QStringLiteral("a folder");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("a socket");
-    return QStringLiteral("no regular file");
-}
 
 QString systemReason()
 {
@@ -143,7 +130,7 @@ bool examine(const QString& dir, const QString& path, PortLock& lock)
     // Opening a device may act on it (a serial line raises its modem lines).
     if (::stat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
         lock.refused = true;
-        lock.why = QStringLiteral("is not a regular file (%1)").arg(kindOf(st.st_mode));
+        lock.why = QStringLiteral("is not a regular file (%1)").arg(fileKind(st.st_mode));
         return true;
     }
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -155,7 +142,7 @@ bool examine(const QString& dir, const QString& path, PortLock& lock)
     QByteArray content;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         lock.refused = true;
-        lock.why = QStringLiteral("is not a regular file (%1)").arg(kindOf(st.st_mode));
+        lock.why = QStringLiteral("is not a regular file (%1)").arg(fileKind(st.st_mode));
     } else {
         content.resize(kMostRead);
         const ssize_t got = ::read(fd, content.data(), kMostRead);

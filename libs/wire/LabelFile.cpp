@@ -1,6 +1,7 @@
 #include "LabelFile.h"
 
 #include "link/Errors.h"
+#include "link/FileKind.h"
 
 #include <QFile>
 
@@ -20,18 +21,6 @@ QString quoted(const QString& path)
     return QLatin1Char('"') + path + QLatin1Char('"');
 }
 
-QString kindOf(mode_t mode)
-{
-    if (S_ISFIFO(mode))
-        return QStringLiteral("a FIFO");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("a socket");
-    if (S_ISCHR(mode))
-        return QStringLiteral("a character device");
-    if (S_ISBLK(mode))
-        return QStringLiteral("a block device");
-    return QStringLiteral("no file of data");
-}
 
 [[noreturn]] void notRegular(const QString& path, const QString& kind)
 {
@@ -119,7 +108,7 @@ LabelFileFacts checkLabelFile(const QString& path, QByteArray native)
         throw PelmoraError(ErrorNumber::PathFileAccess, QStringLiteral("%1 is a folder").arg(quoted(path)));
     // Opening a FIFO would wait for a writer: look before opening.
     if (!S_ISREG(st.st_mode))
-        notRegular(path, kindOf(st.st_mode));
+        notRegular(path, fileKind(st.st_mode));
 
     const int fd = openWithoutBlocking(native);
     if (fd < 0) {
@@ -138,7 +127,7 @@ LabelFileFacts checkLabelFile(const QString& path, QByteArray native)
     const QByteArray sha256 = hashable ? sha256Of(fd) : QByteArray();
     closeFd(fd);
     if (!statted || !S_ISREG(opened.st_mode))
-        notRegular(path, kindOf(opened.st_mode));
+        notRegular(path, fileKind(opened.st_mode));
     if (system)
         notRegular(path, QStringLiteral("a file the system makes up as it is read"));
     if (emptyButNot)
