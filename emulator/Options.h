@@ -34,6 +34,9 @@ struct Options {
     // this payload ("data": any data frame) comes; empty: never.
     std::string pullOn;
     long pullOnCount = 1;
+    // Set: a unit leaves `present` seconds after its N-th release, whatever
+    // else it gets meanwhile.
+    long leaveAfterReleases = 0;
 };
 
 enum class Request { Serve, ShowText, Refuse };

@@ -17,6 +17,7 @@ Units::Units(const Options& options, Instant start)
     , m_present_for(nanoseconds(options.present))
     , m_absent_for(nanoseconds(options.absent))
     , m_arriveAt(start + nanoseconds(options.firstAfter))
+    , m_leaveAfterReleases(options.leaveAfterReleases)
 {
 }
 
@@ -26,6 +27,9 @@ Instant Units::nextChange() const
         return -1;
     if (m_present && m_pulled)
         return 0;
+    // Waiting for its releases, it stays.
+    if (m_present && !m_pulled && m_leaveAfterReleases > 0 && m_releases < m_leaveAfterReleases)
+        return -1;
     if (m_present)
         return std::max(m_arriveAt, m_lastActivity) + m_present_for;
     return m_unit < m_count ? m_arriveAt : -1;
@@ -46,6 +50,7 @@ Units::Change Units::take(Instant t)
     m_present = true;
     m_arriveAt = t;
     m_lastActivity = t;
+    m_releases = 0;
     return Change::Arrive;
 }
 

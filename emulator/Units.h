@@ -20,7 +20,17 @@ public:
     // The unit that came last, there or gone.
     long last() const { return m_unit; }
     // A frame other than a poll keeps the unit there a while longer.
-    void activity(Instant t) { m_lastActivity = t; }
+    void activity(Instant t)
+    {
+        if (m_leaveAfterReleases == 0)
+            m_lastActivity = t;
+    }
+    // A release frame reached the unit.
+    void released(Instant t)
+    {
+        if (m_leaveAfterReleases > 0 && ++m_releases == m_leaveAfterReleases)
+            m_lastActivity = t;
+    }
     // The unit is taken out now.
     void pull() { m_pulled = m_present; }
     // What happens at t, if anything; each change is handed out once.
@@ -37,6 +47,8 @@ private:
     Instant m_arriveAt;
     Instant m_lastActivity = 0;
     bool m_pulled = false;
+    long m_leaveAfterReleases;
+    long m_releases = 0;
 };
 
 } // namespace rv7k

@@ -190,6 +190,8 @@ void Server::frameArrived(const Frame& frame, Instant t)
     const bool empty = m_units.playing() && m_units.present() == 0;
     if (!empty && frame.ok && frame.kind != Kind::Poll)
         m_units.activity(t);
+    if (!empty && frame.ok && frame.kind == Kind::End)
+        m_units.released(t);
     const std::string reply = empty ? std::string() : m_device->handle(frame, t);
     QJsonObject line{{"payload", bytesText(frame.payload)}, {"ok", frame.ok}, {"kind", kindName(frame.kind)},
                      {"reply", bytesText(reply)}};

@@ -63,6 +63,7 @@ void runLoad(const LoadJob& job, LoadProgress& progress)
         ProgressFeed feed(progress, job.file.size);
         Wire::LoadPolicy policy;
         policy.attempts = job.attempts;
+        policy.readEarly = true;
         Wire::LoadSequence sequence(clock, port, policy, stopOnSignal, &feed);
         outcome = sequence.openAndLoad(job.settings, job.slot, Wire::Label{job.file, std::nullopt});
     }  // the port is closed here, whatever happened

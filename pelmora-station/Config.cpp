@@ -88,8 +88,8 @@ public:
         }
         if (const toml::node* k = root.get("gone_after")) {
             const auto* n = k->as_integer();
-            if (!n || n->get() < 1 || n->get() > 100)
-                refuse(k->source(), QStringLiteral("gone_after must be a whole number from 1 to 100"));
+            if (!n || n->get() < 2 || n->get() > 100)
+                refuse(k->source(), QStringLiteral("gone_after must be a whole number from 2 to 100"));
             o.goneAfter = int(n->get());
         }
         if (const toml::node* s = root.get("silence")) {

@@ -145,7 +145,7 @@ StationOptions parseStationOptions(const QStringList& arguments)
     if (parser.isSet(units))
         o.units = wholeNumber(parser.value(units), "units", 1, 1000000000);
     if (parser.isSet(goneAfter))
-        o.goneAfter = int(wholeNumber(parser.value(goneAfter), "gone-after", 1, 100));
+        o.goneAfter = int(wholeNumber(parser.value(goneAfter), "gone-after", 2, 100));
     if (parser.isSet(silence)) {
         bool ok = false;
         o.silence = parser.value(silence).toDouble(&ok);
@@ -192,9 +192,8 @@ QString stationHelpText()
         "                    ~/.pgpass); loading never waits for it\n"
         "  --units N         end the run after N units in all (default: until stopped)\n"
         "  --gone-after K    a loaded unit is gone after K polls in a row unanswered,\n"
-        "                    default 1 (polls go out four times a second)\n"
-        "  --silence S       a unit silent this long while an answer is due is taken\n"
-        "                    out, 2 to 3 seconds, default 2.5\n"
+        "                    2 to 100, default 2 (one lost reply never reloads a unit)\n"
+        "  --silence S       read for older configurations; changes nothing\n"
         "  --check           check the recipe, the fixtures and the ledger, send\n"
         "                    nothing, and exit\n"
         "  --settings S      line settings, default 9600,n,8,1\n"
@@ -205,8 +204,9 @@ QString stationHelpText()
         "  -h, --help        this text\n"
         "  --version         the version\n"
         "\n"
-        "A unit that stops answering for longer than --silence while an answer is due\n"
-        "fails as taken out; whatever answers next is a new unit.\n"
+        "A unit that leaves a frame unanswered within its wait fails at once, and so\n"
+        "does one whose load the station stalled in; whatever answers next is a new\n"
+        "unit, loaded from its first label under its own record.\n"
         "\n"
         "SIGINT or SIGTERM stops every load before its next frame; those units are\n"
         "recorded as interrupted.\n"

@@ -19,7 +19,7 @@ struct StationOptions {
     QString settings = QStringLiteral("9600,n,8,1");
     bool json = false;
     qint64 units = 0;  // 0: until stopped
-    int goneAfter = 1;
+    int goneAfter = 2;
     double silence = 2.5;
     QString listen = QStringLiteral("127.0.0.1:8470");  // the page's address, or "off"
     bool check = false;  // check everything, send nothing

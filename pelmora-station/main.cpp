@@ -177,7 +177,6 @@ int main(int argc, char** argv)
     shared.goneAfter = options.goneAfter;
     shared.unitsLimit = options.units;
     shared.host = options.station.isEmpty() ? QSysInfo::machineHostName() : options.station;
-    shared.policy.silenceBound = options.silence;
     shared.toolVersion = QStringLiteral(PELMORA_VERSION_TEXT);
     shared.ledger = ledger.get();
     shared.central = central.get();

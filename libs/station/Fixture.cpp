@@ -67,7 +67,7 @@ public:
     FixtureLoop(int index, const FixtureOption& fixture, StationShared& shared, FixtureProgress& progress,
                 const FixtureSeams& seams)
         : index_(index), fixture_(fixture), shared_(shared), progress_(progress), seams_(seams), clock_(*seams.clock),
-          feed_(progress)
+          feed_(progress), rule_(fixture.presence.has_value(), numbers(shared))
     {
     }
 
@@ -92,6 +92,13 @@ public:
     }
 
 private:
+    static PresenceNumbers numbers(const StationShared& shared)
+    {
+        PresenceNumbers n;
+        n.goneAfter = shared.goneAfter;
+        return n;
+    }
+
     void say(EventKind kind, const QString& text = {}, const QString& result = {})
     {
         StationEvent e;
@@ -118,12 +125,24 @@ private:
         // A unit that was begun is loaded to its end; only an empty fixture stops.
         if (!loading_ && shared_.full.load(std::memory_order_relaxed))
             throw RunFull{};
-        // Nothing more goes to a fixture whose unit was taken out.
-        if (loading_ && fixture_.presence && port_ && port_->modemLineAsserted(*fixture_.presence) == false)
+        // While the station did not look, anyone may have been put in.
+        if (loading_)
+            if (const std::optional<double> gap = rule_.stalled(clock_.now()))
+                throw Wire::UnitGone{QStringLiteral("the station stalled for %1 s").arg(*gap, 0, 'f', 1)};
+    }
+
+    // Before every frame of a load and while an answer is due and not in:
+    // nothing more goes to a fixture whose unit was taken out.
+    void doubtCheck()
+    {
+        if (!fixture_.presence || !port_)
+            return;
+        const std::optional<bool> up = port_->modemLineAsserted(*fixture_.presence);
+        if (up && rule_.takenOut(clock_.now(), *up))
             throw Wire::UnitGone{QStringLiteral("taken out")};
     }
 
-    double lookAgain() const { return isPath(fixture_.selector) ? kPresencePollEvery : kLookAgain; }
+    double lookAgain() const { return isPath(fixture_.selector) ? rule_.numbers().pollEveryEmpty : kLookAgain; }
 
     bool openLine(QString& why)
     {
@@ -144,7 +163,7 @@ private:
         where_ = where;
         port_ = std::move(port);
         sequence_ = std::make_unique<Wire::LoadSequence>(clock_, *port_, shared_.policy, [this] { stopCheck(); },
-                                                         &feed_);
+                                                         &feed_, [this] { doubtCheck(); });
         presence_ = std::make_unique<PollPresence>(*port_, clock_, [this] { stopCheck(); });
         return true;
     }
@@ -173,7 +192,7 @@ private:
     Sighting look()
     {
         try {
-            return presence_->poll();
+            return presence_->poll(rule_.pollEvery(), rule_.pollWait());
         } catch (const PelmoraError&) {
             closeLine();
             return {};
@@ -193,9 +212,9 @@ private:
         return *pin;
     }
 
-    // Until a unit is there: answered the poll (or asserted the presence line)
-    // several times in a row. Returns what a unit says that keeps answering
-    // the poll wrong for a while, empty for a unit to load.
+    // Until a unit is there, as the presence rule tells. Returns why a unit
+    // is recorded without a load (it answers the poll wrongly, or a presence
+    // line holds one that never answers), empty for a unit to load.
     QString waitForUnit()
     {
         QString shown = QStringLiteral("-");
@@ -204,48 +223,38 @@ private:
                 say(EventKind::Waiting, why);
             shown = why;
         };
-        int inARow = 0;
-        double wrongSince = -1;
         for (;;) {
             stopCheck();
             QString why;
             if (!port_ && !openLine(why)) {
-                inARow = 0;
-                wrongSince = -1;
+                rule_.lineLost();
                 show(why);
                 coarseWait(lookAgain());
                 continue;
             }
             if (fixture_.presence) {
                 // Nothing at all goes to a fixture that holds no unit.
-                show({});
-                inARow = pinAsserted() ? inARow + 1 : 0;
-                if (inARow >= kPresentAfterAnswers)
-                    return {};
-                coarseWait(kPinLookEvery);
-                continue;
+                rule_.lineRead(clock_.now(), pinAsserted());
+                if (!rule_.lineSteady(clock_.now())) {
+                    show({});
+                    coarseWait(kPinLookEvery);
+                    continue;
+                }
             }
             const Sighting seen = look();
-            if (seen.kind == Sighting::Kind::Answered) {
-                wrongSince = -1;
-                if (++inARow >= kPresentAfterAnswers)
-                    return {};
-                continue;
+            const PresenceRule::Verdict verdict = rule_.polled(clock_.now(), seen);
+            const QString wrong =
+                QStringLiteral("unit answers \"%1\" to the poll: wrong line settings or a faulty unit").arg(shownReply(seen.reply));
+            switch (verdict) {
+            case PresenceRule::Verdict::Placed: return {};
+            case PresenceRule::Verdict::Wrong: return wrong;
+            case PresenceRule::Verdict::Silent:
+                return QStringLiteral("a unit is on %1 for %2 s but answers no poll")
+                    .arg(QLatin1String(modemLineName(*fixture_.presence)))
+                    .arg(rule_.numbers().silentFor);
+            default: break;
             }
-            inARow = 0;
-            if (seen.kind == Sighting::Kind::WrongAnswer) {
-                const QString text =
-                    QStringLiteral("unit answers \"%1\" to the poll: wrong line settings or a faulty unit")
-                        .arg(shownReply(seen.reply));
-                show(text);
-                if (wrongSince < 0)
-                    wrongSince = clock_.now();
-                else if (clock_.now() - wrongSince >= kWrongAnswerRecordAfter)
-                    return text;
-                continue;
-            }
-            wrongSince = -1;
-            show({});
+            show(seen.kind == Sighting::Kind::WrongAnswer ? wrong : QString());
         }
     }
 
@@ -316,6 +325,7 @@ private:
         begin(record);
         say(EventKind::Arrived);
 
+        rule_.loadBegins(clock_.now());
         loading_ = true;
         // What came after the presence poll's reply belongs to no exchange of this load.
         try {
@@ -338,12 +348,23 @@ private:
         UnitOutcome outcome = loadUnitLabels(shared_.recipe, port_ ? sequence_.get() : nullptr, hooks);
         loading_ = false;
         progress_.label.store(-1);
+        rule_.answered(outcome.slowestPollAnswer);
+        const bool lineUp = fixture_.presence && port_ && port_->modemLineAsserted(*fixture_.presence) == true;
+        rule_.loadEnded(clock_.now(), outcome.gone, lineUp);
+        // The unit before this one left in doubt: its record says so, and so does this one.
+        if (!after_.isEmpty())
+            outcome.why = outcome.why.isEmpty() ? after_ : outcome.why + QStringLiteral("; ") + after_;
+        after_.clear();
+        if (outcome.gone && rule_.phase() == PresenceRule::Phase::Waiting) {
+            const qsizetype cut = outcome.why.indexOf(QStringLiteral(": no answer within"));
+            after_ = cut > 0 ? QStringLiteral("after unit %1 stopped answering at %2").arg(unit_).arg(outcome.why.left(cut))
+                             : QStringLiteral("after unit %1 ended in doubt (%2)").arg(unit_).arg(outcome.why.section(QStringLiteral("; after unit"), 0, 0));
+        }
         const bool stopped = outcome.stopped;
-        const bool gone = outcome.gone;
         close(record, outcome);
         if (stopped)
             throw Wire::Stopped{};
-        return !gone;
+        return rule_.phase() == PresenceRule::Phase::Staying;
     }
 
     // A unit that keeps answering the poll wrong is recorded once, as failed.
@@ -359,35 +380,41 @@ private:
             outcome.labels.push_back({l.slot, QStringLiteral("untouched"), 0, l.bytes.size(), false, false, {}});
         outcome.result = QStringLiteral("fail");
         outcome.why = why;
+        rule_.recordedWithoutLoad();
         close(record, outcome);
         return true;
     }
 
-    // Until the port vanished, K polls in a row went unanswered, or the
-    // presence line dropped. A unit that stays is never loaded again,
-    // whatever its result; any answer, even a wrong one, means it stays.
+    // Until the port vanished, the presence rule says the unit is gone: K
+    // polls in a row unanswered, or the presence line down for its debounce.
+    // A unit that stays is never loaded again, whatever its result; any
+    // answer, even a wrong one, means it stays.
     void waitUntilGone()
     {
-        int silent = 0;
-        while (silent < (fixture_.presence ? kPresentAfterAnswers : shared_.goneAfter)) {
+        for (;;) {
             stopCheck();
             if (!port_) {
                 ChosenPort where;
                 QString why;
-                if (!seams_.locate(fixture_, where, why))
+                if (!seams_.locate(fixture_, where, why)) {
+                    rule_.lineLost();
                     return;  // the port vanished with the unit
+                }
                 if (!openLine(why)) {
-                    ++silent;
+                    if (rule_.polled(clock_.now(), {}) == PresenceRule::Verdict::Gone)
+                        return;
                     coarseWait(lookAgain());
                     continue;
                 }
             }
             if (fixture_.presence) {
-                silent = pinAsserted() ? 0 : silent + 1;
+                if (rule_.lineRead(clock_.now(), pinAsserted()) == PresenceRule::Verdict::Gone)
+                    return;
                 coarseWait(kPinLookEvery);
                 continue;
             }
-            silent = look().someone() ? 0 : silent + 1;
+            if (rule_.polled(clock_.now(), look()) == PresenceRule::Verdict::Gone)
+                return;
         }
     }
 
@@ -402,6 +429,8 @@ private:
     std::unique_ptr<MSCommLib::MSComm> port_;
     std::unique_ptr<Wire::LoadSequence> sequence_;
     std::unique_ptr<PollPresence> presence_;
+    PresenceRule rule_;
+    QString after_;  // for the next unit's record: how the one before it ended in doubt
     bool loading_ = false;
     qint64 unit_ = 0;
 };
@@ -424,7 +453,8 @@ qint64 StationShared::takeUnitNumber()
 Wire::LoadPolicy StationShared::stationPolicy()
 {
     Wire::LoadPolicy policy;
-    policy.silenceBound = kSilenceBound;
+    policy.readEarly = true;
+    policy.doubtEndsLoad = true;
     return policy;
 }
 

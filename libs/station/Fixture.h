@@ -21,24 +21,17 @@ class CentralForwarder;
 class LocalLedger;
 }
 
-// Presence between units: the empty fixture is polled this often, and a unit
-// is taken for placed after this many answers in a row.
-inline constexpr double kPresencePollEvery = 0.25;
-inline constexpr int kPresentAfterAnswers = 2;
-// During a load: a unit silent for longer than this while an answer is due
-// is gone. Never below the longest wait for an answer (the slot name's 2 s).
-inline constexpr double kSilenceBound = 2.5;
+// The range --silence once took; it is still read so that older
+// configurations start, and changes nothing: an unanswered frame now ends
+// the unit at once.
 inline constexpr double kShortestSilence = 2.0, kLongestSilence = 3.0;
-// A unit that answers the poll with anything but "S" for this long is
-// recorded once as failed.
-inline constexpr double kWrongAnswerRecordAfter = 3.0;
 
 // What every fixture shares; the fields above `begun` never change once the
 // threads run.
 struct StationShared {
     Recipe recipe;
     QString settings;
-    int goneAfter = 1;
+    int goneAfter = 2;
     qint64 unitsLimit = 0;  // 0: no limit
     Wire::LoadPolicy policy = stationPolicy();
     QString host;

@@ -1,6 +1,5 @@
 #include "Presence.h"
 
-#include "Fixture.h"
 #include "link/CommandFrame.h"
 #include "wire/Exchanges.h"
 
@@ -34,10 +33,10 @@ void PollPresence::wait(double seconds)
         stop_();
 }
 
-Sighting PollPresence::poll()
+Sighting PollPresence::poll(double every, double answerWait)
 {
     if (lastPoll_ >= 0) {
-        const double left = lastPoll_ + kPresencePollEvery - clock_.now();
+        const double left = lastPoll_ + every - clock_.now();
         if (left > 0)
             wait(left);
     }
@@ -46,16 +45,17 @@ Sighting PollPresence::poll()
     lastPoll_ = clock_.now();
     port_.setOutput(QString::fromLatin1(commandFrame("S")));
     QString reply;
-    const double deadline = lastPoll_ + Wire::kPollWait;
+    const double deadline = lastPoll_ + answerWait;
     while (reply.isEmpty() && clock_.now() <= deadline) {
-        wait(kReplySlice);
+        wait(std::clamp(deadline - clock_.now(), 0.001, kReplySlice));
         reply += port_.Input();
     }
     if (reply.isEmpty())
         return {};
+    const double latency = clock_.now() - lastPoll_;
     wait(kReplySettle);
     reply += port_.Input();
     if (reply.startsWith(QLatin1Char('S')))
-        return {Sighting::Kind::Answered, reply};
-    return {Sighting::Kind::WrongAnswer, reply};
+        return {Sighting::Kind::Answered, reply, latency};
+    return {Sighting::Kind::WrongAnswer, reply, latency};
 }

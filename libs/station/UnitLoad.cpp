@@ -2,6 +2,8 @@
 
 #include "link/Errors.h"
 
+#include <algorithm>
+
 UnitOutcome loadUnitLabels(const Recipe& recipe, Wire::LoadSequence* sequence, const UnitLoadHooks& hooks)
 {
     UnitOutcome unit;
@@ -26,13 +28,17 @@ UnitOutcome loadUnitLabels(const Recipe& recipe, Wire::LoadSequence* sequence, c
         o.error = outcome.error;
         if (hooks.labelDone)
             hooks.labelDone(i, o);
+        unit.slowestPollAnswer = std::max(unit.slowestPollAnswer, outcome.slowestPollAnswer);
         if (outcome.loaded())
             continue;
         // The first label that fails ends the unit: the rest stay untouched.
         unit.stopped = outcome.stopped;
         unit.gone = outcome.gone;
         unit.result = outcome.stopped ? QStringLiteral("interrupted") : QStringLiteral("fail");
-        unit.why = QStringLiteral("slot %1: %2").arg(l.slot).arg(outcome.error);
+        // A doubt's words already name the stage they came at.
+        const bool named = outcome.error.startsWith(QStringLiteral("slot %1").arg(l.slot)) ||
+                           outcome.error.startsWith(QStringLiteral("the poll before"));
+        unit.why = named ? outcome.error : QStringLiteral("slot %1: %2").arg(l.slot).arg(outcome.error);
         break;
     }
     return unit;

@@ -17,6 +17,7 @@ struct UnitOutcome {
     QString why;
     bool stopped = false;  // by a stop signal: the run ends
     bool gone = false;     // the unit went silent or was taken out during its load
+    double slowestPollAnswer = 0;
     std::vector<LabelOutcome> labels;  // every label of the recipe, untouched where never begun
 };
 

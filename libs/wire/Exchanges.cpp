@@ -9,18 +9,46 @@ namespace Wire {
 
 Exchanges::Exchanges(MSCommLib::MSComm& port, Wait wait) : port_(port), wait_(std::move(wait)) {}
 
+void Exchanges::readAnswersEarly(EarlyAnswers early, std::function<void()> beforeFrame)
+{
+    early_ = std::move(early);
+    beforeFrame_ = std::move(beforeFrame);
+}
+
 void Exchanges::send(const Loose& payload)
 {
+    if (beforeFrame_)
+        beforeFrame_();
     port_.setOutput(QString::fromLatin1(commandFrame(payload)));
 }
 
 bool Exchanges::exchange(const Loose& payload, double seconds, QChar accepted)
 {
     send(payload);
-    wait_(seconds);
-    // A late answer to an earlier, identical frame is that frame's answer too.
-    lastReply_ = port_.Input();
-    return lastReply_.startsWith(accepted);
+    if (!early_) {
+        wait_(seconds);
+        // A late answer to an earlier, identical frame is that frame's answer too.
+        lastReply_ = port_.Input();
+        lastLatency_ = seconds;
+        return lastReply_.startsWith(accepted);
+    }
+    const double sentAt = early_->now();
+    const double deadline = sentAt + seconds;
+    lastReply_.clear();
+    for (double reading = sentAt; reading <= deadline; reading = early_->now()) {
+        early_->slice(std::min(kAnswerSlice, std::max(deadline - reading, 1e-4)));
+        lastReply_ += port_.Input();
+        if (!lastReply_.isEmpty()) {
+            lastLatency_ = early_->now() - sentAt;
+            early_->slice(kAnswerSettle);
+            lastReply_ += port_.Input();
+            return lastReply_.startsWith(accepted);
+        }
+        if (early_->nothingYet)
+            early_->nothingYet();
+    }
+    lastLatency_ = seconds;
+    return false;
 }
 
 bool Exchanges::poll()

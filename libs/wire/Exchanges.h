@@ -16,6 +16,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace Wire {
 
@@ -36,9 +37,26 @@ struct StreamCount {
     QByteArray sha256;     // of the data as it went out, in hexadecimal, once all of it did
 };
 
+// An answer is looked for this often while it is due, and once it began the
+// rest of it is given this long, so that none of it is left for the next exchange.
+inline constexpr double kAnswerSlice = 0.01;
+inline constexpr double kAnswerSettle = 0.02;
+
+// How an exchange that reads its answer as soon as it is in keeps time.
+struct EarlyAnswers {
+    std::function<double()> now;
+    Wait slice;                       // a wait while the answer is due
+    std::function<void()> nothingYet;  // after each look that found nothing; may throw
+};
+
 class Exchanges {
 public:
     Exchanges(MSCommLib::MSComm& port, Wait wait);
+
+    // From now on each exchange ends as soon as its answer is in: its wait
+    // is the longest, never cut short while nothing came. `beforeFrame`
+    // runs before every frame and may throw.
+    void readAnswersEarly(EarlyAnswers early, std::function<void()> beforeFrame = {});
 
     // One frame, one write.
     void send(const Loose& payload);
@@ -68,6 +86,9 @@ public:
 
     // Everything read after the last exchange's wait.
     const QString& lastReply() const { return lastReply_; }
+    // Seconds from the last exchange's frame to the first of its answer (read
+    // early), else its wait.
+    double lastLatency() const { return lastLatency_; }
 
 private:
     // The paced frames of `size` bytes, each taken from `next` just before it goes out.
@@ -77,7 +98,10 @@ private:
 
     MSCommLib::MSComm& port_;
     Wait wait_;
+    std::optional<EarlyAnswers> early_;
+    std::function<void()> beforeFrame_;
     QString lastReply_;
+    double lastLatency_ = 0;
 };
 
 // The slot file name of slot 1 to 5, "Externl1.ejf".

@@ -4,6 +4,7 @@
 #include "link/Wait.h"
 
 #include <QSet>
+#include <algorithm>
 
 namespace Wire {
 
@@ -89,23 +90,45 @@ struct LoadSequence::Failed {
 };
 
 LoadSequence::LoadSequence(Clock& clock, MSCommLib::MSComm& port, LoadPolicy policy, std::function<void()> stop,
-                           LoadObserver* observer)
+                           LoadObserver* observer, DoubtCheck doubt)
     : clock_(clock),
       port_(port),
       policy_(policy),
       stop_(std::move(stop)),
       observer_(observer),
+      doubt_(std::move(doubt)),
       wire_(port, [this](double seconds) { wait(seconds); })
 {
+    if (policy_.readEarly)
+        wire_.readAnswersEarly({[this] { return clock_.now(); }, [this](double seconds) { answerWait(seconds); }, doubt_},
+                               doubt_);
 }
 
 void LoadSequence::wait(double seconds)
+{
+    answerWait(seconds);
+    if (doubt_)
+        doubt_();
+}
+
+void LoadSequence::answerWait(double seconds)
 {
     if (stop_)
         stop_();
     waitOn(clock_, seconds, stop_);
     if (stop_)
         stop_();
+}
+
+double LoadSequence::stageWait() const
+{
+    switch (outcome_.stage) {
+    case Stage::Polling: return kPollWait;
+    case Stage::Slot: return kSlotNameWait;
+    case Stage::Length: return kLengthWait;
+    case Stage::Releasing: return kReleaseWait;
+    default: return 0;
+    }
 }
 
 void LoadSequence::enter(Stage stage)
@@ -122,13 +145,16 @@ bool LoadSequence::tries(int times, double between, Exchange exchange)
     for (int i = 0; i < times; ++i) {
         if (i > 0 && between > 0)
             wait(between);
-        const double sentAt = clock_.now();
         const bool accepted = exchange();
         if (!wire_.lastReply().isEmpty()) {
             outcome_.replies << wire_.lastReply();
-            silentSince_ = -1;
-        } else if (policy_.silenceBound > 0) {
-            confirmPresence(sentAt, polling);
+            if (polling && accepted)
+                outcome_.slowestPollAnswer = std::max(outcome_.slowestPollAnswer, wire_.lastLatency());
+        } else if (policy_.doubtEndsLoad) {
+            // Whoever answers a frame tried again need not be who got the first.
+            outcome_.gone = true;
+            throw Failed{QStringLiteral("%1: no answer within %2 s: taken out?")
+                             .arg(stageWords(), QString::number(stageWait()))};
         }
         if (accepted)
             return true;
@@ -144,31 +170,6 @@ QString LoadSequence::stageWords() const
     case Stage::Length: return QStringLiteral("slot %1's length").arg(slot_);
     case Stage::Releasing: return QStringLiteral("slot %1's release").arg(slot_);
     default: return QStringLiteral("slot %1").arg(slot_);
-    }
-}
-
-void LoadSequence::confirmPresence(double sentAt, bool wasPoll)
-{
-    if (silentSince_ < 0)
-        silentSince_ = sentAt;
-    for (bool poll = !wasPoll;; poll = true) {
-        const double silent = clock_.now() - silentSince_;
-        if (silent > policy_.silenceBound) {
-            outcome_.gone = true;
-            throw Failed{QStringLiteral("no answer for %1 s during %2: taken out?")
-                             .arg(silent, 0, 'f', 1)
-                             .arg(stageWords())};
-        }
-        // A poll that an earlier stage's frame is tried again after; the
-        // polling stage's own try was one already.
-        if (!poll)
-            return;
-        wire_.poll();
-        if (!wire_.lastReply().isEmpty()) {
-            outcome_.replies << wire_.lastReply();
-            silentSince_ = -1;
-            return;
-        }
     }
 }
 
@@ -196,7 +197,6 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
     count_ = {};
     dropped_ = -1;
     slot_ = slot;
-    silentSince_ = -1;
     int status = ExitStatus::Loaded;
     try {
         run(slot, label);

@@ -29,11 +29,13 @@ struct LoadPolicy {
     int attempts = 10;              // tries of the slot name, the length, the release
     double stageRetryWait = 0.3;    // between stage tries: the upload timer's period
     double releaseRetryWait = 0.1;  // between release tries: the release timer's period
-    // 0: an unanswered frame is simply tried again. Above 0 (a station): an
-    // unanswered frame is followed by polls, and a unit that stays silent
-    // longer than this while an answer is due is gone; whatever answers
-    // after that is another unit, so the load ends.
-    double silenceBound = 0;
+    // The window waits each stage's whole wait; the command line and the
+    // station read a reply as soon as it is in, so each wait is the longest.
+    bool readEarly = false;
+    // A station: a frame due an answer that gets none within its wait ends
+    // the load at once, and nothing of it is sent again; whatever answers
+    // after that may be another unit.
+    bool doubtEndsLoad = false;
 };
 inline constexpr LoadPolicy kWindowPolicy{};
 inline constexpr int kMinAttempts = 1;
@@ -64,11 +66,15 @@ struct Label {
     std::optional<QByteArray> bytes;
 };
 
-// Thrown from the stop check when the fixture says its unit was taken out:
-// the load ends before its next frame, as a failure.
+// Thrown from the stop check or the doubt check when the fixture can no
+// longer vouch for its unit: the load ends before its next frame, as a failure.
 struct UnitGone {
     QString why;  // "taken out"
 };
+
+// Runs before every frame and whenever an awaited answer is not in yet; may
+// throw UnitGone. An answer already in counts before it.
+using DoubtCheck = std::function<void()>;
 
 // Thrown from the stop check: the load ends before its next frame.
 struct Stopped {
@@ -87,6 +93,7 @@ struct LoadOutcome {
     QStringList replies;    // every reply read, in order
     bool stopped = false;   // ended by the stop check
     bool gone = false;      // the unit went silent or was taken out: what answers next is another unit
+    double slowestPollAnswer = 0;  // seconds, of the polls answered
     QByteArray sha256;      // of the data as it went out, once all of it did (hexadecimal)
 
     bool loaded() const { return exitStatus == ExitStatus::Loaded; }
@@ -107,7 +114,7 @@ public:
     // `stop` runs before and between the slices of every wait and may throw
     // Stopped; `observer` may be null.
     LoadSequence(Clock& clock, MSCommLib::MSComm& port, LoadPolicy policy = {},
-                 std::function<void()> stop = {}, LoadObserver* observer = nullptr);
+                 std::function<void()> stop = {}, LoadObserver* observer = nullptr, DoubtCheck doubt = {});
 
     // Opens the port with `settings`, loads, and closes the port again,
     // whatever happened.
@@ -127,9 +134,10 @@ private:
     void run(int slot, const Label& label);
     template <typename Exchange>
     bool tries(int times, double between, Exchange exchange);
-    // After an unanswered frame sent at `sentAt`: polls until the unit
-    // answers, or fails the load once the silence passed the bound.
-    void confirmPresence(double sentAt, bool wasPoll);
+    // A wait for an answer: the stop check, not the doubt check.
+    void answerWait(double seconds);
+    // How long the exchange of the running stage waits for its answer.
+    double stageWait() const;
     // "slot 3's length", for what went silent when.
     QString stageWords() const;
     LoadOutcome& finish();
@@ -141,12 +149,12 @@ private:
     LoadPolicy policy_;
     std::function<void()> stop_;
     LoadObserver* observer_;
+    DoubtCheck doubt_;
     Exchanges wire_;
     StreamCount count_;
     qint64 dropped_ = -1;  // bytes still queued when the drain gave up
     int slot_ = 0;
     LoadOutcome outcome_;
-    double silentSince_ = -1;  // when the first unanswered frame went out; -1: the unit answers
 };
 
 }  // namespace Wire

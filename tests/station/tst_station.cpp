@@ -172,8 +172,10 @@ void StationTest::twoFixturesThreeUnitsEach()
 void StationTest::failedUnitIsNotTriedAgain()
 {
     EmulatorProcess e;
+    // A refusal the unit says: a silent one would be doubt, and whoever
+    // answers after it is loaded anew.
     QVERIFY(e.start({QStringLiteral("--units"), QStringLiteral("1"), QStringLiteral("--present"), QStringLiteral("6"),
-                     QStringLiteral("--refuse-length-in"), QStringLiteral("Externl3.ejf")}));
+                     QStringLiteral("--reply"), QStringLiteral("length=X")}));
     QProcess p;
     start(p, {QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--gone-after"), QStringLiteral("2"),
               QStringLiteral("--fixture"), e.ptyPath()});
@@ -192,13 +194,13 @@ void StationTest::failedUnitIsNotTriedAgain()
     const QList<QJsonObject> results = only(events(out), QStringLiteral("result"));
     QCOMPARE(results.size(), 1);
     QCOMPARE(results[0][QStringLiteral("result")].toString(), QStringLiteral("fail"));
-    // While it stayed it was only polled: one slot name for slot 3, and no frame but polls after its lengths.
+    // While it stayed it was only polled: one slot name, and no frame but polls after its lengths.
     QStringList after;
     int names = 0;
     for (const QJsonObject& f : e.readFrames()) {
         const QString payload = f[QStringLiteral("payload")].toString();
-        names += payload == QStringLiteral("#Externl3.ejf#") ? 1 : 0;
-        if (names > 0 && !payload.startsWith(u'%') && payload != QStringLiteral("#Externl3.ejf#"))
+        names += payload == QStringLiteral("#Externl1.ejf#") ? 1 : 0;
+        if (names > 0 && !payload.startsWith(u'%') && payload != QStringLiteral("#Externl1.ejf#"))
             after << payload;
     }
     QCOMPARE(names, 1);
@@ -208,25 +210,23 @@ void StationTest::failedUnitIsNotTriedAgain()
     const QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units({{}, {}, {}, {}, QStringLiteral("fail")});
     QCOMPARE(records.size(), 1);
     const Ledger::UnitRecord& r = records[0];
-    QVERIFY2(r.why.startsWith(QStringLiteral("slot 3: the length 15 was not taken")), qPrintable(r.why));
-    QCOMPARE(r.labels[0].slotHolds, QStringLiteral("loaded"));
+    QVERIFY2(r.why.startsWith(QStringLiteral("slot 1: the length 24 was not taken")), qPrintable(r.why));
+    QCOMPARE(r.labels[0].slotHolds, QStringLiteral("untouched"));
     QCOMPARE(r.labels[1].slotHolds, QStringLiteral("untouched"));
     QCOMPARE(r.labels[1].dataFramesSent, 0);
 }
 
 void StationTest::pulledAndSwappedUnitsOnLinesThatStay()
 {
-    // Three fixtures whose first unit is taken out mid-load, the next placed
-    // 3 s later; a fourth whose units are swapped 1.5 s apart.
-    const QStringList pulls{QStringLiteral("#Externl3.ejf#"), QStringLiteral("%24#"), QStringLiteral("data@38")};
+    // Three fixtures whose first unit is taken out while an answer is due,
+    // the next placed 1 s later; a fourth whose units are each taken out
+    // 0.3 s after their last release and the next placed 0.5 s after that.
+    const QStringList pulls{QStringLiteral("#Externl3.ejf#"), QStringLiteral("%24#"), QStringLiteral("#End#")};
     std::array<EmulatorProcess, 4> fixtures;
     QStringList args{QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--units"), QStringLiteral("9")};
     for (int i = 0; i < 4; ++i) {
-        QStringList play{QStringLiteral("--present"), QStringLiteral("3")};
-        play += i < 3 ? QStringList{QStringLiteral("--units"), QStringLiteral("2"), QStringLiteral("--absent"),
-                                    QStringLiteral("3"), QStringLiteral("--pull-on"), pulls[i]}
-                      : QStringList{QStringLiteral("--units"), QStringLiteral("3"), QStringLiteral("--absent"),
-                                    QStringLiteral("1.5")};
+        const QStringList play = i < 3 ? QStringList{"--present", "3", "--units", "2", "--absent", "1", "--pull-on", pulls[i]}
+                                       : QStringList{"--present", "0.3", "--leave-after-releases", "2", "--units", "3", "--absent", "0.5"};
         QVERIFY(fixtures[size_t(i)].start(play));
         args << QStringLiteral("--fixture") << QStringLiteral("f%1=%2").arg(i).arg(fixtures[size_t(i)].ptyPath());
     }
@@ -242,7 +242,7 @@ void StationTest::pulledAndSwappedUnitsOnLinesThatStay()
         byFixture[r.fixtureName] << r.result + QStringLiteral(": ") + r.labels[0].slotHolds + u' ' + r.labels[1].slotHolds;
     QCOMPARE(byFixture[QStringLiteral("f0")], QStringList({"fail: loaded untouched", "pass: loaded loaded"}));
     QCOMPARE(byFixture[QStringLiteral("f1")], QStringList({"fail: untouched untouched", "pass: loaded loaded"}));
-    QCOMPARE(byFixture[QStringLiteral("f2")], QStringList({"fail: loaded written", "pass: loaded loaded"}));
+    QCOMPARE(byFixture[QStringLiteral("f2")], QStringList({"fail: written untouched", "pass: loaded loaded"}));
     QCOMPARE(byFixture[QStringLiteral("f3")], QStringList(3, QStringLiteral("pass: loaded loaded")));
 
     for (int i = 0; i < 4; ++i) {

@@ -29,10 +29,11 @@ struct Rig {
     }};
     std::function<void()> stop;
 
-    LoadOutcome load(const Label& label, int slot = 3, int attempts = LoadPolicy{}.attempts)
+    LoadOutcome load(const Label& label, int slot = 3, int attempts = LoadPolicy{}.attempts, bool readEarly = false)
     {
         LoadPolicy policy;
         policy.attempts = attempts;
+        policy.readEarly = readEarly;
         LoadSequence sequence(clock, port, policy, stop);
         return sequence.openAndLoad(QStringLiteral("9600,n,8,1"), slot, label);
     }
@@ -77,6 +78,7 @@ private slots:
     void aFileRewrittenMidStreamNeverGetsItsEnd();
     void heldBytesGoOutWhateverTheDiskSays();
     void aStopEndsBeforeTheNextFrame();
+    void answersReadAsTheyArriveNeverCutAWaitShort();
 };
 
 void LoadSequenceTest::loadsWithTheWindowsFramesAndWaits()
@@ -244,6 +246,28 @@ void LoadSequenceTest::aStopEndsBeforeTheNextFrame()
     QCOMPARE(out.result(), QStringLiteral("interrupted"));
     QCOMPARE(out.slot, SlotState::Incomplete);
     QVERIFY(!rig.port.PortOpen());
+}
+
+void LoadSequenceTest::answersReadAsTheyArriveNeverCutAWaitShort()
+{
+    const LabelFileFacts facts = checkLabelFile(write("abc"));
+    {
+        Rig rig;
+        const double start = rig.timeline->now;
+        QVERIFY(rig.load(Label{facts, std::nullopt}, 3, 10, true).loaded());
+        QCOMPARE(rig.timeline->payloads(), QStringList({"S", "#Externl3.ejf#", "%3#", "97", "98", "99", "#File#", "#End#"}));
+        // Four answered stages and the stream's own second: not the 5.8 s of fixed waits.
+        QVERIFY2(rig.timeline->now - start < 1.3, qPrintable(QString::number(rig.timeline->now - start)));
+    }
+    {
+        Rig rig;
+        rig.script->replies[QStringLiteral("name")] = QString();
+        const double start = rig.timeline->now;
+        const LoadOutcome out = rig.load(Label{facts, std::nullopt}, 3, 3, true);
+        QCOMPARE(out.exitStatus, ExitStatus::NotAcknowledged);
+        // Three unanswered names, each waited for its whole 2 s.
+        QVERIFY(rig.timeline->now - start >= 3 * 2.0 + 2 * 0.3);
+    }
 }
 
 QTEST_GUILESS_MAIN(LoadSequenceTest)
