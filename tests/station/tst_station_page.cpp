@@ -135,10 +135,10 @@ private slots:
     void verdictsStayInTheBrowser()
     {
         // "pass" passes two units with a pause between, "fail" fails its
-        // second label later and is left in a while, "third" passes two units.
+        // first length by saying no and is left in a while, "third" passes two units.
         EmulatorProcess pass, fail, third;
         QVERIFY(pass.start({"--units", "2", "--present", "4", "--absent", "6"}));
-        QVERIFY(fail.start({"--units", "1", "--present", "12", "--refuse-length-in", "Externl3.ejf"}));
+        QVERIFY(fail.start({"--units", "1", "--present", "12", "--reply", "length=X"}));
         QVERIFY(third.start({"--units", "2", "--present", "5", "--absent", "3"}));
         Station s;
         QVERIFY(start(s, {"--gone-after", "2", "--fixture", "pass=" + pass.ptyPath(), "--fixture", "fail=" + fail.ptyPath(), "--fixture", "third=" + third.ptyPath()}));
