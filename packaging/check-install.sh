@@ -31,7 +31,8 @@ else
              share/man/man1/pelmora.1.gz share/man/man1/rv7k-emulator.1.gz \
              bin/pelmora-ledger share/man/man1/pelmora-ledger.1.gz \
              bin/pelmora-station share/man/man1/pelmora-station.1.gz \
-             share/doc/pelmora/copyright share/doc/pelmora/changelog.gz share/doc/pelmora/README.md.gz; do
+             share/doc/pelmora/copyright share/doc/pelmora/changelog.gz share/doc/pelmora/README.md.gz \
+             share/doc/pelmora/docs/troubleshooting.md.gz share/doc/pelmora/docs/pelmora.png; do
         [ -e "$work/prefix/$f" ] || fail "not installed: $f"
     done
     for size in 64 128 256; do

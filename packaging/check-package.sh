@@ -46,6 +46,7 @@ report=$(appstreamcli compose --no-net --no-color --origin=pelmora --result-root
 zcat "$catalog/usr/share/swcatalog/xml/pelmora.xml.gz" | grep -q '<icon type="cached" width="64" height="64">' ||
     fail "appstreamcli compose made no 64 px icon: $report"
 [ -f "$contents/usr/share/doc/pelmora/README.md.gz" ] || fail "the README is not in the package"
+[ -f "$contents/usr/share/doc/pelmora/docs/troubleshooting.md.gz" ] || fail "the manual is not in the package"
 
 "${sudo[@]}" dpkg -i "$deb" "$dbgsym" >/dev/null
 installed=$(dpkg -L pelmora pelmora-dbgsym)
