@@ -4,7 +4,7 @@
 // reading the clock for the last fraction of a millisecond (PELMORA_WAIT=spin).
 // Prints the CPU the station spends per idle (polling) fixture and per
 // loading fixture, its peak memory, and from each emulator's log how long
-// its stream took against the nominal 16.15 s.
+// its stream took against the nominal 15.15 s.
 
 #include "EmulatorProcess.h"
 
@@ -31,22 +31,24 @@ extern char** environ;
 namespace {
 
 constexpr int kBytes = 1000;
-constexpr double kNominal = 1.0 + kBytes * 0.015 + (kBytes / 100) * 0.015;
+constexpr double kNominal = kBytes * 0.015 + (kBytes / 100) * 0.015;
 constexpr double kIdleSeconds = 12;  // before the first unit arrives
 
 // From the length frame to "#File#", less the length's own 1 s wait.
 double streamSpan(const EmulatorProcess& emulator)
 {
-    double lengthAt = -1, fileAt = -1;
+    // From the first data frame to "#File#": the length's answer is read as
+    // soon as it is in, so the stream's start is no fixed time after it.
+    double firstDataAt = -1, fileAt = -1;
     for (const QJsonObject& f : emulator.readFrames()) {
         const QString payload = f.value(QStringLiteral("payload")).toString();
         const double t = f.value(QStringLiteral("t")).toDouble();
-        if (payload.startsWith(QLatin1Char('%')))
-            lengthAt = t;
+        if (firstDataAt < 0 && !payload.isEmpty() && payload[0].isDigit())
+            firstDataAt = t;
         else if (payload == QStringLiteral("#File#"))
             fileAt = t;
     }
-    return lengthAt < 0 || fileAt < 0 ? -1 : fileAt - lengthAt - 1.0;
+    return firstDataAt < 0 || fileAt < 0 ? -1 : fileAt - firstDataAt;
 }
 
 // CPU seconds the process has used so far.

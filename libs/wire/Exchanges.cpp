@@ -4,6 +4,7 @@
 #include "link/CommandFrame.h"
 
 #include <QCryptographicHash>
+#include <algorithm>
 
 namespace Wire {
 
@@ -100,11 +101,15 @@ void Exchanges::streamFrames(qint64 size, StreamCount& count, const std::functio
     // Never more frames than announced: a file that grew is a changed file.
     while (count.sent < size) {
         const unsigned char byte = next(count.sent);
+        // Frames are 15 ms apart from the start of one to the start of the
+        // next: what it takes to hand a frame over is part of its 15 ms,
+        // not added to it 1,000 times over.
+        const double sentAt = early_ ? early_->now() : 0;
         send(int(byte));
         count.sent += 1;
         if (frameSent)
             frameSent(count.sent);
-        wait_(kByteWait);
+        wait_(early_ ? std::max(0.0, sentAt + kByteWait - early_->now()) : kByteWait);
         if (count.sent == nextPause) {
             wait_(kByteWait);
             nextPause += kPauseEvery;
