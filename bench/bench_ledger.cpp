@@ -44,7 +44,7 @@ UnitRecord unit(int fixture, int n)
     r.start = QDateTime::currentDateTimeUtc();
     for (int slot = 1; slot <= 5; ++slot)
         r.labels.append(LabelRecord{slot, QStringLiteral("label%1.epl").arg(slot), QString(64, QLatin1Char('b')),
-                                    30000, 0, false, false, QStringLiteral("untouched")});
+                                    30000, 0, false, false, QStringLiteral("untouched"), {}});
     return r;
 }
 

@@ -144,7 +144,14 @@ int main(int argc, char** argv)
         return Status::Passed;
     }
     try {
-        ledger = std::make_unique<Ledger::LocalLedger>(ledgerPath);
+        Ledger::StationOpening opening;
+        opening.adopt = options.adopt;
+        ledger = std::make_unique<Ledger::LocalLedger>(ledgerPath, Ledger::LocalLedger::Access::Station, opening);
+        if (!ledger->backup().isEmpty())
+            std::fprintf(stderr, "pelmora-station: the ledger's tables were taken from version %d to %d; the file as "
+                                 "it was is kept at %s\n",
+                         ledger->versionFound(), Ledger::LocalLedger::schemaVersion,
+                         ledger->backup().toLocal8Bit().constData());
         // Records a station left open when it was killed.
         if (const int open = ledger->closeInterrupted(QStringLiteral("the station stopped before this unit ended")))
             std::fprintf(stderr, "pelmora-station: %d unit%s left open by an earlier run recorded as interrupted\n",

@@ -211,6 +211,7 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
         outcome_.error = stopped.why;
     } catch (const FileChanged& changed) {
         outcome_.error = changed.error;
+        outcome_.fileChanged = true;
         status = count_.sent == 0 ? ExitStatus::FileRefused : ExitStatus::Incomplete;
     } catch (const Failed& failed) {
         outcome_.error = failed.error;

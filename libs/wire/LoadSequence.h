@@ -87,6 +87,7 @@ struct LoadOutcome {
     QStringList replies;    // every reply read, in order
     bool stopped = false;   // ended by the stop check
     bool gone = false;      // the unit went silent or was taken out: what answers next is another unit
+    bool fileChanged = false;  // the label on disk was not the file announced
     QByteArray sha256;      // of the data as it went out, once all of it did (hexadecimal)
 
     bool loaded() const { return exitStatus == ExitStatus::Loaded; }

@@ -37,7 +37,7 @@ UnitRecord unit(qint64 number)
     r.toolVersion = QStringLiteral("1.00.0011");
     r.start = QDateTime::currentDateTimeUtc();
     r.labels = {LabelRecord{1, QStringLiteral("ship.epl"), QString(64, QLatin1Char('b')), 300, 5, true, true,
-                            QStringLiteral("loaded")}};
+                            QStringLiteral("loaded"), {}}};
     return r;
 }
 
