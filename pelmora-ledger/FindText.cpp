@@ -30,8 +30,10 @@ QString findText(const QString& serial, const QList<UnitRecord>& units)
         if (!r.reloadOf.isEmpty())
             out += QStringLiteral("  a reload: this serial passed before in record %1\n").arg(r.reloadOf);
         if (!r.why.isEmpty() || !r.reason.isEmpty())
-            out += QStringLiteral("  why: %1%2\n")
-                       .arg(r.reason.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(r.reason), oneLine(r.why));
+            out += QStringLiteral("  why: %1\n")
+                       .arg(QStringList{r.reason.isEmpty() ? QString() : QStringLiteral("[%1]").arg(r.reason), oneLine(r.why)}
+                                .join(QLatin1Char(' '))
+                                .trimmed());
         for (const LabelRecord& l : r.labels)
             out += QStringLiteral("  slot %1  %2  sha256 %3  %4 bytes, %5 sent  %6%7\n")
                        .arg(l.slot)
