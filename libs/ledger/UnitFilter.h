@@ -11,8 +11,8 @@ namespace Ledger {
 struct UnitFilter {
     QDateTime since, until;  // start time, UTC; since inclusive, until exclusive
     QString fixture, recipe, result;
-    QString serial, recipeSha256;  // exactly
     QList<QUuid> ids{};  // these units only
+    QString serial{}, recipeSha256{};  // exactly these
 };
 
 }  // namespace Ledger
