@@ -40,6 +40,9 @@ CentralLedger::CentralLedger(const QString& address)
                                   .arg(address_.shown, why.isEmpty() ? db_.lastError().text() : why)
                                   .toStdString());
         }
+        // No lock another session holds keeps this one waiting for long:
+        // not the set-up, not a grant, not a link a station inserts.
+        exec(QStringLiteral("SET lock_timeout = '10s'"), "bound the waits");
         ensureTables();
     } catch (...) {
         // No destructor runs for a constructor that throws; a forwarder
@@ -364,7 +367,7 @@ QList<UnitRecord> CentralLedger::units(const UnitFilter& filter)
 std::optional<UnitRecord> CentralLedger::lastPass(const QString& serial, const QString& recipeSha256, int withinMs)
 {
     if (serial.isEmpty() || version_ < 3)
-        return std::nullopt;
+        return std::nullopt;  // no serials before version 3
     exec(QStringLiteral("BEGIN"), "start a transaction");
     try {
         exec(QStringLiteral("SET LOCAL statement_timeout = %1").arg(qMax(1, withinMs)), "bound the wait");

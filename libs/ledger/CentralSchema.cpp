@@ -69,6 +69,13 @@ const std::vector<SchemaStep>& centralSchemaSteps()
                             "EXECUTE format('GRANT INSERT (serial, reason, reload_of), UPDATE (reason) ON units TO %I', r); "
                             "END LOOP; END $$"),
          }},
+        {4,
+         {
+             // One station's link never collides with another's: a unit id
+             // is unique within its station's chain only.
+             QStringLiteral("ALTER TABLE chain DROP CONSTRAINT chain_unit_id_kind_key"),
+             QStringLiteral("ALTER TABLE chain ADD CONSTRAINT chain_station_unit_kind UNIQUE (station, unit_id, kind)"),
+         }},
     };
     return steps;
 }

@@ -15,6 +15,8 @@ namespace Ledger {
 // 3: each unit's serial, reason code and the record it reloads; each
 //    label's reason code; the schema_version table; the new columns granted
 //    to the station roles already mapped.
+// 4: a link's unit unique per station (station, unit_id, kind), not across
+//    the floor.
 const std::vector<SchemaStep>& centralSchemaSteps();
 int centralSchemaVersion();
 // The oldest version the steps take forward.
