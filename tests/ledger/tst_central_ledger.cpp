@@ -10,6 +10,7 @@
 #include "ledger/LocalLedger.h"
 #include "ledger/UnitRows.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -454,7 +455,13 @@ private slots:
         QCOMPARE(::poll(&waiting, 1, 20000), 1);  // the forwarder is in its connection
         QVERIFY(!silent->stop(std::chrono::milliseconds(100)));
         QCOMPARE(silentLedger->waiting(), 2);
-        // Let the connection fail, so the thread left behind ends.
+        // A serial looked up there is not answered, and the caller is back once its second is up.
+        CentralLookup lookup(QStringLiteral("postgresql://bench@127.0.0.1:%1/pelmora").arg(ntohs(address.sin_port)));
+        QElapsedTimer looking;
+        looking.start();
+        const CentralLookup::Answer unknown = lookup.lastPass(QStringLiteral("SN1"), QString(64, QLatin1Char('a')));
+        QVERIFY(!unknown.answered && looking.elapsed() >= 1000);
+        // Let the connections fail, so the threads left behind end.
         ::close(listener);
         QVERIFY(QTest::qWaitFor([&] { return !silent->lastProblem().isEmpty(); }, 20000));
     }
