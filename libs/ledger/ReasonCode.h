@@ -9,8 +9,8 @@
 
 namespace Ledger::Reason {
 
-inline constexpr std::string_view TakenOut = "taken_out";            // the unit left mid-load
-inline constexpr std::string_view NoAnswer = "no_answer";            // a frame due an answer got none
+inline constexpr std::string_view TakenOut = "taken_out";            // the fixture said the unit left mid-load
+inline constexpr std::string_view NoAnswer = "no_answer";            // a frame due an answer got none (pulled or silent)
 inline constexpr std::string_view RefusedName = "refused_name";      // the slot name was answered otherwise
 inline constexpr std::string_view RefusedLength = "refused_length";  // the length was not taken
 inline constexpr std::string_view NoRelease = "no_release";          // the release was not confirmed

@@ -10,9 +10,13 @@ QString reasonOf(const Wire::LoadOutcome& o)
         return Reason::text(Reason::Interrupted);
     if (o.loaded())
         return {};
-    // Silent while an answer was due, at whatever stage: the unit left.
-    if (o.gone)
+    // Known to have left (its presence line dropped) is taken out; silent
+    // while an answer was due is only no answer: a plain line cannot tell
+    // a unit pulled from one that stopped answering.
+    if (o.takenOut)
         return Reason::text(Reason::TakenOut);
+    if (o.gone)
+        return Reason::text(Reason::NoAnswer);
     if (o.fileChanged)
         return Reason::text(Reason::FileChanged);
     switch (o.exitStatus) {

@@ -202,6 +202,7 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
         run(slot, label);
     } catch (const UnitGone& gone) {
         outcome_.gone = true;
+        outcome_.takenOut = true;
         // How far the stream got is said with every ending below.
         outcome_.error = QStringLiteral("%1 during %2").arg(gone.why, stageWords());
         status = -1;
