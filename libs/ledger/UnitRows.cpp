@@ -190,7 +190,8 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f, bo
         values << f.fixture;
     }
     if (!f.serial.isEmpty()) {
-        where << QStringLiteral("serial = ?");
+        // Spelt out so the partial index by serial serves the query.
+        where << QStringLiteral("serial = ? AND serial <> ''");
         values << f.serial;
     }
     if (!f.recipeSha256.isEmpty()) {
