@@ -53,8 +53,8 @@ QByteArray Ledger::csvText(const QList<UnitRecord>& units)
         QStringList row{r.id.toString(QUuid::WithoutBraces), r.station, text(r.host), text(r.fixtureName), text(r.fixturePath),
                         text(r.adapterIdentity), QString::number(r.unitNumber), text(r.recipeName),
                         r.recipeSha256, text(r.toolVersion), timeText(r.start), timeText(r.end),
-                        r.isOpen() ? QStringLiteral("open") : r.result, text(r.why), text(r.serial), r.reason,
-                        r.reloadOf};
+                        r.isOpen() ? QStringLiteral("open") : r.result, text(r.why), text(r.serial), text(r.reason),
+                        text(r.reloadOf)};
         for (int slot = 1; slot <= 5; ++slot) {
             const auto it = std::find_if(r.labels.cbegin(), r.labels.cend(),
                                          [slot](const LabelRecord& l) { return l.slot == slot; });

@@ -214,6 +214,20 @@ void applySteps(Connection& c, const std::vector<SchemaStep>& steps, int from)
     }
 }
 
+void refuseForeignMachine(const QString& path, const QString& recorded, const QString& here, bool adopt)
+{
+    if (recorded.isEmpty() || here.isEmpty() || recorded == here || adopt)
+        return;
+    throw ForeignMachine(
+        QStringLiteral("the ledger %1 belongs to another machine (machine id %2; this one is %3): a copy of "
+                       "another station's ledger would record and forward as that station. For a new station "
+                       "here: pelmora-ledger --ledger NEWFILE new-station NAME, and start with --ledger NEWFILE; "
+                       "if this machine now is that station (its disk moved, the old one retired): start once "
+                       "with --adopt")
+            .arg(path, recorded, here)
+            .toStdString());
+}
+
 // The first name free of FILE.v1-backup, FILE.v1-backup-2 ...
 QString backupPath(const QString& path, int version)
 {
@@ -309,18 +323,7 @@ void LocalLedger::openAsStation(const StationOpening& opening)
     // Looked at before anything is written: another program's file stays as
     // it was, and so does another machine's ledger.
     Contents found = contents(c, path_);
-    const auto requireThisMachine = [&](const Contents& f) {
-        if (f.machine.isEmpty() || here.isEmpty() || f.machine == here || opening.adopt)
-            return;
-        throw ForeignMachine(
-            QStringLiteral("the ledger %1 belongs to another machine (machine id %2; this one is %3): a copy of "
-                           "another station's ledger would record and forward as that station. For a new station "
-                           "here: pelmora-ledger --ledger NEWFILE new-station NAME, and start with --ledger NEWFILE; "
-                           "if this machine now is that station (its disk moved, the old one retired): start once "
-                           "with --adopt")
-                .arg(path_, f.machine, here)
-                .toStdString());
-    };
+    const auto requireThisMachine = [&](const Contents& f) { refuseForeignMachine(path_, f.machine, here, opening.adopt); };
     if (!found.empty) {
         requireLedger(found, path_);
         requireThisMachine(found);
@@ -392,6 +395,11 @@ void LocalLedger::openAsStation(const StationOpening& opening)
     t.commit();
     // From now on the file is only opened, never made: one removed under the
     // station is not made anew (uri_ above).
+}
+
+void LocalLedger::requireMachine(const StationOpening& opening) const
+{
+    refuseForeignMachine(path_, machine_, machineIdFrom(opening.machineIdFile), opening.adopt);
 }
 
 void LocalLedger::newStation(const QString& path, const QString& name)

@@ -60,6 +60,8 @@ public:
     QString backup() const { return backup_; }
     // The machine the ledger belongs to; empty when this machine has no id.
     QString machine() const { return machine_; }
+    // Throws ForeignMachine where a station would refuse this ledger.
+    void requireMachine(const StationOpening& opening) const;
     qint64 unitCount() const;
 
     // Every open record becomes interrupted; returns how many there were.

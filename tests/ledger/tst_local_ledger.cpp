@@ -241,6 +241,7 @@ private slots:
         QCOMPARE(after.closeInterrupted(QStringLiteral("stopped")), 1);
         UnitRecord passed = unit(QStringLiteral("A"), 4), again = unit(QStringLiteral("A"), 5);
         passed.serial = again.serial = QStringLiteral("SN000001");
+        again.start = passed.start.addSecs(1);
         after.begin(passed);
         passed.result = QStringLiteral("pass");
         after.close(passed);
