@@ -393,10 +393,15 @@ private slots:
         after.begin(scanned);
         scanned.result = QStringLiteral("pass");
         after.close(scanned);
+        UnitRecord pulled = unit(5);
+        after.begin(pulled);
+        pulled.result = QStringLiteral("fail");
+        pulled.reason = pulled.labels[0].reason = QStringLiteral("taken_out");
+        after.close(pulled);
         CentralForwarder f(after, uri);
         f.start();
         QVERIFY(QTest::qWaitFor([&] { return f.lastProblem().contains(QStringLiteral("--central URI upgrade")); }, 20000));
-        QCOMPARE(f.waiting(), 2);
+        QCOMPARE(f.waiting(), 4);
         QProcess upgrade;
         upgrade.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger"),
                       {QStringLiteral("--central"), uri, QStringLiteral("upgrade")});
@@ -407,7 +412,8 @@ private slots:
         QVERIFY(drained(f));
         f.stop();
         CentralLedger now(uri);
-        QCOMPARE(now.units().size(), 4);
+        QCOMPARE(now.units().size(), 5);
+        QCOMPARE(now.units().last().labels.value(0).reason, QStringLiteral("taken_out"));
         QVERIFY(verify(now.chain(), now.units()).isEmpty());
         QVERIFY(compareCopies(before.chain(), 6, now.chain()).isEmpty());
         QCOMPARE(now.lastPass(QStringLiteral("SN004711"), scanned.recipeSha256)->id, scanned.id);
