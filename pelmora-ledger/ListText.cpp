@@ -43,17 +43,19 @@ QString listText(const QList<UnitRecord>& units)
 {
     const QHash<QString, QString> station = stationNames(units);
     QList<QStringList> rows{{QStringLiteral("START (UTC)"), QStringLiteral("END"), QStringLiteral("STATION"),
-                             QStringLiteral("FIXTURE"), QStringLiteral("UNIT"), QStringLiteral("RECIPE"),
-                             QStringLiteral("RESULT"), QStringLiteral("SLOTS"), QStringLiteral("WHY")}};
+                             QStringLiteral("FIXTURE"), QStringLiteral("UNIT"), QStringLiteral("SERIAL"),
+                             QStringLiteral("RECIPE"), QStringLiteral("RESULT"), QStringLiteral("SLOTS"),
+                             QStringLiteral("WHY")}};
     for (const UnitRecord& r : units) {
         QStringList held;
         for (const LabelRecord& l : r.labels)
             held << QStringLiteral("%1:%2").arg(l.slot).arg(l.slotHolds);
         // A name with a line break in it must not break the table.
         rows.append({shortTime(r.start), shortTime(r.end), oneLine(station.value(r.station)), oneLine(r.fixtureName),
-                     QString::number(r.unitNumber), oneLine(r.recipeName),
-                     r.isOpen() ? QStringLiteral("open") : r.result, oneLine(held.join(QLatin1Char(' '))),
-                     oneLine(r.why)});
+                     QString::number(r.unitNumber), r.serial.isEmpty() ? QStringLiteral("-") : oneLine(r.serial),
+                     oneLine(r.recipeName), r.isOpen() ? QStringLiteral("open") : r.result,
+                     oneLine(held.join(QLatin1Char(' '))),
+                     oneLine(r.reason.isEmpty() ? r.why : QStringLiteral("[%1] %2").arg(r.reason, r.why))});
     }
     QList<qsizetype> widths(rows.first().size(), 0);
     for (const QStringList& row : rows)

@@ -80,6 +80,16 @@ Options parseOptions(const QStringList& arguments)
         o.name = words.value(3);
         if (o.role.isEmpty() || o.station.isEmpty())
             throw UsageError("grant takes the station's role and the station's id: grant ROLE STATION [NAME]");
+    } else if (command == QLatin1String("find")) {
+        o.command = jsonSet ? Options::Command::FindJson : Options::Command::Find;
+        o.serial = words.value(1);
+        if (o.serial.isEmpty())
+            throw UsageError("find takes the unit's serial: find SERIAL");
+    } else if (command == QLatin1String("upgrade")) {
+        if (o.central.isEmpty() || parser.isSet(ledger))
+            throw UsageError("upgrade is for the central ledger, by its tables' owner: give --central (a station "
+                             "takes its own ledger forward when it starts)");
+        o.command = Options::Command::Upgrade;
     } else if (command == QLatin1String("station") || command == QLatin1String("new-station")) {
         if (parser.isSet(central))
             throw UsageError(QStringLiteral("%1 is for a station's own ledger: give --ledger").arg(command).toStdString());
@@ -88,21 +98,25 @@ Options parseOptions(const QStringList& arguments)
         if (o.command == Options::Command::NewStation && o.name.isEmpty())
             throw UsageError("new-station takes the station's name: new-station NAME");
     } else if (command.isEmpty())
-        throw UsageError("no command: list, export, summary, verify, grant, station or new-station");
+        throw UsageError("no command: list, export, find, summary, verify, grant, upgrade, station or new-station");
     else
-        throw UsageError(QStringLiteral("'%1' is not a command: list, export, summary, verify, grant, station or "
-                                        "new-station")
+        throw UsageError(QStringLiteral("'%1' is not a command: list, export, find, summary, verify, grant, upgrade, "
+                                        "station or new-station")
                              .arg(command)
                              .toStdString());
     const qsizetype most = o.command == Options::Command::Grant        ? 4
-                         : o.command == Options::Command::NewStation ? 2
-                                                                      : 1;
+                         : o.command == Options::Command::NewStation || o.command == Options::Command::Find
+                                 || o.command == Options::Command::FindJson
+                             ? 2
+                             : 1;
     if (words.size() > most)
         throw UsageError(QStringLiteral("'%1' is not understood after %2").arg(words.last(), command).toStdString());
     if (parser.isSet(ledger) && parser.isSet(central) && o.command != Options::Command::Verify)
         throw UsageError("--ledger and --central together go with verify only");
-    if ((csvSet || jsonSet) && o.command != Options::Command::ExportCsv && o.command != Options::Command::ExportJson)
-        throw UsageError("--csv and --json go with export");
+    if (csvSet && o.command != Options::Command::ExportCsv)
+        throw UsageError("--csv goes with export");
+    if (jsonSet && o.command != Options::Command::ExportJson && o.command != Options::Command::FindJson)
+        throw UsageError("--json goes with export and find");
 
     if (parser.isSet(since))
         o.filter.since = utcTime(parser.value(since), "since");
@@ -137,6 +151,9 @@ QString helpText()
         "  list              one line per unit\n"
         "  export --csv      one row per unit, for a spreadsheet (UTF-8, a header row)\n"
         "  export --json     one JSON object per unit and line\n"
+        "  find SERIAL       every record of the unit with this serial, oldest\n"
+        "                    first, with its labels and their hashes (--json:\n"
+        "                    one JSON object per record and line)\n"
         "  summary           units, passed and failed per station, fixture, recipe\n"
         "                    and hour, and units per hour\n"
         "  verify            checks every station's chain of records and names the\n"
@@ -148,6 +165,10 @@ QString helpText()
         "                    role ROLE record the units of the station whose id is\n"
         "                    STATION and close its open ones, and nothing more;\n"
         "                    refused unless every table has its row-level security\n"
+        "  upgrade           (central, as the tables' owner) takes the tables of an\n"
+        "                    older version forward, each step in one transaction;\n"
+        "                    stations never do (a station takes its own ledger\n"
+        "                    forward when it starts, after copying it beside itself)\n"
         "  station           (local) the station's id and name\n"
         "  new-station NAME  (local) makes a new ledger, with a new station id, at\n"
         "                    --ledger FILE (a file that exists is refused)\n"

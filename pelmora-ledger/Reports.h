@@ -16,4 +16,6 @@ QString oneLine(const QString& text);
 QHash<QString, QString> stationNames(const QList<Ledger::UnitRecord>& units);
 QString listText(const QList<Ledger::UnitRecord>& units);
 QByteArray jsonLines(const QList<Ledger::UnitRecord>& units);
+// Every record of one serial, oldest first, each with its labels.
+QString findText(const QString& serial, const QList<Ledger::UnitRecord>& units);
 QString summaryText(const QList<Ledger::UnitRecord>& units, const QDateTime& now);

@@ -52,6 +52,25 @@ int run(const Options& o)
     case Options::Command::ExportJson:
         write(jsonLines(units()));
         return Done;
+    case Options::Command::Find:
+    case Options::Command::FindJson: {
+        UnitFilter one;
+        one.serial = o.serial;
+        const QList<UnitRecord> found = central ? central->units(one) : local->units(one);
+        write(o.command == Options::Command::FindJson ? jsonLines(found) : findText(o.serial, found).toUtf8());
+        return Done;
+    }
+    case Options::Command::Upgrade: {
+        const int was = central->version();
+        const QList<int> made = central->upgrade();
+        if (made.isEmpty())
+            std::printf("%s: tables of version %d, this Pelmora's; nothing to do\n", central->shown().toUtf8().constData(),
+                        central->version());
+        else
+            std::printf("%s: tables taken from version %d to %d\n", central->shown().toUtf8().constData(), was,
+                        central->version());
+        return Done;
+    }
     case Options::Command::Summary:
         write(summaryText(units(), QDateTime::currentDateTimeUtc()).toUtf8());
         return Done;

@@ -61,6 +61,7 @@ StationOptions parseStationOptions(const QStringList& arguments)
     const QCommandLineOption settings(QStringLiteral("settings"), {}, QStringLiteral("S"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption check(QStringLiteral("check"));
+    const QCommandLineOption adopt(QStringLiteral("adopt"));
     const QCommandLineOption units(QStringLiteral("units"), {}, QStringLiteral("N"));
     const QCommandLineOption goneAfter(QStringLiteral("gone-after"), {}, QStringLiteral("K"));
     const QCommandLineOption silence(QStringLiteral("silence"), {}, QStringLiteral("S"));
@@ -69,8 +70,8 @@ StationOptions parseStationOptions(const QStringList& arguments)
     const QCommandLineOption listen(QStringLiteral("listen"), {}, QStringLiteral("ADDR:PORT"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, check, units, goneAfter, silence, config,
-                       station, listen, help, version});
+    parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, check, adopt, units, goneAfter, silence,
+                       config, station, listen, help, version});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText().toStdString());
     if (!parser.positionalArguments().isEmpty())
@@ -142,6 +143,7 @@ StationOptions parseStationOptions(const QStringList& arguments)
     }
     o.json = parser.isSet(json);
     o.check = parser.isSet(check);
+    o.adopt = parser.isSet(adopt);
     if (parser.isSet(units))
         o.units = wholeNumber(parser.value(units), "units", 1, 1000000000);
     if (parser.isSet(goneAfter))
@@ -196,6 +198,9 @@ QString stationHelpText()
         "  --silence S       read for older configurations; changes nothing\n"
         "  --check           check the recipe, the fixtures and the ledger, send\n"
         "                    nothing, and exit\n"
+        "  --adopt           take over a ledger made on another machine: it then\n"
+        "                    belongs to this one (without it, such a ledger is\n"
+        "                    refused: a copied ledger would record as that station)\n"
         "  --settings S      line settings, default 9600,n,8,1\n"
         "  --json            JSON Lines on standard output\n"
         "  --listen ADDR:PORT  serve the operator page (read-only) there, default\n"

@@ -23,6 +23,7 @@ struct StationOptions {
     double silence = 2.5;
     QString listen = QStringLiteral("127.0.0.1:8470");  // the page's address, or "off"
     bool check = false;  // check everything, send nothing
+    bool adopt = false;  // a ledger of another machine becomes this one's
     bool help = false;
     bool version = false;
 };

@@ -132,8 +132,15 @@ int main(int argc, char** argv)
         // A check leaves no trace: a ledger that is not there is only said.
         if (!ledgerNew) {
             try {
-                describeStart(options, shared.recipe, ledgerPath, false,
-                              Ledger::LocalLedger(ledgerPath, Ledger::LocalLedger::Access::Reader).unitCount());
+                const Ledger::LocalLedger found(ledgerPath, Ledger::LocalLedger::Access::Reader);
+                Ledger::StationOpening opening;
+                opening.adopt = options.adopt;
+                found.requireMachine(opening);
+                describeStart(options, shared.recipe, ledgerPath, false, found.unitCount());
+                if (found.versionFound() < Ledger::LocalLedger::schemaVersion)
+                    std::fprintf(stderr, "pelmora-station: the ledger's tables are of version %d; a start takes them "
+                                         "to version %d, after copying the file beside itself\n",
+                                 found.versionFound(), Ledger::LocalLedger::schemaVersion);
             } catch (const std::exception& error) {
                 return fail(Status::Refused, QStringLiteral("the ledger cannot be used: %1").arg(QString::fromLocal8Bit(error.what())));
             }
@@ -144,7 +151,14 @@ int main(int argc, char** argv)
         return Status::Passed;
     }
     try {
-        ledger = std::make_unique<Ledger::LocalLedger>(ledgerPath);
+        Ledger::StationOpening opening;
+        opening.adopt = options.adopt;
+        ledger = std::make_unique<Ledger::LocalLedger>(ledgerPath, Ledger::LocalLedger::Access::Station, opening);
+        if (!ledger->backup().isEmpty())
+            std::fprintf(stderr, "pelmora-station: the ledger's tables were taken from version %d to %d; the file as "
+                                 "it was is kept at %s\n",
+                         ledger->versionFound(), Ledger::LocalLedger::schemaVersion,
+                         ledger->backup().toLocal8Bit().constData());
         // Records a station left open when it was killed.
         if (const int open = ledger->closeInterrupted(QStringLiteral("the station stopped before this unit ended")))
             std::fprintf(stderr, "pelmora-station: %d unit%s left open by an earlier run recorded as interrupted\n",

@@ -1,5 +1,6 @@
 #include "ledger/CentralLedger.h"
 
+#include "ledger/CentralSchema.h"
 #include "ledger/LocalLedger.h"
 #include "ledger/RecordText.h"
 #include "ledger/UnitRows.h"
@@ -15,59 +16,6 @@ namespace Ledger {
 namespace {
 
 QAtomicInteger<quint64> connections;
-
-// The tables' owner writes the stations: which role records which station.
-// Row-level security on every table lets a station role insert only rows of
-// the stations mapped to it, as itself, and close only their open units;
-// the owner alone is above it.
-#define PELMORA_OWN_STATION "station IN (SELECT s.station FROM stations s WHERE s.role = current_user)"
-const char* const schema[] = {
-    "CREATE TABLE ledger_meta (key text PRIMARY KEY, value text NOT NULL)",
-    "CREATE TABLE stations (station text PRIMARY KEY, role name NOT NULL, name text NOT NULL DEFAULT '', "
-    "added timestamptz NOT NULL DEFAULT now())",
-    "CREATE TABLE units (id uuid PRIMARY KEY, station text NOT NULL, host text NOT NULL, "
-    "fixture_name text NOT NULL, fixture_path text NOT NULL, adapter_identity text NOT NULL, "
-    "unit_number bigint NOT NULL, recipe_name text NOT NULL, recipe_sha256 text NOT NULL, "
-    "tool_version text NOT NULL, start_time timestamptz NOT NULL, end_time timestamptz, "
-    "result text CHECK (result IN ('pass', 'fail', 'interrupted')), why text NOT NULL, "
-    "writer name NOT NULL DEFAULT current_user)",
-    "CREATE INDEX units_start ON units (start_time)",
-    "CREATE TABLE labels (unit_id uuid NOT NULL REFERENCES units (id), slot integer NOT NULL, "
-    "file text NOT NULL, sha256 text NOT NULL, size bigint NOT NULL, data_frames_sent bigint NOT NULL, "
-    "file_frame_sent boolean NOT NULL, release_confirmed boolean NOT NULL, slot_holds text NOT NULL, "
-    "PRIMARY KEY (unit_id, slot))",
-    "CREATE TABLE chain (station text NOT NULL, seq bigint NOT NULL, unit_id uuid NOT NULL, "
-    "kind text NOT NULL CHECK (kind IN ('begin', 'close')), body text NOT NULL, prev_hash text NOT NULL, "
-    "hash text NOT NULL, received timestamptz NOT NULL DEFAULT now(), writer name NOT NULL DEFAULT current_user, "
-    "PRIMARY KEY (station, seq), UNIQUE (unit_id, kind))",
-    "ALTER TABLE ledger_meta ENABLE ROW LEVEL SECURITY",
-    "CREATE POLICY ledger_meta_read ON ledger_meta FOR SELECT USING (true)",
-    "ALTER TABLE stations ENABLE ROW LEVEL SECURITY",
-    "CREATE POLICY stations_read ON stations FOR SELECT USING (true)",
-    "ALTER TABLE units ENABLE ROW LEVEL SECURITY",
-    "CREATE POLICY units_read ON units FOR SELECT USING (true)",
-    "CREATE POLICY units_open ON units FOR INSERT WITH CHECK (writer = current_user AND " PELMORA_OWN_STATION ")",
-    "CREATE POLICY units_close ON units FOR UPDATE USING (result IS NULL AND " PELMORA_OWN_STATION ") "
-    "WITH CHECK (writer = current_user AND " PELMORA_OWN_STATION ")",
-    "ALTER TABLE labels ENABLE ROW LEVEL SECURITY",
-    "CREATE POLICY labels_read ON labels FOR SELECT USING (true)",
-    "CREATE POLICY labels_write ON labels FOR INSERT WITH CHECK (unit_id IN (SELECT u.id FROM units u "
-    "JOIN stations s ON s.station = u.station WHERE s.role = current_user))",
-    "ALTER TABLE chain ENABLE ROW LEVEL SECURITY",
-    "CREATE POLICY chain_read ON chain FOR SELECT USING (true)",
-    "CREATE POLICY chain_write ON chain FOR INSERT WITH CHECK (writer = current_user AND " PELMORA_OWN_STATION ")",
-};
-#undef PELMORA_OWN_STATION
-
-// Every table and the policies it must have, and no others: a policy added
-// beside them would widen what a station may write.
-const char* const policies[][2] = {
-    {"chain", "chain_read,chain_write"},
-    {"labels", "labels_read,labels_write"},
-    {"ledger_meta", "ledger_meta_read"},
-    {"stations", "stations_read"},
-    {"units", "units_close,units_open,units_read"},
-};
 
 QString sqlName(const QString& role)
 {
@@ -92,6 +40,9 @@ CentralLedger::CentralLedger(const QString& address)
                                   .arg(address_.shown, why.isEmpty() ? db_.lastError().text() : why)
                                   .toStdString());
         }
+        // No lock another session holds keeps this one waiting for long:
+        // not the set-up, not a grant, not a link a station inserts.
+        exec(QStringLiteral("SET lock_timeout = '10s'"), "bound the waits");
         ensureTables();
     } catch (...) {
         // No destructor runs for a constructor that throws; a forwarder
@@ -124,6 +75,13 @@ void CentralLedger::exec(const QString& sql, const char* what)
                               .toStdString());
 }
 
+namespace {
+
+// The set-up lock, bounded: a session holding it never hangs the owner.
+const char* const setupLock = "SELECT pg_advisory_xact_lock(7451327)";
+
+}  // namespace
+
 void CentralLedger::ensureTables()
 {
     QSqlQuery q(db_);
@@ -132,37 +90,122 @@ void CentralLedger::ensureTables()
     if (!q.value(0).toBool()) {
         // Two stations starting at once: one makes the tables, the other waits and finds them.
         exec(QStringLiteral("BEGIN"), "start a transaction");
-        exec(QStringLiteral("SELECT pg_advisory_xact_lock(7451327)"), "take the set-up lock");
-        QSqlQuery again(db_);
-        if (!again.exec(QStringLiteral("SELECT to_regclass('ledger_meta') IS NOT NULL")) || !again.next())
-            throw LedgerError("could not read the central ledger");
-        if (!again.value(0).toBool()) {
-            for (const char* sql : schema)
-                exec(QLatin1String(sql), "make the tables");
-            exec(QStringLiteral("INSERT INTO ledger_meta VALUES ('schema_version', '%1')").arg(schemaVersion),
-                 "make the tables");
+        try {
+            exec(QStringLiteral("SET LOCAL lock_timeout = '10s'"), "bound the waits");
+            exec(QLatin1String(setupLock), "take the set-up lock");
+            QSqlQuery again(db_);
+            if (!again.exec(QStringLiteral("SELECT to_regclass('ledger_meta') IS NOT NULL")) || !again.next())
+                throw LedgerError("could not read the central ledger");
+            if (!again.value(0).toBool()) {
+                for (const SchemaStep& step : centralSchemaSteps())
+                    for (const QString& sql : step.statements)
+                        exec(sql, "make the tables");
+                for (const SchemaStep& step : centralSchemaSteps()) {
+                    QSqlQuery v = prepared(db_, QStringLiteral("INSERT INTO schema_version (version, checksum) VALUES (?, ?)"),
+                                           {step.version, step.checksum()});
+                    run(v, "make the tables");
+                }
+                exec(QStringLiteral("INSERT INTO ledger_meta VALUES ('schema_version', '%1')").arg(schemaVersion),
+                     "make the tables");
+            }
+            exec(QStringLiteral("COMMIT"), "commit");
+        } catch (...) {
+            QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
+            throw;
         }
-        exec(QStringLiteral("COMMIT"), "commit");
     }
+    readVersion();
+}
+
+void CentralLedger::readVersion()
+{
     QSqlQuery v(db_);
     if (!v.exec(QStringLiteral("SELECT value FROM ledger_meta WHERE key = 'schema_version'")) || !v.next())
         throw LedgerError(QStringLiteral("the central ledger %1 has no schema version").arg(address_.shown).toStdString());
-    const int version = v.value(0).toInt();
-    if (version > schemaVersion)
-        throw LedgerError(QStringLiteral("the central ledger %1 has tables of version %2; this Pelmora knows "
-                                         "version %3 at most; use a newer Pelmora here")
-                              .arg(address_.shown)
-                              .arg(version)
-                              .arg(schemaVersion)
-                              .toStdString());
+    version_ = v.value(0).toInt();
+    if (version_ > schemaVersion)
+        throw SchemaMismatch(QStringLiteral("the central ledger %1 has tables of version %2; this Pelmora knows "
+                                            "version %3 at most; use a newer Pelmora here")
+                                 .arg(address_.shown)
+                                 .arg(version_)
+                                 .arg(schemaVersion)
+                                 .toStdString());
     // Version 1 had no stations and no row-level security on the chain: a
     // station could write into another's. Such tables are not written to.
-    if (version < schemaVersion)
+    if (version_ < centralOldestVersion())
         throw LedgerError(QStringLiteral("the central ledger %1 has tables of version %2, which do not bind a "
                                          "station to its role; make a new database for this Pelmora")
                               .arg(address_.shown)
-                              .arg(version)
+                              .arg(version_)
                               .toStdString());
+    QSqlQuery has(db_);
+    if (!has.exec(QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL")) || !has.next())
+        throw LedgerError(QStringLiteral("could not read the central ledger: %1").arg(has.lastError().text()).toStdString());
+    if (!has.value(0).toBool())
+        return;
+    QSqlQuery steps(db_);
+    if (!steps.exec(QStringLiteral("SELECT version, checksum FROM schema_version ORDER BY version")))
+        throw LedgerError(QStringLiteral("could not read the central ledger's schema steps: %1")
+                              .arg(steps.lastError().databaseText().trimmed())
+                              .toStdString());
+    QList<AppliedStep> applied;
+    while (steps.next())
+        applied.append(AppliedStep{steps.value(0).toInt(), steps.value(1).toString()});
+    requireSameSteps(applied, centralSchemaSteps(), QStringLiteral("the central ledger %1").arg(address_.shown));
+}
+
+void CentralLedger::requireCurrent() const
+{
+    if (version_ < schemaVersion)
+        throw SchemaMismatch(QStringLiteral("the central ledger %1 has tables of version %2 and this Pelmora writes "
+                                            "version %3: its owner takes them forward with pelmora-ledger --central "
+                                            "URI upgrade; until then records wait in the station's ledger")
+                                 .arg(address_.shown)
+                                 .arg(version_)
+                                 .arg(schemaVersion)
+                                 .toStdString());
+}
+
+QList<int> CentralLedger::upgrade()
+{
+    QList<int> made;
+    for (const SchemaStep& step : stepsAfter(centralSchemaSteps(), version_)) {
+        exec(QStringLiteral("BEGIN"), "start a transaction");
+        try {
+            exec(QStringLiteral("SET LOCAL lock_timeout = '10s'"), "bound the waits");
+            exec(QLatin1String(setupLock), "take the set-up lock");
+            readVersion();
+            if (version_ >= step.version) {
+                exec(QStringLiteral("COMMIT"), "commit");
+                continue;
+            }
+            for (const QString& sql : step.statements)
+                exec(sql, "take the tables forward");
+            QSqlQuery has(db_);
+            if (has.exec(QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL")) && has.next()
+                && has.value(0).toBool()) {
+                // The versions before it, as the steps this program knows.
+                for (const SchemaStep& s : centralSchemaSteps())
+                    if (s.version <= step.version) {
+                        QSqlQuery v = prepared(db_,
+                                               QStringLiteral("INSERT INTO schema_version (version, checksum) VALUES (?, ?) "
+                                                              "ON CONFLICT (version) DO NOTHING"),
+                                               {s.version, s.checksum()});
+                        run(v, "record the version");
+                    }
+            }
+            QSqlQuery meta = prepared(db_, QStringLiteral("UPDATE ledger_meta SET value = ? WHERE key = 'schema_version'"),
+                                      {QString::number(step.version)});
+            run(meta, "record the version");
+            exec(QStringLiteral("COMMIT"), "commit");
+            version_ = step.version;
+            made << step.version;
+        } catch (...) {
+            QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
+            throw;
+        }
+    }
+    return made;
 }
 
 QSqlQuery& CentralLedger::statement(int which, const char* sql)
@@ -189,6 +232,7 @@ void bind(QSqlQuery& q, const QVariantList& values)
 
 void CentralLedger::store(const QList<ChainEntry>& links)
 {
+    requireCurrent();
     exec(QStringLiteral("BEGIN"), "start a transaction");
     try {
         for (const ChainEntry& e : links)
@@ -251,8 +295,10 @@ void CentralLedger::storeOne(const ChainEntry& e)
     UnitRecord begun = r;
     begun.end = {};
     begun.result.clear();
-    if (e.kind != QLatin1String("begin"))
+    if (e.kind != QLatin1String("begin")) {
         begun.why.clear();
+        begun.reason.clear();
+    }
     static const QByteArray insertUnit = QStringLiteral("INSERT INTO units (station, %1) VALUES (?, %2) ON CONFLICT (id) DO NOTHING")
                                              .arg(unitShape().names(), unitShape().parameters(Dialect::Postgres))
                                              .toLatin1();
@@ -261,9 +307,9 @@ void CentralLedger::storeOne(const ChainEntry& e)
     run(unit, "store a unit");
     if (e.kind != QLatin1String("close"))
         return;
-    QSqlQuery& close = statement(3, "UPDATE units SET end_time = CAST(? AS timestamptz), result = ?, why = ? "
+    QSqlQuery& close = statement(3, "UPDATE units SET end_time = CAST(? AS timestamptz), result = ?, why = ?, reason = ? "
                                     "WHERE id = CAST(? AS uuid) AND result IS NULL");
-    bind(close, {timeText(r.end), r.result, notNull(r.why), id});
+    bind(close, {timeText(r.end), r.result, notNull(r.why), notNull(r.reason), id});
     run(close, "close a unit");
     static const QByteArray insertLabel = QStringLiteral("INSERT INTO labels (%1) VALUES (%2) ON CONFLICT DO NOTHING")
                                               .arg(labelShape().names(), labelShape().parameters(Dialect::Postgres))
@@ -286,7 +332,7 @@ void CentralLedger::checkStored(const QList<ChainEntry>& links)
         last.insert(e.unit, &e);
     }
     QHash<QUuid, UnitRecord> stored;
-    for (const UnitRecord& r : readUnits(db_, Dialect::Postgres, these))
+    for (const UnitRecord& r : readUnits(db_, Dialect::Postgres, these, true))
         stored.insert(r.id, r);
     for (const QUuid& id : these.ids) {
         const ChainEntry& e = *last.value(id);
@@ -299,6 +345,7 @@ void CentralLedger::checkStored(const QList<ChainEntry>& links)
                 expected.end = it->end;
                 expected.result = it->result;
                 expected.why = it->why;
+                expected.reason = it->reason;
                 expected.labels = it->labels;
             }
         }
@@ -314,7 +361,37 @@ void CentralLedger::checkStored(const QList<ChainEntry>& links)
 
 QList<UnitRecord> CentralLedger::units(const UnitFilter& filter)
 {
-    return readUnits(db_, Dialect::Postgres, filter);
+    return readUnits(db_, Dialect::Postgres, filter, version_ >= 3);
+}
+
+std::optional<UnitRecord> CentralLedger::lastPass(const QString& serial, const QString& recipeSha256, int withinMs)
+{
+    if (serial.isEmpty() || version_ < 3)
+        return std::nullopt;  // no serials before version 3
+    exec(QStringLiteral("BEGIN"), "start a transaction");
+    try {
+        exec(QStringLiteral("SET LOCAL statement_timeout = %1").arg(qMax(1, withinMs)), "bound the wait");
+        QSqlQuery q = prepared(db_,
+                               QStringLiteral("SELECT CAST(id AS text) FROM units WHERE serial = ? AND recipe_sha256 = ? "
+                                              "AND result = 'pass' ORDER BY start_time DESC, id DESC LIMIT 1"),
+                               {serial, recipeSha256});
+        run(q, "look the serial up");
+        const QString id = q.next() ? q.value(0).toString() : QString();
+        q.finish();
+        std::optional<UnitRecord> found;
+        if (!id.isEmpty()) {
+            UnitFilter one;
+            one.ids = {QUuid::fromString(id)};
+            const QList<UnitRecord> rows = readUnits(db_, Dialect::Postgres, one, true);
+            if (!rows.isEmpty())
+                found = rows.first();
+        }
+        exec(QStringLiteral("COMMIT"), "commit");
+        return found;
+    } catch (...) {
+        QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
 }
 
 QList<ChainEntry> CentralLedger::chain(const QString& station)
@@ -324,6 +401,7 @@ QList<ChainEntry> CentralLedger::chain(const QString& station)
 
 void CentralLedger::claimStation(const QString& station)
 {
+    requireCurrent();
     exec(QStringLiteral("SET statement_timeout = '30s'"), "bound the waits");
     exec(QStringLiteral("SET lock_timeout = '10s'"), "bound the waits");
     QSqlQuery q = prepared(db_, QStringLiteral("SELECT pg_try_advisory_lock(7451328, hashtext(?))"), {station});
@@ -393,22 +471,23 @@ void CentralLedger::grantStation(const QString& role, const QString& station, co
     QHash<QString, QString> found;
     while (q.next())
         found.insert(q.value(0).toString(), q.value(1).toBool() ? q.value(2).toString() : QStringLiteral("(off)"));
-    for (const auto& [table, expected] : policies)
-        if (found.value(QLatin1String(table)) != QLatin1String(expected))
+    requireCurrent();
+    for (const auto& [table, expected] : centralPolicies())
+        if (found.value(table) != expected)
             throw LedgerError(QStringLiteral("the central ledger's table %1 lacks its row-level security (policies "
                                              "'%2', expected '%3'); a station could write another's records, so "
                                              "nothing is granted")
-                                  .arg(QLatin1String(table), found.value(QLatin1String(table)), QLatin1String(expected))
+                                  .arg(table, found.value(table), expected)
                                   .toStdString());
     const QString r = sqlName(role);
     const QStringList grants{
-        QStringLiteral("REVOKE ALL ON ledger_meta, stations, units, labels, chain FROM %1").arg(r),
-        QStringLiteral("GRANT SELECT ON ledger_meta, stations, units, labels, chain TO %1").arg(r),
+        QStringLiteral("REVOKE ALL ON %1 FROM %2").arg(centralTables(), r),
+        QStringLiteral("GRANT SELECT ON %1 TO %2").arg(centralTables(), r),
         // writer and received are never the inserter's to say.
         QStringLiteral("GRANT INSERT (station, seq, unit_id, kind, body, prev_hash, hash) ON chain TO %1").arg(r),
         QStringLiteral("GRANT INSERT (station, %1) ON units TO %2").arg(unitShape().names(), r),
         QStringLiteral("GRANT INSERT ON labels TO %1").arg(r),
-        QStringLiteral("GRANT UPDATE (end_time, result, why) ON units TO %1").arg(r),
+        QStringLiteral("GRANT UPDATE (end_time, result, why, reason) ON units TO %1").arg(r),
     };
     exec(QStringLiteral("BEGIN"), "start a transaction");
     try {

@@ -11,22 +11,30 @@
 #include <QSqlQuery>
 #include <array>
 #include <memory>
+#include <optional>
 #include <QString>
 
 namespace Ledger {
 
 class CentralLedger {
 public:
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 4;  // the last of centralSchemaSteps()
 
     // Connects on the calling thread, which alone uses this object; makes
-    // the tables when there are none. Throws LedgerError.
+    // the tables when there are none. Tables of an older version are read,
+    // never written (SchemaMismatch), until their owner upgrade()s them;
+    // newer ones are refused (SchemaMismatch). Throws LedgerError.
     explicit CentralLedger(const QString& address);
     ~CentralLedger();
     CentralLedger(const CentralLedger&) = delete;
     CentralLedger& operator=(const CentralLedger&) = delete;
 
     QString shown() const { return address_.shown; }
+    int version() const { return version_; }
+
+    // As the tables' owner: takes them forward to this version, each step in
+    // one transaction under the set-up lock. Returns the versions made.
+    QList<int> upgrade();
 
     // Stores links, in order, and what they say about their units, in one
     // transaction: all of them or none. A link or a unit row found there
@@ -39,6 +47,10 @@ public:
     // connection's life (IdentityInUse when another connection holds it),
     // and bounds how long a statement or a lock may keep it waiting.
     void claimStation(const QString& station);
+    // The latest record in which this serial passed this recipe, from every
+    // station; the statement bounded to `within`. Throws LedgerError when
+    // the database does not answer in time.
+    std::optional<UnitRecord> lastPass(const QString& serial, const QString& recipeSha256, int withinMs = 1000);
     // The last link the central ledger holds of a station; seq 0 when none.
     ChainEntry chainEnd(const QString& station);
     // Rows not written by the role their station is granted to (only the
@@ -50,6 +62,8 @@ public:
 
 private:
     void ensureTables();
+    void readVersion();
+    void requireCurrent() const;
     void disconnect();
     void storeOne(const ChainEntry& e);
     void checkStored(const QList<ChainEntry>& links);
@@ -59,6 +73,7 @@ private:
     CentralAddress address_;
     QString name_;
     QSqlDatabase db_;
+    int version_ = 0;
     std::array<std::unique_ptr<QSqlQuery>, 5> statements_;  // prepared once per connection
 };
 

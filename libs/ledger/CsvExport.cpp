@@ -41,10 +41,11 @@ QByteArray Ledger::csvText(const QList<UnitRecord>& units)
                        QStringLiteral("fixture_path"), QStringLiteral("adapter"), QStringLiteral("unit"),
                        QStringLiteral("recipe"), QStringLiteral("recipe_sha256"), QStringLiteral("tool_version"),
                        QStringLiteral("start_utc"), QStringLiteral("end_utc"), QStringLiteral("result"),
-                       QStringLiteral("why")};
+                       QStringLiteral("why"), QStringLiteral("serial"), QStringLiteral("reason"),
+                       QStringLiteral("reload_of")};
     for (int slot = 1; slot <= 5; ++slot)
         for (const char* column : {"file", "sha256", "size", "data_frames_sent", "file_frame_sent",
-                                   "release_confirmed", "holds"})
+                                   "release_confirmed", "holds", "reason"})
             header << QStringLiteral("slot%1_%2").arg(slot).arg(QLatin1String(column));
     // A byte-order mark, so a spreadsheet opened on the file reads UTF-8.
     QByteArray out = "\xEF\xBB\xBF" + header.join(QLatin1Char(',')).toUtf8() + "\r\n";
@@ -52,17 +53,18 @@ QByteArray Ledger::csvText(const QList<UnitRecord>& units)
         QStringList row{r.id.toString(QUuid::WithoutBraces), r.station, text(r.host), text(r.fixtureName), text(r.fixturePath),
                         text(r.adapterIdentity), QString::number(r.unitNumber), text(r.recipeName),
                         r.recipeSha256, text(r.toolVersion), timeText(r.start), timeText(r.end),
-                        r.isOpen() ? QStringLiteral("open") : r.result, text(r.why)};
+                        r.isOpen() ? QStringLiteral("open") : r.result, text(r.why), text(r.serial), text(r.reason),
+                        text(r.reloadOf)};
         for (int slot = 1; slot <= 5; ++slot) {
             const auto it = std::find_if(r.labels.cbegin(), r.labels.cend(),
                                          [slot](const LabelRecord& l) { return l.slot == slot; });
             if (it == r.labels.cend()) {
-                for (int i = 0; i < 7; ++i)
+                for (int i = 0; i < 8; ++i)
                     row << QString();
                 continue;
             }
             row << text(it->file) << it->sha256 << QString::number(it->size) << QString::number(it->dataFramesSent)
-                << yesNo(it->fileFrameSent) << yesNo(it->releaseConfirmed) << text(it->slotHolds);
+                << yesNo(it->fileFrameSent) << yesNo(it->releaseConfirmed) << text(it->slotHolds) << text(it->reason);
         }
         out += row.join(QLatin1Char(',')).toUtf8() + "\r\n";
     }

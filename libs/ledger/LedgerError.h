@@ -23,3 +23,23 @@ struct IdentityInUse : ChainConflict {
 };
 
 }  // namespace Ledger
+
+namespace Ledger {
+
+// A ledger's tables are of another version than this program writes: newer
+// (written by a newer Pelmora) or older (waiting for its owner's upgrade).
+struct SchemaMismatch : LedgerError {
+    using LedgerError::LedgerError;
+};
+
+// A step applied to a ledger differs from this program's step of that number.
+struct SchemaChanged : SchemaMismatch {
+    using SchemaMismatch::SchemaMismatch;
+};
+
+// The ledger was made on (or last adopted by) another machine.
+struct ForeignMachine : LedgerError {
+    using LedgerError::LedgerError;
+};
+
+}  // namespace Ledger

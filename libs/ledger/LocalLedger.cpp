@@ -1,5 +1,8 @@
 #include "ledger/LocalLedger.h"
 
+#include "ledger/LocalSchema.h"
+#include "ledger/MachineId.h"
+#include "ledger/ReasonCode.h"
 #include "ledger/RecordText.h"
 #include "ledger/UnitRows.h"
 
@@ -103,24 +106,6 @@ private:
     bool done_ = false;
 };
 
-const char* const schema[] = {
-    "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-    "CREATE TABLE units (id TEXT PRIMARY KEY, host TEXT NOT NULL, fixture_name TEXT NOT NULL, "
-    "fixture_path TEXT NOT NULL, adapter_identity TEXT NOT NULL, unit_number INTEGER NOT NULL, "
-    "recipe_name TEXT NOT NULL, recipe_sha256 TEXT NOT NULL, tool_version TEXT NOT NULL, "
-    "start_time TEXT NOT NULL, end_time TEXT, result TEXT, why TEXT NOT NULL)",
-    "CREATE INDEX units_start ON units (start_time)",
-    "CREATE INDEX units_open ON units (result) WHERE result IS NULL",
-    "CREATE TABLE labels (unit_id TEXT NOT NULL REFERENCES units (id), slot INTEGER NOT NULL, "
-    "file TEXT NOT NULL, sha256 TEXT NOT NULL, size INTEGER NOT NULL, data_frames_sent INTEGER NOT NULL, "
-    "file_frame_sent INTEGER NOT NULL, release_confirmed INTEGER NOT NULL, slot_holds TEXT NOT NULL, "
-    "PRIMARY KEY (unit_id, slot))",
-    "CREATE TABLE chain (station TEXT NOT NULL, seq INTEGER NOT NULL, unit_id TEXT NOT NULL, kind TEXT NOT NULL, "
-    "body TEXT NOT NULL, prev_hash TEXT NOT NULL, hash TEXT NOT NULL, sent INTEGER NOT NULL DEFAULT 0, "
-    "PRIMARY KEY (station, seq), UNIQUE (unit_id, kind))",
-    "CREATE INDEX chain_unsent ON chain (seq) WHERE sent = 0",
-};
-
 QString text(const QString& s)
 {
     return notNull(s);
@@ -144,7 +129,8 @@ struct Contents {
     bool empty = true;    // no table at all
     bool ledger = false;  // our tables and the meta keys
     int version = 0;
-    QString station, name;
+    QString station, name, machine;
+    QList<AppliedStep> steps;  // as the schema_version table records them
 };
 
 Contents contents(Connection& c, const QString& path)
@@ -170,6 +156,15 @@ Contents contents(Connection& c, const QString& path)
             out.station = m.value(1).toString();
         else if (m.value(0).toString() == QLatin1String("station_name"))
             out.name = m.value(1).toString();
+        else if (m.value(0).toString() == QLatin1String("machine"))
+            out.machine = m.value(1).toString();
+    }
+    if (tables.contains(QLatin1String("schema_version"))) {
+        QSqlQuery v(c.db());
+        if (!v.exec(QStringLiteral("SELECT version, checksum FROM schema_version ORDER BY version")))
+            fail(path, v.lastError().text());
+        while (v.next())
+            out.steps.append(AppliedStep{v.value(0).toInt(), v.value(1).toString()});
     }
     out.ledger = out.version > 0 && !out.station.isEmpty();
     for (const char* table : {"units", "labels", "chain"})
@@ -188,6 +183,59 @@ void requireLedger(const Contents& c, const QString& path)
                                   "use the Pelmora that wrote it, or a newer one")
                        .arg(c.version)
                        .arg(LocalLedger::schemaVersion));
+    requireSameSteps(c.steps, localSchemaSteps(), QStringLiteral("the ledger %1").arg(path));
+}
+
+// Each step with its record, under the caller's transaction. A ledger of the
+// first release has no schema_version table: its version 1 is recorded as
+// the step this program knows, the tables being what that release made.
+void applySteps(Connection& c, const std::vector<SchemaStep>& steps, int from)
+{
+    c.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, "
+                          "checksum TEXT NOT NULL, applied TEXT NOT NULL)"),
+           "record the ledger's version");
+    const QString now = timeText(QDateTime::currentDateTimeUtc());
+    for (const SchemaStep& s : localSchemaSteps())
+        if (s.version <= from) {
+            QSqlQuery q = prepared(c.db(), QStringLiteral("INSERT OR IGNORE INTO schema_version VALUES (?, ?, ?)"),
+                                   {s.version, s.checksum(), now});
+            run(q, "record the ledger's version");
+        }
+    for (const SchemaStep& s : steps) {
+        for (const QString& sql : s.statements)
+            c.exec(sql, "take the ledger's tables forward");
+        QSqlQuery q = prepared(c.db(), QStringLiteral("INSERT INTO schema_version VALUES (?, ?, ?)"),
+                               {s.version, s.checksum(), now});
+        run(q, "record the ledger's version");
+        // Older Pelmoras read this key and refuse tables newer than theirs.
+        QSqlQuery m = prepared(c.db(), QStringLiteral("INSERT OR REPLACE INTO meta (key, value) VALUES ('schema_version', ?)"),
+                               {QString::number(s.version)});
+        run(m, "record the ledger's version");
+    }
+}
+
+void refuseForeignMachine(const QString& path, const QString& recorded, const QString& here, bool adopt)
+{
+    if (recorded.isEmpty() || here.isEmpty() || recorded == here || adopt)
+        return;
+    throw ForeignMachine(
+        QStringLiteral("the ledger %1 belongs to another machine (machine id %2; this one is %3): a copy of "
+                       "another station's ledger would record and forward as that station. For a new station "
+                       "here: pelmora-ledger --ledger NEWFILE new-station NAME, and start with --ledger NEWFILE; "
+                       "if this machine now is that station (its disk moved, the old one retired): start once "
+                       "with --adopt")
+            .arg(path, recorded, here)
+            .toStdString());
+}
+
+// The first name free of FILE.v1-backup, FILE.v1-backup-2 ...
+QString backupPath(const QString& path, int version)
+{
+    const QString base = QStringLiteral("%1.v%2-backup").arg(path).arg(version);
+    QString candidate = base;
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = QStringLiteral("%1-%2").arg(base).arg(n);
+    return candidate;
 }
 
 // Who holds the station's lock on the file, from the kernel's list of
@@ -223,12 +271,13 @@ QString LocalLedger::defaultPath()
     return state + QStringLiteral("/pelmora/ledger.sqlite");
 }
 
-LocalLedger::LocalLedger(const QString& path, Access access) : path_(path), access_(access)
+LocalLedger::LocalLedger(const QString& path, Access access, const StationOpening& opening)
+    : path_(path), access_(access)
 {
     if (access == Access::Reader)
         openAsReader();
     else
-        openAsStation();
+        openAsStation(opening);
 }
 
 LocalLedger::~LocalLedger()
@@ -258,50 +307,99 @@ void LocalLedger::openAsReader()
     requireLedger(found, path_);
     station_ = found.station;
     stationName_ = found.name;
+    machine_ = found.machine;
+    version_ = versionFound_ = found.version;
 }
 
-void LocalLedger::openAsStation()
+void LocalLedger::openAsStation(const StationOpening& opening)
 {
     const QFileInfo info(path_);
     if (info.exists() && !info.isFile())
         fail(path_, QStringLiteral("it is not a regular file"));
     if (!QDir().mkpath(info.absolutePath()))
         fail(path_, QStringLiteral("cannot make the folder %1").arg(info.absolutePath()));
+    const QString here = machineIdFrom(opening.machineIdFile);
     Connection c(path_, sqliteUri(path_, QStringLiteral("mode=rwc")), false);
-    // Looked at before anything is written: another program's file stays as it was.
-    if (const Contents found = contents(c, path_); !found.empty)
+    // Looked at before anything is written: another program's file stays as
+    // it was, and so does another machine's ledger.
+    Contents found = contents(c, path_);
+    const auto requireThisMachine = [&](const Contents& f) { refuseForeignMachine(path_, f.machine, here, opening.adopt); };
+    if (!found.empty) {
         requireLedger(found, path_);
+        requireThisMachine(found);
+    }
     {
         // Once per file; the journal mode stays with the file.
         QSqlQuery q(c.db());
         if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")))
             fail(path_, q.lastError().text());
     }
-    Transaction t(c);
-    // Again under the write lock: another station may have made the tables meanwhile.
-    Contents found = contents(c, path_);
-    if (found.empty) {
-        for (const char* sql : schema)
-            c.exec(QLatin1String(sql), "make the ledger's tables");
-        found.station = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        QSqlQuery m = prepared(c.db(), QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema_version', ?), ('station', ?)"),
-                               {QString::number(schemaVersion), found.station});
-        run(m, "make the ledger's tables");
-        created_ = true;
-    } else {
-        requireLedger(found, path_);
-    }
-    station_ = found.station;
-    stationName_ = found.name;
-    t.commit();
     struct stat st{};
     if (::stat(QFile::encodeName(path_).constData(), &st) != 0)
         fail(path_, QString::fromLocal8Bit(std::strerror(errno)));
     device_ = st.st_dev;
     inode_ = st.st_ino;
-    // From now on the file is only opened, never made: one removed under the
-    // station is not made anew.
     uri_ = sqliteUri(path_, QStringLiteral("mode=rw"));
+    versionFound_ = found.empty ? 0 : found.version;
+    if (!found.empty && found.version < schemaVersion) {
+        // Nobody else may write the file while its tables change; a copy of
+        // it as it was is kept beside it.
+        claim();
+        backup_ = backupPath(path_, found.version);
+        QSqlQuery copy = prepared(c.db(), QStringLiteral("VACUUM INTO ?"), {backup_});
+        if (!copy.exec())
+            fail(path_, QStringLiteral("could not copy it to %1 before taking its tables forward: %2")
+                            .arg(backup_, copy.lastError().text()));
+        for (const SchemaStep& step : stepsAfter(localSchemaSteps(), found.version)) {
+            Transaction t(c);
+            const Contents now = contents(c, path_);
+            if (now.version >= step.version)
+                continue;
+            applySteps(c, {step}, now.version);
+            t.commit();
+        }
+    }
+    Transaction t(c);
+    // Again under the write lock: another station may have made the tables meanwhile.
+    found = contents(c, path_);
+    if (found.empty) {
+        applySteps(c, localSchemaSteps(), 0);
+        found.station = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        QSqlQuery m = prepared(c.db(), QStringLiteral("INSERT INTO meta (key, value) VALUES ('station', ?)"),
+                               {found.station});
+        run(m, "make the ledger's tables");
+        created_ = true;
+    } else {
+        requireLedger(found, path_);
+        requireThisMachine(found);
+    }
+    // A ledger from before machines were recorded, a new one, or one adopted:
+    // from now on it is this machine's.
+    if (!here.isEmpty() && found.machine != here) {
+        QSqlQuery m = prepared(c.db(), QStringLiteral("INSERT OR REPLACE INTO meta (key, value) VALUES ('machine', ?)"),
+                               {here});
+        run(m, "record the ledger's machine");
+        if (!found.machine.isEmpty()) {
+            QSqlQuery was = prepared(c.db(),
+                                     QStringLiteral("INSERT OR REPLACE INTO meta (key, value) VALUES ('adopted', ?)"),
+                                     {QStringLiteral("%1 from machine %2")
+                                          .arg(timeText(QDateTime::currentDateTimeUtc()), found.machine)});
+            run(was, "record the ledger's machine");
+        }
+        found.machine = here;
+    }
+    station_ = found.station;
+    stationName_ = found.name;
+    machine_ = found.machine;
+    version_ = schemaVersion;
+    t.commit();
+    // From now on the file is only opened, never made: one removed under the
+    // station is not made anew (uri_ above).
+}
+
+void LocalLedger::requireMachine(const StationOpening& opening) const
+{
+    refuseForeignMachine(path_, machine_, machineIdFrom(opening.machineIdFile), opening.adopt);
 }
 
 void LocalLedger::newStation(const QString& path, const QString& name)
@@ -425,9 +523,11 @@ void LocalLedger::append(const QString& kind, const UnitRecord& given, bool open
         r.end = given.end;
         r.result = given.result;
         r.why = given.why;
+        r.reason = given.reason;
         r.labels = given.labels;
-        QSqlQuery unit = prepared(c.db(), QStringLiteral("UPDATE units SET end_time = ?, result = ?, why = ? WHERE id = ?"),
-                                  {timeText(r.end), r.result, text(r.why), id});
+        QSqlQuery unit = prepared(c.db(),
+                                  QStringLiteral("UPDATE units SET end_time = ?, result = ?, why = ?, reason = ? WHERE id = ?"),
+                                  {timeText(r.end), r.result, text(r.why), text(r.reason), id});
         run(unit, "write the unit");
         for (const LabelRecord& l : r.labels) {
             QSqlQuery label = prepared(c.db(),
@@ -482,6 +582,7 @@ int LocalLedger::closeInterrupted(const QString& why)
                 l.slotHolds = QStringLiteral("unknown");
         r.result = QStringLiteral("interrupted");
         r.why = why;
+        r.reason = Reason::text(Reason::Interrupted);
         r.end = QDateTime::currentDateTimeUtc();
         close(r);
         ++closed;
@@ -492,10 +593,24 @@ int LocalLedger::closeInterrupted(const QString& why)
 QList<UnitRecord> LocalLedger::units(const UnitFilter& filter) const
 {
     Connection c(path_, uri_, access_ == Access::Reader);
-    QList<UnitRecord> out = readUnits(c.db(), Dialect::Sqlite, filter);
+    QList<UnitRecord> out = readUnits(c.db(), Dialect::Sqlite, filter, version_ >= 2);
     for (UnitRecord& r : out)
         r.station = station_;  // one station per ledger
     return out;
+}
+
+std::optional<UnitRecord> LocalLedger::lastPass(const QString& serial, const QString& recipeSha256) const
+{
+    if (serial.isEmpty())
+        return std::nullopt;
+    UnitFilter f;
+    f.serial = serial;
+    f.recipeSha256 = recipeSha256;
+    f.result = QStringLiteral("pass");
+    const QList<UnitRecord> passed = units(f);
+    if (passed.isEmpty())
+        return std::nullopt;
+    return passed.last();
 }
 
 QList<ChainEntry> LocalLedger::chain() const

@@ -14,18 +14,31 @@
 
 namespace Ledger {
 
+// How a station opens its ledger.
+struct StationOpening {
+    // Where this machine's id is read (a seam: tests give another machine).
+    QString machineIdFile = QStringLiteral("/etc/machine-id");
+    // A ledger made on another machine is taken over by this one, which the
+    // ledger then records; without it such a ledger is refused.
+    bool adopt = false;
+};
+
 class LocalLedger {
 public:
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;  // the last of localSchemaSteps()
     // $XDG_STATE_HOME/pelmora/ledger.sqlite, else ~/.local/state/pelmora/ledger.sqlite
     static QString defaultPath();
 
-    // Station: the file, its folder and its tables are made when missing.
-    // Reader: an existing ledger only, opened read-only, never changed; a
-    // file that is not a Pelmora ledger is refused either way.
+    // Station: the file, its folder and its tables are made when missing;
+    // tables of an older version are taken forward, each step in one
+    // transaction, after the file was copied beside itself (backup()); a
+    // ledger of another machine is refused (ForeignMachine) unless adopted.
+    // Reader: an existing ledger only, of this version or an older one,
+    // opened read-only, never changed; a file that is not a Pelmora ledger is
+    // refused either way.
     enum class Access { Station, Reader };
     // Throws LedgerError.
-    explicit LocalLedger(const QString& path, Access access = Access::Station);
+    explicit LocalLedger(const QString& path, Access access = Access::Station, const StationOpening& opening = {});
     ~LocalLedger();
     LocalLedger(const LocalLedger&) = delete;
     LocalLedger& operator=(const LocalLedger&) = delete;
@@ -41,6 +54,14 @@ public:
     QString stationName() const { return stationName_; }
     // This object made the ledger's tables: a new station, not an existing one.
     bool created() const { return created_; }
+    // The version the file's tables were of when opened, and where the copy
+    // made before taking them forward went (empty when none was needed).
+    int versionFound() const { return versionFound_; }
+    QString backup() const { return backup_; }
+    // The machine the ledger belongs to; empty when this machine has no id.
+    QString machine() const { return machine_; }
+    // Throws ForeignMachine where a station would refuse this ledger.
+    void requireMachine(const StationOpening& opening) const;
     qint64 unitCount() const;
 
     // Every open record becomes interrupted; returns how many there were.
@@ -56,6 +77,8 @@ public:
     void close(const UnitRecord& record);
 
     QList<UnitRecord> units(const UnitFilter& filter = {}) const;
+    // The latest record in which this serial passed this recipe.
+    std::optional<UnitRecord> lastPass(const QString& serial, const QString& recipeSha256) const;
     QList<ChainEntry> chain() const;
     // Links not yet acknowledged by the central ledger, oldest first.
     QList<ChainEntry> unsent(int limit) const;
@@ -70,16 +93,18 @@ public:
 
 private:
     void append(const QString& kind, const UnitRecord& given, bool opening);
-    void openAsStation();
+    void openAsStation(const StationOpening& opening);
     void openAsReader();
+    void upgrade(int from);
     void claim();
     void requireSameFile() const;
 
     QString path_;
     Access access_;
     QString uri_;  // what SQLite opens: the file, read-write or read-only, never made anew
-    QString station_, stationName_;
+    QString station_, stationName_, machine_, backup_;
     bool created_ = false;
+    int version_ = 0, versionFound_ = 0;
     quint64 device_ = 0, inode_ = 0;  // the file this object opened
     int claim_ = -1;                  // a descriptor of that file, locked while it runs
     mutable QMutex writing_;

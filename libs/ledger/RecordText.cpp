@@ -25,9 +25,15 @@ QDateTime parseTime(const QString& text)
 
 QJsonObject toJson(const UnitRecord& r)
 {
+    // A field added since the first ledgers enters the text only when set:
+    // the records written before it keep their text, and their links verify.
+    const auto optional = [](QJsonObject& o, const char* key, const QString& value) {
+        if (!value.isEmpty())
+            o.insert(QLatin1String(key), value);
+    };
     QJsonArray labels;
-    for (const LabelRecord& l : r.labels)
-        labels.append(QJsonObject{
+    for (const LabelRecord& l : r.labels) {
+        QJsonObject label{
             {QStringLiteral("slot"), l.slot},
             {QStringLiteral("file"), l.file},
             {QStringLiteral("sha256"), l.sha256},
@@ -36,8 +42,11 @@ QJsonObject toJson(const UnitRecord& r)
             {QStringLiteral("fileFrameSent"), l.fileFrameSent},
             {QStringLiteral("releaseConfirmed"), l.releaseConfirmed},
             {QStringLiteral("slotHolds"), l.slotHolds},
-        });
-    return QJsonObject{
+        };
+        optional(label, "reason", l.reason);
+        labels.append(label);
+    }
+    QJsonObject o{
         {QStringLiteral("id"), r.id.toString(QUuid::WithoutBraces)},
         {QStringLiteral("host"), r.host},
         {QStringLiteral("fixtureName"), r.fixtureName},
@@ -53,6 +62,10 @@ QJsonObject toJson(const UnitRecord& r)
         {QStringLiteral("why"), r.why},
         {QStringLiteral("labels"), labels},
     };
+    optional(o, "serial", r.serial);
+    optional(o, "reason", r.reason);
+    optional(o, "reloadOf", r.reloadOf);
+    return o;
 }
 
 UnitRecord unitFromJson(const QJsonObject& o)
@@ -71,6 +84,9 @@ UnitRecord unitFromJson(const QJsonObject& o)
     r.end = parseTime(o.value(QStringLiteral("end")).toString());
     r.result = o.value(QStringLiteral("result")).toString();
     r.why = o.value(QStringLiteral("why")).toString();
+    r.serial = o.value(QStringLiteral("serial")).toString();
+    r.reason = o.value(QStringLiteral("reason")).toString();
+    r.reloadOf = o.value(QStringLiteral("reloadOf")).toString();
     for (const QJsonValue& v : o.value(QStringLiteral("labels")).toArray()) {
         const QJsonObject l = v.toObject();
         LabelRecord label;
@@ -82,6 +98,7 @@ UnitRecord unitFromJson(const QJsonObject& o)
         label.fileFrameSent = l.value(QStringLiteral("fileFrameSent")).toBool();
         label.releaseConfirmed = l.value(QStringLiteral("releaseConfirmed")).toBool();
         label.slotHolds = l.value(QStringLiteral("slotHolds")).toString();
+        label.reason = l.value(QStringLiteral("reason")).toString();
         r.labels.append(label);
     }
     return r;

@@ -12,6 +12,7 @@ struct UnitFilter {
     QDateTime since, until;  // start time, UTC; since inclusive, until exclusive
     QString fixture, recipe, result;
     QList<QUuid> ids{};  // these units only
+    QString serial{}, recipeSha256{};  // exactly these
 };
 
 }  // namespace Ledger

@@ -17,6 +17,7 @@ struct LabelRecord {
     bool fileFrameSent = false;
     bool releaseConfirmed = false;
     QString slotHolds;  // untouched|incomplete|written|loaded (unknown after a station was stopped)
+    QString reason;     // a code of ReasonCode.h when this label ended the unit; empty otherwise
 };
 
 struct UnitRecord {
@@ -31,6 +32,9 @@ struct UnitRecord {
     QDateTime start, end;  // UTC; end invalid while open
     QString result;        // empty while open; pass|fail|interrupted
     QString why;
+    QString serial;    // as scanned; empty when the fixture has no scanner
+    QString reason;    // a code of ReasonCode.h beside why; empty on pass
+    QString reloadOf;  // the id of the record this serial passed before, when the recipe allows it again
     QList<LabelRecord> labels;
 
     bool isOpen() const { return result.isEmpty(); }

@@ -45,38 +45,37 @@ QVariant nullIfEmpty(const QString& s)
 
 }  // namespace
 
-RowShape::RowShape(std::initializer_list<std::pair<const char*, Type>> columns)
-{
-    for (const auto& [name, type] : columns)
-        columns_.emplace_back(QLatin1String(name), type);
-}
+RowShape::RowShape(std::initializer_list<Column> columns) : columns_(columns) {}
 
 QString RowShape::names() const
 {
     QStringList out;
-    for (const auto& [name, type] : columns_)
-        out << name;
+    for (const Column& c : columns_)
+        out << QLatin1String(c.name);
     return out.join(QStringLiteral(", "));
 }
 
 QString RowShape::parameters(Dialect d) const
 {
     QStringList out;
-    for (const auto& [name, type] : columns_)
-        out << (d == Dialect::Sqlite || type == Type::Text || type == Type::Number ? QStringLiteral("?")
-                : type == Type::Id                                                 ? QStringLiteral("CAST(? AS uuid)")
-                                                                                   : timeParameter(d));
+    for (const Column& c : columns_)
+        out << (d == Dialect::Sqlite || c.type == Type::Text || c.type == Type::Number ? QStringLiteral("?")
+                : c.type == Type::Id                                                   ? QStringLiteral("CAST(? AS uuid)")
+                                                                                       : timeParameter(d));
     return out.join(QStringLiteral(", "));
 }
 
-QString RowShape::selected(Dialect d) const
+QString RowShape::selected(Dialect d, bool withSerials) const
 {
     QStringList out;
-    for (const auto& [name, type] : columns_)
-        out << (d == Dialect::Sqlite || type == Type::Text || type == Type::Number ? name
-                : type == Type::Id ? QStringLiteral("CAST(%1 AS text)").arg(name)
-                                   : QStringLiteral("to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')")
-                                         .arg(name));
+    for (const Column& c : columns_) {
+        const QLatin1String name(c.name);
+        out << (c.serials && !withSerials ? QStringLiteral("''")
+                : d == Dialect::Sqlite || c.type == Type::Text || c.type == Type::Number ? QString(name)
+                : c.type == Type::Id ? QStringLiteral("CAST(%1 AS text)").arg(name)
+                                     : QStringLiteral("to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')")
+                                           .arg(name));
+    }
     return out.join(QStringLiteral(", "));
 }
 
@@ -95,7 +94,10 @@ const RowShape& unitShape()
                                 {"start_time", T::Time},
                                 {"end_time", T::Time},
                                 {"result", T::Text},
-                                {"why", T::Text}};
+                                {"why", T::Text},
+                                {"serial", T::Text, true},
+                                {"reason", T::Text, true},
+                                {"reload_of", T::Text, true}};
     return shape;
 }
 
@@ -106,7 +108,7 @@ const RowShape& labelShape()
                                 {"file", T::Text},         {"sha256", T::Text},
                                 {"size", T::Number},       {"data_frames_sent", T::Number},
                                 {"file_frame_sent", T::Number}, {"release_confirmed", T::Number},
-                                {"slot_holds", T::Text}};
+                                {"slot_holds", T::Text}, {"reason", T::Text, true}};
     return shape;
 }
 
@@ -115,13 +117,13 @@ QVariantList unitValues(const UnitRecord& r)
     return {r.id.toString(QUuid::WithoutBraces), notNull(r.host), notNull(r.fixtureName), notNull(r.fixturePath),
             notNull(r.adapterIdentity), r.unitNumber, notNull(r.recipeName), notNull(r.recipeSha256),
             notNull(r.toolVersion), timeText(r.start), nullIfEmpty(timeText(r.end)), nullIfEmpty(r.result),
-            notNull(r.why)};
+            notNull(r.why), notNull(r.serial), notNull(r.reason), notNull(r.reloadOf)};
 }
 
 QVariantList labelValues(const QUuid& unit, const LabelRecord& l)
 {
     return {unit.toString(QUuid::WithoutBraces), l.slot, notNull(l.file), notNull(l.sha256), l.size, l.dataFramesSent,
-            l.fileFrameSent, l.releaseConfirmed, notNull(l.slotHolds)};
+            l.fileFrameSent, l.releaseConfirmed, notNull(l.slotHolds), notNull(l.reason)};
 }
 
 UnitRecord unitFromRow(const QSqlQuery& q)
@@ -140,6 +142,9 @@ UnitRecord unitFromRow(const QSqlQuery& q)
     r.end = parseTime(q.value(10).toString());
     r.result = q.value(11).toString();
     r.why = q.value(12).toString();
+    r.serial = q.value(13).toString();
+    r.reason = q.value(14).toString();
+    r.reloadOf = q.value(15).toString();
     return r;
 }
 
@@ -154,11 +159,14 @@ LabelRecord labelFromRow(const QSqlQuery& q)
     l.fileFrameSent = q.value(6).toBool();
     l.releaseConfirmed = q.value(7).toBool();
     l.slotHolds = q.value(8).toString();
+    l.reason = q.value(9).toString();
     return l;
 }
 
-QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
+QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f, bool serials)
 {
+    if (!serials && !f.serial.isEmpty())
+        return {};  // no record of a ledger that old has a serial
     QStringList where;
     QVariantList values;
     if (f.since.isValid()) {
@@ -181,6 +189,15 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
         where << QStringLiteral("fixture_name = ?");
         values << f.fixture;
     }
+    if (!f.serial.isEmpty()) {
+        // Spelt out so the partial index by serial serves the query.
+        where << QStringLiteral("serial = ? AND serial <> ''");
+        values << f.serial;
+    }
+    if (!f.recipeSha256.isEmpty()) {
+        where << QStringLiteral("recipe_sha256 = ?");
+        values << f.recipeSha256;
+    }
     if (!f.recipe.isEmpty()) {
         where << QStringLiteral("recipe_name = ?");
         values << f.recipe;
@@ -196,7 +213,7 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
     const QString filter = where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     QSqlQuery q = prepared(db,
                            QStringLiteral("SELECT %1, %2 FROM units%3 ORDER BY start_time, id")
-                               .arg(unitShape().selected(d),
+                               .arg(unitShape().selected(d, serials),
                                     d == Dialect::Sqlite ? QStringLiteral("''") : QStringLiteral("station"), filter),
                            values);
     q.setForwardOnly(true);
@@ -205,7 +222,7 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
     QHash<QUuid, qsizetype> index;
     while (q.next()) {
         UnitRecord r = unitFromRow(q);
-        r.station = q.value(13).toString();
+        r.station = q.value(16).toString();
         index.insert(r.id, units.size());
         units.append(r);
     }
@@ -214,7 +231,7 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
     QSqlQuery l = prepared(db,
                            QStringLiteral("SELECT %1 FROM labels WHERE unit_id IN (SELECT id FROM units%2) "
                                           "ORDER BY unit_id, slot")
-                               .arg(labelShape().selected(d), filter),
+                               .arg(labelShape().selected(d, serials), filter),
                            values);
     l.setForwardOnly(true);
     run(l, "read the labels");

@@ -22,18 +22,25 @@ enum class Dialect { Sqlite, Postgres };
 class RowShape {
 public:
     enum class Type { Text, Number, Id, Time };
-    RowShape(std::initializer_list<std::pair<const char*, Type>> columns);
+    struct Column {
+        const char* name;
+        Type type;
+        bool serials = false;  // came with the serials; a store of an older version lacks it
+    };
+    RowShape(std::initializer_list<Column> columns);
     QString names() const;                // "id, host, ..."
     QString parameters(Dialect d) const;  // "CAST(? AS uuid), ?, ..." as the store takes them
-    QString selected(Dialect d) const;    // ids and times as text, alike from both stores
+    // Ids and times as text, alike from both stores; from a store without
+    // the serials' columns, empty text in their place.
+    QString selected(Dialect d, bool serials = true) const;
 
 private:
-    std::vector<std::pair<QString, Type>> columns_;
+    std::vector<Column> columns_;
 };
 
-// id, host, fixture_name, ... start_time, end_time, result, why
+// id, host, fixture_name, ... start_time, end_time, result, why, serial, reason, reload_of
 const RowShape& unitShape();
-// unit_id, slot, file, ... slot_holds
+// unit_id, slot, file, ... slot_holds, reason
 const RowShape& labelShape();
 QVariantList unitValues(const UnitRecord& r);
 QVariantList labelValues(const QUuid& unit, const LabelRecord& l);
@@ -41,7 +48,8 @@ QVariantList labelValues(const QUuid& unit, const LabelRecord& l);
 UnitRecord unitFromRow(const QSqlQuery& q);
 LabelRecord labelFromRow(const QSqlQuery& q);
 
-QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect dialect, const UnitFilter& filter);
+// serials: the store has the serials' columns (local version 2, central 3 on).
+QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect dialect, const UnitFilter& filter, bool serials = true);
 // Every link, by station and seq; station empty means all.
 QList<ChainEntry> readChain(QSqlDatabase& db, Dialect dialect, const QString& station = {});
 // The links a query selected as station, seq, unit_id, kind, body, prev_hash, hash.

@@ -208,6 +208,7 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
         run(slot, label);
     } catch (const UnitGone& gone) {
         outcome_.gone = true;
+        outcome_.takenOut = true;
         // How far the stream got is said with every ending below.
         outcome_.error = QStringLiteral("%1 during %2").arg(gone.why, stageWords());
         status = -1;
@@ -217,6 +218,7 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
         outcome_.error = stopped.why;
     } catch (const FileChanged& changed) {
         outcome_.error = changed.error;
+        outcome_.fileChanged = true;
         status = count_.sent == 0 ? ExitStatus::FileRefused : ExitStatus::Incomplete;
     } catch (const Failed& failed) {
         outcome_.error = failed.error;

@@ -94,6 +94,8 @@ struct LoadOutcome {
     bool stopped = false;   // ended by the stop check
     bool gone = false;      // the unit went silent or was taken out: what answers next is another unit
     double slowestPollAnswer = 0;  // seconds, of the polls answered
+    bool fileChanged = false;  // the label on disk was not the file announced
+    bool takenOut = false;     // the fixture said its unit left (not only that it fell silent)
     QByteArray sha256;      // of the data as it went out, once all of it did (hexadecimal)
 
     bool loaded() const { return exitStatus == ExitStatus::Loaded; }

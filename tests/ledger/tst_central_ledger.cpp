@@ -5,8 +5,12 @@
 #include "PostgresServer.h"
 #include "ledger/CentralForwarder.h"
 #include "ledger/CentralLedger.h"
+#include "ledger/CentralLookup.h"
+#include "ledger/CentralSchema.h"
 #include "ledger/LocalLedger.h"
+#include "ledger/UnitRows.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -37,7 +41,7 @@ UnitRecord unit(qint64 number)
     r.toolVersion = QStringLiteral("1.00.0011");
     r.start = QDateTime::currentDateTimeUtc();
     r.labels = {LabelRecord{1, QStringLiteral("ship.epl"), QString(64, QLatin1Char('b')), 300, 5, true, true,
-                            QStringLiteral("loaded")}};
+                            QStringLiteral("loaded"), {}}};
     return r;
 }
 
@@ -66,6 +70,55 @@ QStringList hashes(const QList<ChainEntry>& chain, const QString& station)
 bool drained(const CentralForwarder& f, int ms = 30000)
 {
     return QTest::qWaitFor([&] { return f.waiting() == 0 && f.lastProblem().isEmpty() && f.sent() > 0; }, ms);
+}
+
+// A floor's database as the release before left it: tables of version 2
+// (the step pinned to the text that release ran) holding one station's
+// records, and that station's role granted as that release granted it.
+bool releaseBeforeFloor(const QString& uri, const LocalLedger& station, const QString& role)
+{
+    const SchemaStep& two = centralSchemaSteps().front();
+    if (two.version != 2 || two.checksum() != QLatin1String("d846047b470f3e4ea921d6dd1a875857bae6810c76395dbe357dce155820c171"))
+        return false;
+    bool done = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("release-before"));
+        db.setConnectOptions(centralAddress(uri).conninfo);
+        done = db.open();
+        const auto exec = [&](const QString& sql, const QVariantList& values = {}) {
+            if (values.isEmpty()) {
+                done = done && QSqlQuery(db).exec(sql);
+                return;
+            }
+            QSqlQuery q = prepared(db, sql, values);
+            done = done && q.exec();
+        };
+        for (const QString& sql : two.statements)
+            exec(sql);
+        exec(QStringLiteral("INSERT INTO ledger_meta VALUES ('schema_version', '2')"));
+        for (const ChainEntry& e : station.chain())
+            exec(QStringLiteral("INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash) "
+                                "VALUES (?, ?, CAST(? AS uuid), ?, ?, ?, ?)"),
+                 {e.station, e.seq, e.unit.toString(QUuid::WithoutBraces), e.kind, QString::fromUtf8(e.body), e.prevHash, e.hash});
+        for (const UnitRecord& u : station.units()) {
+            exec(QStringLiteral("INSERT INTO units (station, id, host, fixture_name, fixture_path, adapter_identity, "
+                                "unit_number, recipe_name, recipe_sha256, tool_version, start_time, end_time, result, why) "
+                                "VALUES (?, CAST(? AS uuid), ?, ?, ?, ?, ?, ?, ?, ?, CAST(? AS timestamptz), "
+                                "CAST(? AS timestamptz), ?, ?)"),
+                 QVariantList{station.station()} + unitValues(u).mid(0, 13));
+            for (const LabelRecord& l : u.labels)
+                exec(QStringLiteral("INSERT INTO labels VALUES (CAST(? AS uuid), ?, ?, ?, ?, ?, ?, ?, ?)"),
+                     labelValues(u.id, l).mid(0, 9));
+        }
+        exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(role));
+        exec(QStringLiteral("INSERT INTO stations (station, role) VALUES (?, ?)"), {station.station(), role});
+        exec(QStringLiteral("GRANT INSERT (station, id, host, fixture_name, fixture_path, adapter_identity, unit_number, "
+                            "recipe_name, recipe_sha256, tool_version, start_time, end_time, result, why), "
+                            "UPDATE (end_time, result, why) ON units TO %1").arg(role));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("release-before"));
+    return done;
 }
 
 }  // namespace
@@ -197,12 +250,6 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return wrong.lastProblem().contains(QStringLiteral("row-level security")); }, 20000));
         }
         QVERIFY(nine.sentUpTo() == 0 && nine.waiting() == 2);
-        CentralForwarder f(eight, server.socketUri(QStringLiteral("bench8")));
-        f.start();
-        QVERIFY(drained(f));
-        f.stop();
-
-        // bench9 writing bench8's chain, units, labels, or naming the writer: refused by the database.
         const auto sqlState = [&](const QString& statement) {
             QString state;
             {
@@ -216,6 +263,17 @@ private slots:
             QSqlDatabase::removeDatabase(QStringLiteral("forger"));
             return state;
         };
+        // A link in bench9's own chain naming bench8's unit holds nothing of bench8 back.
+        QCOMPARE(sqlState(QStringLiteral("INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash) "
+                                         "VALUES ('%1', 7, '%2', 'begin', '{}', 'x', 'x')")
+                              .arg(nine.station(), eight.chain().first().unit.toString(QUuid::WithoutBraces))),
+                 QStringLiteral("done"));
+        CentralForwarder f(eight, server.socketUri(QStringLiteral("bench8")));
+        f.start();
+        QVERIFY(drained(f));
+        f.stop();
+
+        // bench9 writing bench8's chain, units, labels, or naming the writer: refused by the database.
         for (const char* forgery :
              {"INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash) "
               "VALUES ('EIGHT', 5, gen_random_uuid(), 'begin', '{}', 'x', 'x')",
@@ -314,6 +372,76 @@ private slots:
         QCOMPARE(local.waiting(), 1);
     }
 
+    void olderFloorWaitsForItsOwnersUpgrade()
+    {
+        QVERIFY(server.sql(QStringLiteral("CREATE DATABASE floor2"), QStringLiteral("postgres")));
+        const QString uri = server.socketUri().replace(QStringLiteral("/pelmora?"), QStringLiteral("/floor2?"));
+        LocalLedger before(dir.filePath(QStringLiteral("floor2-a.sqlite")));
+        record(before, 1, 3);
+        QVERIFY(releaseBeforeFloor(uri, before, QStringLiteral("bench_before")));
+        {
+            CentralLedger old(uri);
+            QCOMPARE(old.version(), 2);
+            QCOMPARE(old.units().size(), 3);
+            QVERIFY(verify(old.chain(), old.units()).isEmpty());
+        }
+
+        // A station of this release keeps its records until the owner takes the tables forward.
+        LocalLedger after(dir.filePath(QStringLiteral("floor2-b.sqlite")));
+        UnitRecord scanned = unit(4);
+        scanned.serial = QStringLiteral("SN004711");
+        after.begin(scanned);
+        scanned.result = QStringLiteral("pass");
+        after.close(scanned);
+        UnitRecord pulled = unit(5);
+        after.begin(pulled);
+        pulled.result = QStringLiteral("fail");
+        pulled.reason = pulled.labels[0].reason = QStringLiteral("taken_out");
+        after.close(pulled);
+        CentralForwarder f(after, uri);
+        f.start();
+        QVERIFY(QTest::qWaitFor([&] { return f.lastProblem().contains(QStringLiteral("--central URI upgrade")); }, 20000));
+        QCOMPARE(f.waiting(), 4);
+        QProcess upgrade;
+        upgrade.start(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger"),
+                      {QStringLiteral("--central"), uri, QStringLiteral("upgrade")});
+        QVERIFY(upgrade.waitForFinished(30000));
+        QCOMPARE(upgrade.exitCode(), 0);
+        QVERIFY(upgrade.readAllStandardOutput().contains("from version 2 to 4"));
+        f.wake();
+        QVERIFY(drained(f));
+        f.stop();
+        CentralLedger now(uri);
+        QCOMPARE(now.units().size(), 5);
+        QCOMPARE(now.units().last().labels.value(0).reason, QStringLiteral("taken_out"));
+        QVERIFY(verify(now.chain(), now.units()).isEmpty());
+        QVERIFY(compareCopies(before.chain(), 6, now.chain()).isEmpty());
+        QCOMPARE(now.lastPass(QStringLiteral("SN004711"), scanned.recipeSha256)->id, scanned.id);
+        CentralLookup lookup(uri);
+        const CentralLookup::Answer answer = lookup.lastPass(QStringLiteral("SN004711"), scanned.recipeSha256, std::chrono::seconds(5));
+        QVERIFY2(answer.answered && answer.lastPass && answer.lastPass->serial == scanned.serial, qPrintable(answer.problem));
+        // The role granted before may write the new columns.
+        QVERIFY(server.sql(QStringLiteral("DO $$ BEGIN IF NOT has_column_privilege('bench_before', 'units', 'serial', "
+                                          "'INSERT') THEN RAISE EXCEPTION 'not granted'; END IF; END $$"),
+                           QStringLiteral("floor2")));
+
+        // Tables newer than this release: said, and the records wait.
+        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '5' WHERE key = 'schema_version'"), QStringLiteral("floor2")));
+        LocalLedger third(dir.filePath(QStringLiteral("floor2-c.sqlite")));
+        record(third, 1, 1);
+        CentralForwarder newer(third, uri);
+        newer.start();
+        QVERIFY(QTest::qWaitFor([&] { return newer.lastProblem().contains(QStringLiteral("version 5")); }, 20000));
+        QCOMPARE(newer.waiting(), 2);
+        newer.stop();
+
+        // A step changed after it was applied is refused.
+        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '4' WHERE key = 'schema_version'; "
+                                          "UPDATE schema_version SET checksum = 'edited' WHERE version = 3"),
+                           QStringLiteral("floor2")));
+        QVERIFY_THROWS_EXCEPTION(SchemaChanged, CentralLedger{uri});
+    }
+
     void stopDoesNotWaitOnASilentServer()
     {
         // A server that takes connections and never answers.
@@ -333,7 +461,13 @@ private slots:
         QCOMPARE(::poll(&waiting, 1, 20000), 1);  // the forwarder is in its connection
         QVERIFY(!silent->stop(std::chrono::milliseconds(100)));
         QCOMPARE(silentLedger->waiting(), 2);
-        // Let the connection fail, so the thread left behind ends.
+        // A serial looked up there is not answered, and the caller is back once its second is up.
+        CentralLookup lookup(QStringLiteral("postgresql://bench@127.0.0.1:%1/pelmora").arg(ntohs(address.sin_port)));
+        QElapsedTimer looking;
+        looking.start();
+        const CentralLookup::Answer unknown = lookup.lastPass(QStringLiteral("SN1"), QString(64, QLatin1Char('a')));
+        QVERIFY(!unknown.answered && looking.elapsed() >= 1000);
+        // Let the connections fail, so the threads left behind end.
         ::close(listener);
         QVERIFY(QTest::qWaitFor([&] { return !silent->lastProblem().isEmpty(); }, 20000));
     }

@@ -93,7 +93,7 @@ private slots:
                 r.recipeName = QStringLiteral("rev C");
                 r.start = QDateTime(QDate(2026, 12, 9), QTime(8 + n, 0), Qt::UTC);
                 r.labels = {LabelRecord{3, QStringLiteral("-inner.epl"), QString(64, QLatin1Char('c')), 200, 200,
-                                        true, n != 1, n != 1 ? QStringLiteral("loaded") : QStringLiteral("written")}};
+                                        true, n != 1, n != 1 ? QStringLiteral("loaded") : QStringLiteral("written"), {}}};
                 l.begin(r);
                 r.result = n == 1 ? QStringLiteral("fail") : QStringLiteral("pass");
                 r.why = QStringLiteral("release not confirmed");

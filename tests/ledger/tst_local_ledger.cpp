@@ -4,9 +4,14 @@
 
 #include "ledger/Chain.h"
 #include "ledger/LocalLedger.h"
+#include "ledger/LocalSchema.h"
+#include "ledger/RecordText.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,9 +35,9 @@ UnitRecord unit(const QString& fixture, qint64 number)
     r.toolVersion = QStringLiteral("1.00.0011");
     r.start = QDateTime::currentDateTimeUtc();
     r.labels = {LabelRecord{1, QStringLiteral("ship.epl"), QString(64, QLatin1Char('b')), 300, 0, false, false,
-                            QStringLiteral("untouched")},
+                            QStringLiteral("untouched"), {}},
                 LabelRecord{3, QStringLiteral("inner.epl"), QString(64, QLatin1Char('c')), 200, 0, false, false,
-                            QStringLiteral("untouched")}};
+                            QStringLiteral("untouched"), {}}};
     return r;
 }
 
@@ -42,16 +47,75 @@ QList<Finding> verify(const LocalLedger& ledger)
     return checkChain(ledger.station(), links) + checkRows(links, ledger.units());
 }
 
-void sql(const QString& path, const QString& statement)
+void sql(const QString& path, const QStringList& statements)
 {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("hand"));
         db.setDatabaseName(path);
         QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY2(q.exec(statement), qPrintable(statement));
+        for (const QString& statement : statements) {
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(statement), qPrintable(statement + QLatin1Char(' ') + q.lastError().text()));
+        }
     }
     QSqlDatabase::removeDatabase(QStringLiteral("hand"));
+}
+
+void sql(const QString& path, const QString& statement)
+{
+    sql(path, QStringList{statement});
+}
+
+QString machineFile(const QTemporaryDir& dir, char id)
+{
+    const QString path = dir.filePath(QStringLiteral("machine-id-%1").arg(QLatin1Char(id)));
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(QByteArray(32, id) + '\n');
+    return path;
+}
+
+QStringList texts(const QList<UnitRecord>& units)
+{
+    QStringList out;
+    for (const UnitRecord& r : units)
+        out << QString::fromUtf8(canonicalText(toJson(r)));
+    return out;
+}
+
+// A ledger as the first release left it: its tables (version 1, the step
+// pinned to the text that release ran), meta, and three records (one still
+// open) whose texts hold no field added since.
+QString firstReleaseLedger(const QTemporaryDir& dir)
+{
+    const QString today = dir.filePath(QStringLiteral("today.sqlite"));
+    {
+        LocalLedger l(today);
+        for (int n = 1; n <= 3; ++n) {
+            UnitRecord r = unit(QStringLiteral("A"), n);
+            l.begin(r);
+            r.result = n == 1 ? QStringLiteral("pass") : QStringLiteral("fail");
+            r.why = QStringLiteral("slot 1: no answer");
+            if (n < 3)
+                l.close(r);
+        }
+    }
+    const QString old = dir.filePath(QStringLiteral("old.sqlite"));
+    const SchemaStep& first = localSchemaSteps().front();
+    if (first.checksum() != QLatin1String("784169e834bc8004758ce2a052ad6aca03ee2a02814aed9db841cdb59dd1d994"))
+        return {};
+    const QString v1 = QStringLiteral("id, host, fixture_name, fixture_path, adapter_identity, unit_number, recipe_name, "
+                                      "recipe_sha256, tool_version, start_time, end_time, result, why");
+    sql(old, first.statements + QStringList{
+        QStringLiteral("ATTACH '%1' AS t").arg(today),
+        QStringLiteral("INSERT INTO meta SELECT key, value FROM t.meta WHERE key IN ('station', 'station_name')"),
+        QStringLiteral("INSERT INTO meta VALUES ('schema_version', '1')"),
+        QStringLiteral("INSERT INTO units SELECT %1 FROM t.units").arg(v1),
+        QStringLiteral("INSERT INTO labels SELECT unit_id, slot, file, sha256, size, data_frames_sent, file_frame_sent, "
+                       "release_confirmed, slot_holds FROM t.labels"),
+        QStringLiteral("INSERT INTO chain SELECT * FROM t.chain"),
+    });
+    return old;
 }
 
 }  // namespace
@@ -94,12 +158,12 @@ private slots:
         QCOMPARE(again.waiting(), 4);
         QVERIFY(verify(again).isEmpty());
 
-        sql(path, QStringLiteral("UPDATE meta SET value = '2' WHERE key = 'schema_version'"));
+        sql(path, QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'schema_version'").arg(LocalLedger::schemaVersion + 1));
         try {
             LocalLedger newer(path);
             QFAIL("a newer ledger was opened");
         } catch (const LedgerError& e) {
-            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("version 2")), e.what());
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("version %1").arg(LocalLedger::schemaVersion + 1)), e.what());
         }
     }
 
@@ -142,6 +206,85 @@ private slots:
         QVERIFY(QFile::remove(path));
         QVERIFY_THROWS_EXCEPTION(LedgerError, station.markSentUpTo(1));
         QVERIFY(!QFile::exists(path));
+    }
+
+    void firstReleaseLedgerTakenForward()
+    {
+        QTemporaryDir dir;
+        const QString path = firstReleaseLedger(dir);
+        QVERIFY2(!path.isEmpty(), "the step of version 1 is no longer the first release's tables");
+        const LocalLedger before(path, LocalLedger::Access::Reader);
+        QCOMPARE(before.versionFound(), 1);
+        const QList<UnitRecord> was = before.units();
+        QCOMPARE(was.size(), 3);
+        QVERIFY(verify(before).isEmpty());
+        // Each link's text as the first release wrote it: these keys, no other.
+        for (const ChainEntry& e : before.chain()) {
+            const QJsonObject record = QJsonDocument::fromJson(e.body).object().value(QStringLiteral("record")).toObject();
+            QCOMPARE(record.keys().join(QLatin1Char(',')),
+                     QStringLiteral("adapterIdentity,end,fixtureName,fixturePath,host,id,labels,recipeName,recipeSha256,"
+                                    "result,start,toolVersion,unitNumber,why"));
+            QCOMPARE(record.value(QStringLiteral("labels")).toArray().first().toObject().keys().join(QLatin1Char(',')),
+                     QStringLiteral("dataFramesSent,file,fileFrameSent,releaseConfirmed,sha256,size,slot,slotHolds"));
+        }
+
+        const StationOpening here{machineFile(dir, 'a')};
+        LocalLedger after(path, LocalLedger::Access::Station, here);
+        QCOMPARE(after.versionFound(), 1);
+        QCOMPARE(after.machine(), QString(32, QLatin1Char('a')));
+        QCOMPARE(texts(after.units()), texts(was));
+        QVERIFY(verify(after).isEmpty());
+        // The copy beside it is the file as it was.
+        QCOMPARE(after.backup(), path + QStringLiteral(".v1-backup"));
+        QCOMPARE(texts(LocalLedger(after.backup(), LocalLedger::Access::Reader).units()), texts(was));
+
+        QCOMPARE(after.closeInterrupted(QStringLiteral("stopped")), 1);
+        UnitRecord passed = unit(QStringLiteral("A"), 4), again = unit(QStringLiteral("A"), 5);
+        passed.serial = again.serial = QStringLiteral("SN000001");
+        again.start = passed.start.addSecs(1);
+        after.begin(passed);
+        passed.result = QStringLiteral("pass");
+        after.close(passed);
+        QVERIFY(!after.lastPass(QStringLiteral("SN000001"), QString(64, QLatin1Char('f'))));  // another recipe
+        QCOMPARE(after.lastPass(QStringLiteral("SN000001"), passed.recipeSha256)->id, passed.id);
+        again.reloadOf = passed.id.toString(QUuid::WithoutBraces);
+        after.begin(again);
+        again.result = QStringLiteral("fail");
+        again.reason = again.labels[0].reason = QStringLiteral("taken_out");
+        after.close(again);
+        QCOMPARE(after.lastPass(QStringLiteral("SN000001"), passed.recipeSha256)->id, passed.id);
+        UnitFilter serial;
+        serial.serial = QStringLiteral("SN000001");
+        const QList<UnitRecord> found = after.units(serial);
+        QCOMPARE(found.size(), 2);
+        QCOMPARE(found[1].reloadOf, again.reloadOf);
+        QCOMPARE(found[1].labels[0].reason, QStringLiteral("taken_out"));
+        QCOMPARE(after.units().value(2).reason, QStringLiteral("interrupted"));
+        QVERIFY(verify(after).isEmpty());
+
+        // A step changed after it was applied: the ledger is refused, unchanged.
+        sql(path, QStringLiteral("UPDATE schema_version SET checksum = 'edited' WHERE version = 2"));
+        QVERIFY_THROWS_EXCEPTION(SchemaChanged, LocalLedger(path, LocalLedger::Access::Station, here));
+        QVERIFY_THROWS_EXCEPTION(SchemaChanged, LocalLedger(path, LocalLedger::Access::Reader));
+    }
+
+    void aLedgerBelongsToItsMachine()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ledger.sqlite"));
+        const QString a = machineFile(dir, 'a'), b = machineFile(dir, 'b');
+        LocalLedger(path, LocalLedger::Access::Station, {a}).begin(unit(QStringLiteral("A"), 1));
+        try {
+            LocalLedger copied(path, LocalLedger::Access::Station, {b});
+            QFAIL("a ledger of another machine was opened");
+        } catch (const ForeignMachine& e) {
+            const QString why = QString::fromUtf8(e.what());
+            QVERIFY2(why.contains(QStringLiteral("new-station")) && why.contains(QStringLiteral("--adopt")), e.what());
+        }
+        QCOMPARE(LocalLedger(path, LocalLedger::Access::Reader).machine(), QString(32, QLatin1Char('a')));
+        QCOMPARE(LocalLedger(path, LocalLedger::Access::Station, {b, true}).machine(), QString(32, QLatin1Char('b')));
+        QCOMPARE(LocalLedger(path, LocalLedger::Access::Station, {b}).unitCount(), 1);
+        QVERIFY_THROWS_EXCEPTION(ForeignMachine, LocalLedger(path, LocalLedger::Access::Station, {a}));
     }
 
     void fixturesWriteAtOnce()

@@ -6,7 +6,10 @@
 #include "ledger/LocalLedger.h"
 #include "station/Fixture.h"
 #include "station/PresenceRule.h"
+#include "station/LoadReason.h"
+#include "wire/LabelFile.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -204,6 +207,8 @@ private slots:
     void theRunEndsWithItsLastUnit();
     void theRuleInMilliseconds_data();
     void theRuleInMilliseconds();
+    void eachEndingHasItsReasonCode_data();
+    void eachEndingHasItsReasonCode();
 };
 
 void FixtureLoopTest::unitsAsOperatorsHandleThem_data()
@@ -450,6 +455,70 @@ void FixtureLoopTest::theRuleInMilliseconds()
     }
     QCOMPARE(said.join(u' '), verdicts);
     QCOMPARE(qRound(rule.pollWait() * 1000), pollWait);
+void FixtureLoopTest::eachEndingHasItsReasonCode_data()
+{
+    QTest::addColumn<QString>("kind");  // the command the unit answers otherwise
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<int>("failAfterWrites");
+    QTest::addColumn<QString>("event");  // silent|pulled|stop|changed: what happens 1 s in
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("loaded") << "" << "" << 0 << "" << "";
+    QTest::newRow("silent") << "poll" << "" << 0 << "" << "no_answer";
+    QTest::newRow("wrong poll answer") << "poll" << "s" << 0 << "" << "wrong_answer";
+    QTest::newRow("name refused") << "name" << "X" << 0 << "" << "refused_name";
+    QTest::newRow("length refused") << "length" << "X" << 0 << "" << "refused_length";
+    QTest::newRow("line lost mid-stream") << "" << "" << 4 << "" << "line_lost";
+    QTest::newRow("no release") << "end" << "X" << 0 << "" << "no_release";
+    QTest::newRow("silent mid-load") << "" << "" << 0 << "silent" << "no_answer";
+    QTest::newRow("its presence line dropped") << "" << "" << 0 << "pulled" << "taken_out";
+    QTest::newRow("stop signal") << "" << "" << 0 << "stop" << "interrupted";
+    QTest::newRow("file changed") << "" << "" << 0 << "changed" << "file_changed";
+}
+
+void FixtureLoopTest::eachEndingHasItsReasonCode()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reply);
+    QFETCH(int, failAfterWrites);
+    QFETCH(QString, event);
+    QFETCH(QString, reason);
+    auto timeline = std::make_shared<Timeline>();
+    auto script = std::make_shared<DeviceScript>();
+    if (!kind.isEmpty())
+        script->replies[kind] = reply;
+    script->failAfterWrites = failAfterWrites;
+    const double start = timeline->now;
+    if (event == QLatin1String("silent"))
+        script->unitAt = [start](double at) { return at < start + 1 ? 1 : 0; };
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("label.bin"));
+    const auto write = [&](const QByteArray& bytes) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    write(QByteArray(200, 'a'));
+    const LabelFileFacts facts = checkLabelFile(file);
+    if (event == QLatin1String("changed"))
+        script->onFrame = [&](const QByteArray& payload) {
+            if (payload.startsWith('#'))
+                write("other");
+        };
+    VirtualClock clock(timeline);
+    MSCommLib::MSComm port([&](short, const LineSettings&) -> std::unique_ptr<SerialLine> {
+        return std::make_unique<VirtualLine>(timeline, script);
+    });
+    Wire::LoadPolicy policy;
+    policy.silenceBound = 2.5;
+    Wire::LoadSequence sequence(clock, port, policy, [&] {
+        if (event == QLatin1String("stop") && timeline->now > start + 1)
+            throw Wire::Stopped{4, QStringLiteral("stopped by SIGTERM")};
+        if (event == QLatin1String("pulled") && timeline->now > start + 1)
+            throw Wire::UnitGone{QStringLiteral("taken out")};
+    });
+    const Wire::LoadOutcome out = sequence.openAndLoad(QStringLiteral("9600,n,8,1"), 3, Wire::Label{facts, std::nullopt});
+    QCOMPARE(reasonOf(out), reason);
+    QCOMPARE(reason.isEmpty(), out.loaded());
 }
 
 QTEST_GUILESS_MAIN(FixtureLoopTest)

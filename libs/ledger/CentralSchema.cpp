@@ -1,0 +1,113 @@
+#include "ledger/CentralSchema.h"
+
+namespace Ledger {
+
+// The tables' owner writes the stations: which role records which station.
+// Row-level security on every table lets a station role insert only rows of
+// the stations mapped to it, as itself, and close only their open units;
+// the owner alone is above it.
+#define PELMORA_OWN_STATION "station IN (SELECT s.station FROM stations s WHERE s.role = current_user)"
+
+const std::vector<SchemaStep>& centralSchemaSteps()
+{
+    // A step once released is never edited: a database that ran it records
+    // its checksum, and a changed one is refused there. Changes are new steps.
+    static const std::vector<SchemaStep> steps{
+        {2,
+         {
+             QStringLiteral("CREATE TABLE ledger_meta (key text PRIMARY KEY, value text NOT NULL)"),
+             QStringLiteral("CREATE TABLE stations (station text PRIMARY KEY, role name NOT NULL, name text NOT NULL "
+                            "DEFAULT '', added timestamptz NOT NULL DEFAULT now())"),
+             QStringLiteral("CREATE TABLE units (id uuid PRIMARY KEY, station text NOT NULL, host text NOT NULL, "
+                            "fixture_name text NOT NULL, fixture_path text NOT NULL, adapter_identity text NOT NULL, "
+                            "unit_number bigint NOT NULL, recipe_name text NOT NULL, recipe_sha256 text NOT NULL, "
+                            "tool_version text NOT NULL, start_time timestamptz NOT NULL, end_time timestamptz, "
+                            "result text CHECK (result IN ('pass', 'fail', 'interrupted')), why text NOT NULL, "
+                            "writer name NOT NULL DEFAULT current_user)"),
+             QStringLiteral("CREATE INDEX units_start ON units (start_time)"),
+             QStringLiteral("CREATE TABLE labels (unit_id uuid NOT NULL REFERENCES units (id), slot integer NOT NULL, "
+                            "file text NOT NULL, sha256 text NOT NULL, size bigint NOT NULL, data_frames_sent bigint NOT "
+                            "NULL, file_frame_sent boolean NOT NULL, release_confirmed boolean NOT NULL, slot_holds text "
+                            "NOT NULL, PRIMARY KEY (unit_id, slot))"),
+             QStringLiteral("CREATE TABLE chain (station text NOT NULL, seq bigint NOT NULL, unit_id uuid NOT NULL, "
+                            "kind text NOT NULL CHECK (kind IN ('begin', 'close')), body text NOT NULL, prev_hash text "
+                            "NOT NULL, hash text NOT NULL, received timestamptz NOT NULL DEFAULT now(), writer name NOT "
+                            "NULL DEFAULT current_user, PRIMARY KEY (station, seq), UNIQUE (unit_id, kind))"),
+             QStringLiteral("ALTER TABLE ledger_meta ENABLE ROW LEVEL SECURITY"),
+             QStringLiteral("CREATE POLICY ledger_meta_read ON ledger_meta FOR SELECT USING (true)"),
+             QStringLiteral("ALTER TABLE stations ENABLE ROW LEVEL SECURITY"),
+             QStringLiteral("CREATE POLICY stations_read ON stations FOR SELECT USING (true)"),
+             QStringLiteral("ALTER TABLE units ENABLE ROW LEVEL SECURITY"),
+             QStringLiteral("CREATE POLICY units_read ON units FOR SELECT USING (true)"),
+             QStringLiteral("CREATE POLICY units_open ON units FOR INSERT WITH CHECK (writer = current_user AND "
+                            PELMORA_OWN_STATION ")"),
+             QStringLiteral("CREATE POLICY units_close ON units FOR UPDATE USING (result IS NULL AND " PELMORA_OWN_STATION
+                            ") WITH CHECK (writer = current_user AND " PELMORA_OWN_STATION ")"),
+             QStringLiteral("ALTER TABLE labels ENABLE ROW LEVEL SECURITY"),
+             QStringLiteral("CREATE POLICY labels_read ON labels FOR SELECT USING (true)"),
+             QStringLiteral("CREATE POLICY labels_write ON labels FOR INSERT WITH CHECK (unit_id IN (SELECT u.id FROM "
+                            "units u JOIN stations s ON s.station = u.station WHERE s.role = current_user))"),
+             QStringLiteral("ALTER TABLE chain ENABLE ROW LEVEL SECURITY"),
+             QStringLiteral("CREATE POLICY chain_read ON chain FOR SELECT USING (true)"),
+             QStringLiteral("CREATE POLICY chain_write ON chain FOR INSERT WITH CHECK (writer = current_user AND "
+                            PELMORA_OWN_STATION ")"),
+         }},
+        {3,
+         {
+             QStringLiteral("ALTER TABLE units ADD COLUMN serial text NOT NULL DEFAULT '', "
+                            "ADD COLUMN reason text NOT NULL DEFAULT '', ADD COLUMN reload_of text NOT NULL DEFAULT ''"),
+             QStringLiteral("ALTER TABLE labels ADD COLUMN reason text NOT NULL DEFAULT ''"),
+             QStringLiteral("CREATE INDEX units_serial ON units (serial, recipe_sha256) WHERE serial <> ''"),
+             QStringLiteral("CREATE TABLE schema_version (version integer PRIMARY KEY, checksum text NOT NULL, "
+                            "applied timestamptz NOT NULL DEFAULT now())"),
+             QStringLiteral("ALTER TABLE schema_version ENABLE ROW LEVEL SECURITY"),
+             QStringLiteral("CREATE POLICY schema_version_read ON schema_version FOR SELECT USING (true)"),
+             // The roles granted before: what `grant` gives a station now.
+             QStringLiteral("DO $$ DECLARE r name; BEGIN FOR r IN SELECT DISTINCT s.role FROM stations s "
+                            "JOIN pg_roles p ON p.rolname = s.role LOOP "
+                            "EXECUTE format('GRANT SELECT ON schema_version TO %I', r); "
+                            "EXECUTE format('GRANT INSERT (serial, reason, reload_of), UPDATE (reason) ON units TO %I', r); "
+                            "END LOOP; END $$"),
+         }},
+        {4,
+         {
+             // One station's link never collides with another's: a unit id
+             // is unique within its station's chain only.
+             QStringLiteral("ALTER TABLE chain DROP CONSTRAINT chain_unit_id_kind_key"),
+             QStringLiteral("ALTER TABLE chain ADD CONSTRAINT chain_station_unit_kind UNIQUE (station, unit_id, kind)"),
+         }},
+    };
+    return steps;
+}
+
+#undef PELMORA_OWN_STATION
+
+int centralSchemaVersion()
+{
+    return centralSchemaSteps().back().version;
+}
+
+int centralOldestVersion()
+{
+    return centralSchemaSteps().front().version;
+}
+
+const std::vector<std::pair<QString, QString>>& centralPolicies()
+{
+    static const std::vector<std::pair<QString, QString>> policies{
+        {QStringLiteral("chain"), QStringLiteral("chain_read,chain_write")},
+        {QStringLiteral("labels"), QStringLiteral("labels_read,labels_write")},
+        {QStringLiteral("ledger_meta"), QStringLiteral("ledger_meta_read")},
+        {QStringLiteral("schema_version"), QStringLiteral("schema_version_read")},
+        {QStringLiteral("stations"), QStringLiteral("stations_read")},
+        {QStringLiteral("units"), QStringLiteral("units_close,units_open,units_read")},
+    };
+    return policies;
+}
+
+QString centralTables()
+{
+    return QStringLiteral("ledger_meta, schema_version, stations, units, labels, chain");
+}
+
+}  // namespace Ledger

@@ -1,0 +1,31 @@
+#pragma once
+// The floor's PostgreSQL ledger, described once: its tables, indexes,
+// row-level security and policies as the numbered steps that made every
+// version of them, and the policies each table must have.
+
+#include "ledger/SchemaSteps.h"
+
+#include <utility>
+
+namespace Ledger {
+
+// 2: stations bound to roles; units, labels and the chain, each with its
+//    row-level security (version 1 bound no station to a role and is not
+//    taken forward).
+// 3: each unit's serial, reason code and the record it reloads; each
+//    label's reason code; the schema_version table; the new columns granted
+//    to the station roles already mapped.
+// 4: a link's unit unique per station (station, unit_id, kind), not across
+//    the floor.
+const std::vector<SchemaStep>& centralSchemaSteps();
+int centralSchemaVersion();
+// The oldest version the steps take forward.
+int centralOldestVersion();
+// Every table and the names of the policies it must have, comma-separated
+// in name order, and no others: a policy added beside them would widen what
+// a station may write.
+const std::vector<std::pair<QString, QString>>& centralPolicies();
+// The tables a station's role reads.
+QString centralTables();
+
+}  // namespace Ledger
