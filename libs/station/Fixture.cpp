@@ -128,7 +128,8 @@ private:
         // While the station did not look, anyone may have been put in.
         if (loading_)
             if (const std::optional<double> gap = rule_.stalled(clock_.now()))
-                throw Wire::UnitGone{QStringLiteral("the station stalled for %1 s").arg(*gap, 0, 'f', 1)};
+                throw Wire::UnitGone{QStringLiteral("the station stalled for %1 s").arg(*gap, 0, 'f', 1),
+                                     QStringLiteral("stalled")};
     }
 
     // Before every frame of a load and while an answer is due and not in:
@@ -247,8 +248,9 @@ private:
                 QStringLiteral("unit answers \"%1\" to the poll: wrong line settings or a faulty unit").arg(shownReply(seen.reply));
             switch (verdict) {
             case PresenceRule::Verdict::Placed: return {};
-            case PresenceRule::Verdict::Wrong: return wrong;
+            case PresenceRule::Verdict::Wrong: unloadedReason_ = QStringLiteral("wrong_answer"); return wrong;
             case PresenceRule::Verdict::Silent:
+                unloadedReason_ = QStringLiteral("no_answer");
                 return QStringLiteral("a unit is on %1 for %2 s but answers no poll")
                     .arg(QLatin1String(modemLineName(*fixture_.presence)))
                     .arg(rule_.numbers().silentFor);
@@ -305,6 +307,8 @@ private:
         e.unit = unit_;
         e.result = outcome.result;
         e.text = record.why;
+        e.reason = record.reason;
+        e.serial = record.serial;
         e.labels = std::move(outcome.labels);
         shared_.events.push(std::move(e));
         if (!notRecorded.isEmpty()) {
@@ -380,6 +384,7 @@ private:
             outcome.labels.push_back({l.slot, QStringLiteral("untouched"), 0, l.bytes.size(), false, false, {}});
         outcome.result = QStringLiteral("fail");
         outcome.why = why;
+        outcome.reason = unloadedReason_;
         rule_.recordedWithoutLoad();
         close(record, outcome);
         return true;
@@ -430,6 +435,7 @@ private:
     std::unique_ptr<Wire::LoadSequence> sequence_;
     std::unique_ptr<PollPresence> presence_;
     PresenceRule rule_;
+    QString unloadedReason_;  // why a unit recorded without a load was not loaded
     QString after_;  // for the next unit's record: how the one before it ended in doubt
     bool loading_ = false;
     qint64 unit_ = 0;

@@ -14,7 +14,7 @@ QString reasonOf(const Wire::LoadOutcome& o)
     // while an answer was due is only no answer: a plain line cannot tell
     // a unit pulled from one that stopped answering.
     if (o.takenOut)
-        return Reason::text(Reason::TakenOut);
+        return o.goneCode.isEmpty() ? Reason::text(Reason::TakenOut) : o.goneCode;
     if (o.gone)
         return Reason::text(Reason::NoAnswer);
     if (o.fileChanged)

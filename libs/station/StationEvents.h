@@ -29,6 +29,7 @@ struct LabelOutcome {
     bool fileFrameSent = false;
     bool released = false;
     QString error;
+    QString reason;  // the stable code of why it did not load; empty when it did
 };
 
 struct StationEvent {
@@ -38,6 +39,8 @@ struct StationEvent {
     int label = -1;  // index into the recipe
     QString result;  // pass|fail|interrupted
     QString text;
+    QString reason;  // with Result: the stable code of why it did not pass
+    QString serial;  // the unit's serial, when it was scanned
     std::vector<LabelOutcome> labels;  // with Result: every label of the recipe
 };
 

@@ -1,5 +1,6 @@
 #include "UnitLoad.h"
 
+#include "LoadReason.h"
 #include "link/Errors.h"
 
 #include <algorithm>
@@ -26,6 +27,7 @@ UnitOutcome loadUnitLabels(const Recipe& recipe, Wire::LoadSequence* sequence, c
         o.fileFrameSent = outcome.endSent;
         o.released = outcome.released;
         o.error = outcome.error;
+        o.reason = reasonOf(outcome);
         if (hooks.labelDone)
             hooks.labelDone(i, o);
         unit.slowestPollAnswer = std::max(unit.slowestPollAnswer, outcome.slowestPollAnswer);
@@ -39,6 +41,7 @@ UnitOutcome loadUnitLabels(const Recipe& recipe, Wire::LoadSequence* sequence, c
         const bool named = outcome.error.startsWith(QStringLiteral("slot %1").arg(l.slot)) ||
                            outcome.error.startsWith(QStringLiteral("the poll before"));
         unit.why = named ? outcome.error : QStringLiteral("slot %1: %2").arg(l.slot).arg(outcome.error);
+        unit.reason = o.reason;
         break;
     }
     return unit;
@@ -79,8 +82,10 @@ void closeUnitRecord(Ledger::UnitRecord& record, const UnitOutcome& outcome)
         r.dataFramesSent = o.dataSent;
         r.fileFrameSent = o.fileFrameSent;
         r.releaseConfirmed = o.released;
+        r.reason = o.reason;
     }
     record.end = QDateTime::currentDateTimeUtc();
     record.result = outcome.result;
     record.why = outcome.why;
+    record.reason = outcome.reason;
 }

@@ -15,6 +15,7 @@
 struct UnitOutcome {
     QString result = QStringLiteral("pass");  // pass|fail|interrupted
     QString why;
+    QString reason;        // the stable code beside why
     bool stopped = false;  // by a stop signal: the run ends
     bool gone = false;     // the unit went silent or was taken out during its load
     double slowestPollAnswer = 0;

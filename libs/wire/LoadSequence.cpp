@@ -209,6 +209,7 @@ LoadOutcome LoadSequence::load(int slot, const Label& label)
     } catch (const UnitGone& gone) {
         outcome_.gone = true;
         outcome_.takenOut = true;
+        outcome_.goneCode = gone.code;
         // How far the stream got is said with every ending below.
         outcome_.error = QStringLiteral("%1 during %2").arg(gone.why, stageWords());
         status = -1;

@@ -69,7 +69,8 @@ struct Label {
 // Thrown from the stop check or the doubt check when the fixture can no
 // longer vouch for its unit: the load ends before its next frame, as a failure.
 struct UnitGone {
-    QString why;  // "taken out"
+    QString why;                                   // "taken out"
+    QString code = QStringLiteral("taken_out");    // the reason code the record carries
 };
 
 // Runs before every frame and whenever an awaited answer is not in yet; may
@@ -96,6 +97,7 @@ struct LoadOutcome {
     double slowestPollAnswer = 0;  // seconds, of the polls answered
     bool fileChanged = false;  // the label on disk was not the file announced
     bool takenOut = false;     // the fixture said its unit left (not only that it fell silent)
+    QString goneCode;          // with takenOut: how it knew (taken_out, stalled, scanned_over)
     QByteArray sha256;      // of the data as it went out, once all of it did (hexadecimal)
 
     bool loaded() const { return exitStatus == ExitStatus::Loaded; }

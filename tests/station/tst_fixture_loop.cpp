@@ -455,6 +455,8 @@ void FixtureLoopTest::theRuleInMilliseconds()
     }
     QCOMPARE(said.join(u' '), verdicts);
     QCOMPARE(qRound(rule.pollWait() * 1000), pollWait);
+}
+
 void FixtureLoopTest::eachEndingHasItsReasonCode_data()
 {
     QTest::addColumn<QString>("kind");  // the command the unit answers otherwise
@@ -509,7 +511,8 @@ void FixtureLoopTest::eachEndingHasItsReasonCode()
         return std::make_unique<VirtualLine>(timeline, script);
     });
     Wire::LoadPolicy policy;
-    policy.silenceBound = 2.5;
+    policy.readEarly = true;
+    policy.doubtEndsLoad = true;
     Wire::LoadSequence sequence(clock, port, policy, [&] {
         if (event == QLatin1String("stop") && timeline->now > start + 1)
             throw Wire::Stopped{4, QStringLiteral("stopped by SIGTERM")};
