@@ -107,7 +107,7 @@ public:
             QSet<QString> names;
             for (const toml::node& entry : *list) {
                 const toml::table& t = *entry.as_table();
-                onlyKeys(t, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("presence")},
+                onlyKeys(t, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("presence"), QStringLiteral("scanner")},
                          QStringLiteral(" in a fixture"));
                 FixtureOption fixture;
                 fixture.selector = text(t, "port", true);
@@ -122,6 +122,8 @@ public:
                     if (!fixture.presence)
                         refuse(t.get("presence")->source(), QStringLiteral("presence takes dsr, cts, dcd or ri"));
                 }
+                // Relative to this file, as the recipe is.
+                fixture.scanner = path(t, "scanner");
                 o.fixtures << fixture;
             }
         }

@@ -12,6 +12,7 @@
 //   name = "A"
 //   port = "/dev/rv7k-fixture-a"
 //   presence = "dsr"                       # optional
+//   scanner = "/dev/input/by-id/usb-...-event-kbd"   # optional; relative to this file
 //
 // Unknown keys are refused with their line, as in the recipe.
 

@@ -7,6 +7,7 @@
 #include "page/ListenAddress.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 #include <QSet>
 
 namespace {
@@ -27,24 +28,39 @@ qint64 wholeNumber(const QString& text, const char* option, qint64 lowest, qint6
 
 FixtureOption fixture(const QString& given)
 {
-    // NAME=SEL[,presence=LINE]; a selector holds no '=' of its own.
-    QString text = given;
+    // NAME=SEL[,presence=LINE][,scanner=PATH]; a selector holds no '=' of its own.
+    static const QRegularExpression optionKey(QStringLiteral(",(presence|scanner)="));
     FixtureOption f;
-    const QString presenceKey = QStringLiteral(",presence=");
-    if (const qsizetype at = text.lastIndexOf(presenceKey); at >= 0) {
-        const QString line = text.mid(at + presenceKey.size());
-        f.presence = modemLineNamed(line);
-        if (!f.presence)
-            throw UsageError(QStringLiteral("--fixture %1: presence takes dsr, cts, dcd or ri, not '%2'")
-                                 .arg(given, line)
-                                 .toStdString());
-        text = text.left(at);
+    QString text = given;
+    QRegularExpressionMatchIterator keys = optionKey.globalMatch(given);
+    QList<QRegularExpressionMatch> found;
+    while (keys.hasNext())
+        found << keys.next();
+    if (!found.isEmpty())
+        text = given.left(found.first().capturedStart());
+    for (int i = 0; i < found.size(); ++i) {
+        const qsizetype end = i + 1 < found.size() ? found[i + 1].capturedStart() : given.size();
+        const QString key = found[i].captured(1);
+        const QString value = given.mid(found[i].capturedEnd(), end - found[i].capturedEnd());
+        if (key == QLatin1String("presence")) {
+            f.presence = modemLineNamed(value);
+            if (!f.presence)
+                throw UsageError(QStringLiteral("--fixture %1: presence takes dsr, cts, dcd or ri, not '%2'")
+                                     .arg(given, value)
+                                     .toStdString());
+        } else {
+            if (value.isEmpty())
+                throw UsageError(QStringLiteral("--fixture %1: scanner needs the scanner's device").arg(given).toStdString());
+            f.scanner = value;
+        }
     }
     const qsizetype eq = text.indexOf(QLatin1Char('='));
     f.selector = eq < 0 ? text : text.mid(eq + 1);
     f.name = eq < 0 ? text : text.left(eq).trimmed();
     if (f.selector.isEmpty() || f.name.isEmpty())
-        throw UsageError(QStringLiteral("--fixture takes [NAME=]SEL[,presence=LINE], not '%1'").arg(given).toStdString());
+        throw UsageError(QStringLiteral("--fixture takes [NAME=]SEL[,presence=LINE][,scanner=PATH], not '%1'")
+                             .arg(given)
+                             .toStdString());
     return f;
 }
 
@@ -117,6 +133,10 @@ StationOptions parseStationOptions(const QStringList& arguments)
     }
     if (o.fixtures.isEmpty())
         throw UsageError("at least one --fixture is required");
+    // A scanner may serve several fixtures, but it is never a fixture's line.
+    for (const FixtureOption& f : o.fixtures)
+        if (!f.scanner.isEmpty() && selectors.contains(f.scanner))
+            throw UsageError(QStringLiteral("%1 is given as a fixture and as a scanner").arg(f.scanner).toStdString());
     if (parser.isSet(ledger))
         o.ledger = parser.value(ledger);
     if (parser.isSet(ledger) && o.ledger.isEmpty())
@@ -175,19 +195,25 @@ QString stationHelpText()
         "\n"
         "  --config FILE     read the station's settings from this TOML file (station,\n"
         "                    recipe, ledger, central, listen, settings, gone_after,\n"
-        "                    silence and [[fixture]] tables of name, port, presence);\n"
+        "                    silence and [[fixture]] tables of name, port, presence,\n"
+        "                    scanner);\n"
         "                    the options below override it\n"
         "  --station NAME    the station's name in its records (default: the host name)\n"
         "  --recipe FILE     the TOML recipe: name, and one [[label]] (slot, file,\n"
         "                    optional sha256) per slot, 1 to 5 of them\n"
-        "  --fixture [NAME=]SEL[,presence=LINE]\n"
+        "  --fixture [NAME=]SEL[,presence=LINE][,scanner=PATH]\n"
         "                    a fixture: a device path (/dev/ttyUSB0, which may be\n"
         "                    absent until a unit is placed), a port number 1 to 10\n"
         "                    (PELMORA_PORTS applies), or usb:VID:PID[:SERIAL];\n"
         "                    NAME defaults to SEL; repeatable. With presence=dsr,\n"
         "                    cts, dcd or ri the unit is there while the fixture\n"
         "                    asserts that modem status line (nothing is sent while\n"
-        "                    it does not); without, while it answers the poll\n"
+        "                    it does not); without, while it answers the poll.\n"
+        "                    With scanner=PATH (a serial scanner's terminal, or a\n"
+        "                    keyboard scanner's /dev/input/by-id/...-event-kbd,\n"
+        "                    grabbed) units are scanned; one scanner may serve\n"
+        "                    several fixtures, each fixture's barcode FIXTURE:NAME\n"
+        "                    scanned before its unit\n"
         "  --ledger FILE     the ledger, default $XDG_STATE_HOME/pelmora/ledger.sqlite\n"
         "  --central URI     also forward every record to this PostgreSQL ledger\n"
         "                    (a libpq URI or key=value pairs; the password comes from\n"

@@ -5,6 +5,7 @@
 #include "station/Fixture.h"
 #include "Options.h"
 #include "station/Recipe.h"
+#include "station/scan/ScanRouter.h"
 #include "Station.h"
 #include "StationReport.h"
 #include "ports/PortsCommand.h"
@@ -49,12 +50,31 @@ void describeStart(const StationOptions& options, const Recipe& recipe, const QS
     lines << QStringLiteral("recipe %1 (%2), sha256 %3").arg(recipe.name, recipe.path, recipe.sha256);
     for (const RecipeLabel& l : recipe.labels)
         lines << QStringLiteral("  slot %1: %2, %3 bytes, sha256 %4").arg(l.slot).arg(l.facts.path).arg(l.bytes.size()).arg(l.sha256);
-    for (const FixtureOption& f : options.fixtures)
-        lines << QStringLiteral("fixture %1: %2%3")
+    bool scanned = false;
+    for (const FixtureOption& f : options.fixtures) {
+        QString scanner;
+        if (!f.scanner.isEmpty()) {
+            scanned = true;
+            QStringList others;
+            for (const FixtureOption& g : options.fixtures)
+                if (g.scanner == f.scanner && g.name != f.name)
+                    others << g.name;
+            scanner = others.isEmpty() ? QStringLiteral(", units scanned with %1").arg(f.scanner)
+                                       : QStringLiteral(", units scanned with %1 (shared with %2: scan %3%4 before the unit)")
+                                             .arg(f.scanner, others.join(QStringLiteral(", ")),
+                                                  QLatin1String(kFixtureBarcodePrefix), f.name);
+        }
+        lines << QStringLiteral("fixture %1: %2%3%4")
                      .arg(f.name, f.selector,
                           f.presence ? QStringLiteral(", unit present while %1 is asserted")
                                            .arg(QString::fromLatin1(modemLineName(*f.presence)).toUpper())
-                                     : QStringLiteral(", unit present while it answers the poll"));
+                                     : QStringLiteral(", unit present while it answers the poll"),
+                          scanner);
+    }
+    if (scanned)
+        lines << QStringLiteral("serial: %1").arg(recipe.serial.described());
+    else if (recipe.serial.given)
+        lines << QStringLiteral("serial: the recipe's [serial] table is unused, no fixture has a scanner");
     lines << (ledgerNew ? QStringLiteral("ledger %1: new").arg(ledgerPath)
                         : QStringLiteral("ledger %1: existing, %2 unit%3")
                               .arg(ledgerPath)
@@ -115,6 +135,9 @@ int main(int argc, char** argv)
             if (QFileInfo::exists(f.selector) && !isSerialPort(f.selector))
                 return fail(Status::Refused, QStringLiteral("fixture %1: %2 is not a serial port").arg(f.name, f.selector));
         }
+        // A scanner is opened by the name given, so a udev link keeps finding it.
+        if (!f.scanner.isEmpty())
+            f.scanner = QFileInfo(f.scanner).absoluteFilePath();
         if (!number)
             continue;
         try {
@@ -129,7 +152,8 @@ int main(int argc, char** argv)
     const QString ledgerPath = options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath() : options.ledger;
     const bool ledgerNew = !QFileInfo::exists(ledgerPath);
     if (options.check) {
-        // A check leaves no trace: a ledger that is not there is only said.
+        // A check leaves no trace: a ledger that is not there is only said,
+        // and no scanner is opened (a keyboard scanner would be grabbed).
         if (!ledgerNew) {
             try {
                 const Ledger::LocalLedger found(ledgerPath, Ledger::LocalLedger::Access::Reader);

@@ -11,7 +11,7 @@ pelmora_packages=(
   desktop-file-utils dpkg-dev file
   help2man lintian appstream appstream-compose man-db librsvg2-bin
   libqt6sql6-sqlite libqt6sql6-psql postgresql libpq-dev
-  libsystemd-dev
+  libsystemd-dev libevdev-dev
 )
 
 pelmora_ensure_deps() {

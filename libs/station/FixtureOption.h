@@ -13,6 +13,9 @@ struct FixtureOption {
     // The unit is there while this modem status line is asserted; without
     // one, while it answers the poll.
     std::optional<ModemLine> presence;
+    // The barcode scanner units are scanned with (a terminal or an input
+    // event node); empty: none, units are loaded unscanned.
+    QString scanner;
 };
 
 // "dsr", "cts", "dcd", "ri"

@@ -108,6 +108,38 @@ public:
         return l;
     }
 
+    SerialRule serial(const toml::table& table) const
+    {
+        onlyKeys(table, {QStringLiteral("pattern"), QStringLiteral("check"), QStringLiteral("duplicates")},
+                 QStringLiteral("in [serial] (pattern, check, duplicates)"));
+        SerialRule rule;
+        rule.given = true;
+        if (const toml::node* pattern = table.get("pattern")) {
+            rule.patternText = text(*pattern, QStringLiteral("pattern"));
+            if (rule.patternText.isEmpty())
+                refuse(pattern->source(), QStringLiteral("pattern is empty"));
+            // The whole scan must match, however the recipe writes it.
+            rule.pattern = QRegularExpression(QRegularExpression::anchoredPattern(rule.patternText));
+            if (!rule.pattern.isValid())
+                refuse(pattern->source(), QStringLiteral("pattern is not a regular expression: %1 at character %2")
+                                              .arg(rule.pattern.errorString())
+                                              .arg(rule.pattern.patternErrorOffset()));
+        }
+        if (const toml::node* check = table.get("check")) {
+            const auto named = checkNamed(text(*check, QStringLiteral("check")));
+            if (!named)
+                refuse(check->source(), QStringLiteral("check takes none, gs1 or luhn"));
+            rule.check = *named;
+        }
+        if (const toml::node* duplicates = table.get("duplicates")) {
+            const QString d = text(*duplicates, QStringLiteral("duplicates"));
+            if (d != QLatin1String("refuse") && d != QLatin1String("allow"))
+                refuse(duplicates->source(), QStringLiteral("duplicates takes refuse or allow"));
+            rule.allowDuplicates = d == QLatin1String("allow");
+        }
+        return rule;
+    }
+
     Recipe read() const
     {
         Recipe r;
@@ -126,7 +158,8 @@ public:
             const std::string_view why = error.description();
             refuse(error.source(), QString::fromUtf8(why.data(), qsizetype(why.size())));
         }
-        onlyKeys(root, {QStringLiteral("name"), QStringLiteral("label")}, QStringLiteral("(a recipe has name and [[label]])"));
+        onlyKeys(root, {QStringLiteral("name"), QStringLiteral("label"), QStringLiteral("serial")},
+                 QStringLiteral("(a recipe has name, [[label]] and [serial])"));
 
         const toml::node* name = root.get("name");
         if (!name)
@@ -152,6 +185,12 @@ public:
             if (!table)
                 refuse(node.source(), QStringLiteral("label %1 must be a [[label]] table").arg(index));
             r.labels << label(*table, base, index, slotsNamed);
+        }
+        if (const toml::node* serial = root.get("serial")) {
+            const toml::table* table = serial->as_table();
+            if (!table)
+                refuse(serial->source(), QStringLiteral("serial must be a [serial] table"));
+            r.serial = this->serial(*table);
         }
         return r;
     }

@@ -9,7 +9,12 @@
 //   file = "ship.epl"      # relative to the recipe
 //   sha256 = "9f86d0..."   # optional: refuse to start if the file differs
 //   allow_empty = true     # optional: a file of 0 bytes blanks the slot
+//   [serial]               # optional: what a unit's serial is (scan/SerialRule.h)
+//   pattern = "^SN[0-9]{6}$"
+//   check = "none"
+//   duplicates = "refuse"
 
+#include "scan/SerialRule.h"
 #include "wire/LabelFile.h"
 
 #include <QByteArray>
@@ -30,6 +35,7 @@ struct Recipe {
     QString name;
     QString sha256;  // of the recipe's text
     QList<RecipeLabel> labels;
+    SerialRule serial;
 };
 
 inline constexpr int kMaxRecipeLabels = 5;
