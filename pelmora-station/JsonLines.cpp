@@ -38,6 +38,8 @@ public:
     void event(const StationEvent& e, const StationState& state) override
     {
         QJsonObject o{{QStringLiteral("event"), QLatin1String(eventName(e.kind))}};
+        if (!e.serial.isEmpty())
+            o.insert(QStringLiteral("serial"), e.serial);
         if (e.label >= 0 && (e.kind == EventKind::Label || e.kind == EventKind::LabelDone))
             o.insert(QStringLiteral("label"), label(e.label));
         switch (e.kind) {
@@ -61,6 +63,8 @@ public:
                                           {QStringLiteral("releaseConfirmed"), l.released}});
             o.insert(QStringLiteral("result"), e.result);
             o.insert(QStringLiteral("why"), e.text);
+            if (!e.reason.isEmpty())
+                o.insert(QStringLiteral("reason"), e.reason);
             o.insert(QStringLiteral("labels"), labels);
             o.insert(QStringLiteral("units"), state.tally.units);
             o.insert(QStringLiteral("passed"), state.tally.passed);

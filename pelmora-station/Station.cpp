@@ -1,6 +1,7 @@
 #include "Station.h"
 
 #include "station/UnitTime.h"
+#include "station/scan/Scanners.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
 #include "wire/StreamPacing.h"
@@ -25,9 +26,12 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, cons
     std::vector<std::unique_ptr<QThread>> threads;
     SteadyClock clock;
     const FixtureSeams seams = FixtureSeams::production(clock);
+    // A scanner that cannot be opened halts its fixtures, with the reason.
+    Scanners scanners(fixtures, clock);
+    scanners.start();
     for (int i = 0; i < fixtures.size(); ++i) {
         threads.emplace_back(QThread::create([&, i] {
-            runFixture(i, fixtures[i], shared, progress[size_t(i)], seams);
+            runFixture(i, fixtures[i], shared, progress[size_t(i)], seams, scanners.inbox(i));
             ended[size_t(i)].store(true);
         }));
         threads.back()->start();
@@ -76,6 +80,7 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, cons
     }
     for (const auto& t : threads)
         t->wait();
+    scanners.stop();
     for (StationView* view : views)
         view->end(state);
 

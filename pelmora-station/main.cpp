@@ -12,6 +12,7 @@
 #include "service/ServiceNotifier.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
+#include "ledger/CentralLookup.h"
 #include "ledger/LocalLedger.h"
 #include "link/PortSelection.h"
 #include "link/QtSerialLine.h"
@@ -20,6 +21,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
@@ -149,6 +151,7 @@ int main(int argc, char** argv)
 
     std::unique_ptr<Ledger::LocalLedger> ledger;
     std::unique_ptr<Ledger::CentralForwarder> central;
+    std::unique_ptr<Ledger::CentralLookup> lookup;
     const QString ledgerPath = options.ledger.isEmpty() ? Ledger::LocalLedger::defaultPath() : options.ledger;
     const bool ledgerNew = !QFileInfo::exists(ledgerPath);
     if (options.check) {
@@ -194,6 +197,9 @@ int main(int argc, char** argv)
     if (!options.central.isEmpty()) {
         try {
             central = std::make_unique<Ledger::CentralForwarder>(*ledger, options.central);
+            // A scanned serial is looked for among every station's passes too.
+            if (std::any_of(options.fixtures.begin(), options.fixtures.end(), [](const FixtureOption& f) { return !f.scanner.isEmpty(); }))
+                lookup = std::make_unique<Ledger::CentralLookup>(options.central);
         } catch (const std::exception& error) {
             return fail(Status::Refused, QStringLiteral("--central: %1").arg(QString::fromLocal8Bit(error.what())));
         }
@@ -218,6 +224,7 @@ int main(int argc, char** argv)
     shared.toolVersion = QStringLiteral(PELMORA_VERSION_TEXT);
     shared.ledger = ledger.get();
     shared.central = central.get();
+    shared.lookup = lookup.get();
     if (central) {
         central->start();
         // A second bench started on a copy of a running station's ledger is

@@ -4,11 +4,13 @@
 #include "UnitLoad.h"
 #include "console/StopSignal.h"
 #include "ledger/CentralForwarder.h"
+#include "ledger/CentralLookup.h"
 #include "ledger/LocalLedger.h"
 #include "link/Errors.h"
 #include "link/MSComm.h"
 #include "link/QtSerialLine.h"
 #include "link/Wait.h"
+#include "scan/ScanInbox.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -65,9 +67,9 @@ private:
 class FixtureLoop {
 public:
     FixtureLoop(int index, const FixtureOption& fixture, StationShared& shared, FixtureProgress& progress,
-                const FixtureSeams& seams)
+                const FixtureSeams& seams, ScanInbox* scans)
         : index_(index), fixture_(fixture), shared_(shared), progress_(progress), seams_(seams), clock_(*seams.clock),
-          feed_(progress), rule_(fixture.presence.has_value(), numbers(shared))
+          feed_(progress), rule_(fixture.presence.has_value(), numbers(shared)), scans_(scans)
     {
     }
 
@@ -81,6 +83,7 @@ public:
                     waitUntilGone();
                 say(EventKind::Gone);
                 unit_ = 0;
+                unitSerial_.clear();
             }
         } catch (const Wire::Stopped&) {
         } catch (const RunFull&) {
@@ -108,6 +111,7 @@ private:
         e.label = int(progress_.label.load());
         e.text = text;
         e.result = result;
+        e.serial = unitSerial_;
         shared_.events.push(std::move(e));
     }
 
@@ -136,6 +140,9 @@ private:
     // nothing more goes to a fixture whose unit was taken out.
     void doubtCheck()
     {
+        // The operator scanned the next unit: this one is being swapped.
+        if (scans_ && scans_->pending())
+            throw Wire::UnitGone{QStringLiteral("another unit was scanned"), QStringLiteral("scanned_over")};
         if (!fixture_.presence || !port_)
             return;
         const std::optional<bool> up = port_->modemLineAsserted(*fixture_.presence);
@@ -213,19 +220,82 @@ private:
         return *pin;
     }
 
-    // Until a unit is there, as the presence rule tells. Returns why a unit
-    // is recorded without a load (it answers the poll wrongly, or a presence
-    // line holds one that never answers), empty for a unit to load.
+    // The words and the record of an earlier pass of this serial, or
+    // nothing. The central ledger is asked too, when it answers within 1 s.
+    std::optional<Ledger::UnitRecord> earlierPass(const QString& serial)
+    {
+        if (std::optional<Ledger::UnitRecord> local = shared_.ledger->lastPass(serial, shared_.recipe.sha256))
+            return local;
+        if (shared_.lookup) {
+            const Ledger::CentralLookup::Answer answer = shared_.lookup->lastPass(serial, shared_.recipe.sha256);
+            if (answer.answered)
+                return answer.lastPass;
+        }
+        return std::nullopt;
+    }
+
+    // Takes every scan that came: the last good one names the next unit
+    // to load, a refused one is said and names none.
+    void readScans()
+    {
+        if (!scans_)
+            return;
+        const ScannerStatus status = scans_->status();
+        if (status.changes != scannerChanges_) {
+            scannerChanges_ = status.changes;
+            if (status.state == ScannerState::Halted) {
+                say(EventKind::Halted, QStringLiteral("scanner %1: %2; this fixture starts no units").arg(fixture_.scanner, status.reason));
+                throw Halt{};
+            }
+            scannerProblem_ = status.state == ScannerState::Gone
+                                  ? QStringLiteral("scanner %1 gone (%2): looking for it again").arg(fixture_.scanner, status.reason)
+                                  : QString();
+        }
+        while (std::optional<Scan> scan = scans_->take()) {
+            serial_.reset();
+            reloadOf_.clear();
+            QString refusal = scan->refusal;
+            if (refusal.isEmpty())
+                refusal = shared_.recipe.serial.refusal(scan->text).value_or(QString());
+            std::optional<Ledger::UnitRecord> before;
+            if (refusal.isEmpty())
+                before = earlierPass(scan->text);
+            if (refusal.isEmpty() && before && !shared_.recipe.serial.allowDuplicates)
+                refusal = QStringLiteral("%1 already passed this recipe (unit %2 at %3, %4, record %5)")
+                              .arg(scan->text)
+                              .arg(before->unitNumber)
+                              .arg(before->fixtureName, before->start.toString(Qt::ISODate),
+                                   before->id.toString(QUuid::WithoutBraces));
+            if (!refusal.isEmpty()) {
+                scanRefusal_ = QStringLiteral("scan refused: %1").arg(refusal);
+                continue;
+            }
+            scanRefusal_.clear();
+            serial_ = *scan;
+            if (before)
+                reloadOf_ = before->id.toString(QUuid::WithoutBraces);
+        }
+    }
+
+    // Until a unit is there, as the presence rule tells, and, with a
+    // scanner, scanned. Returns why a unit is recorded without a load (it
+    // answers the poll wrongly, or a presence line holds one that never
+    // answers), empty for a unit to load.
     QString waitForUnit()
     {
         QString shown = QStringLiteral("-");
         const auto show = [&](const QString& why) {
-            if (why != shown)
-                say(EventKind::Waiting, why);
-            shown = why;
+            // What the scanner says comes first: the operator acts on it.
+            QString text = !scannerProblem_.isEmpty() ? scannerProblem_ : !scanRefusal_.isEmpty() ? scanRefusal_ : why;
+            if (text.isEmpty() && serial_)
+                text = QStringLiteral("%1 scanned: place the unit").arg(serial_->text);
+            if (text != shown)
+                say(EventKind::Waiting, text);
+            shown = text;
         };
         for (;;) {
             stopCheck();
+            readScans();
             QString why;
             if (!port_ && !openLine(why)) {
                 rule_.lineLost();
@@ -247,7 +317,13 @@ private:
             const QString wrong =
                 QStringLiteral("unit answers \"%1\" to the poll: wrong line settings or a faulty unit").arg(shownReply(seen.reply));
             switch (verdict) {
-            case PresenceRule::Verdict::Placed: return {};
+            case PresenceRule::Verdict::Placed:
+                readScans();
+                if (!scans_ || serial_)
+                    return {};
+                // A unit nobody scanned gets nothing but polls.
+                show(QStringLiteral("scan the unit"));
+                continue;
             case PresenceRule::Verdict::Wrong: unloadedReason_ = QStringLiteral("wrong_answer"); return wrong;
             case PresenceRule::Verdict::Silent:
                 unloadedReason_ = QStringLiteral("no_answer");
@@ -326,6 +402,13 @@ private:
         const qint64 number = takeUnit();
         Ledger::UnitRecord record = openUnitRecord(shared_.recipe, fixture_, where_, number, shared_.host,
                                                    shared_.toolVersion);
+        if (serial_) {
+            record.serial = serial_->text;
+            record.reloadOf = reloadOf_;
+            unitSerial_ = serial_->text;
+            serial_.reset();
+            reloadOf_.clear();
+        }
         begin(record);
         say(EventKind::Arrived);
 
@@ -355,6 +438,9 @@ private:
         rule_.answered(outcome.slowestPollAnswer);
         const bool lineUp = fixture_.presence && port_ && port_->modemLineAsserted(*fixture_.presence) == true;
         rule_.loadEnded(clock_.now(), outcome.gone, lineUp);
+        // A scan ended it: the scanned unit is the next, whatever the line says.
+        if (outcome.reason == QStringLiteral("scanned_over"))
+            rule_.lineLost();
         // The unit before this one left in doubt: its record says so, and so does this one.
         if (!after_.isEmpty())
             outcome.why = outcome.why.isEmpty() ? after_ : outcome.why + QStringLiteral("; ") + after_;
@@ -398,6 +484,8 @@ private:
     {
         for (;;) {
             stopCheck();
+            // The next unit may be scanned before this one is taken out.
+            readScans();
             if (!port_) {
                 ChosenPort where;
                 QString why;
@@ -436,6 +524,13 @@ private:
     std::unique_ptr<PollPresence> presence_;
     PresenceRule rule_;
     QString unloadedReason_;  // why a unit recorded without a load was not loaded
+    ScanInbox* scans_;
+    std::optional<Scan> serial_;  // the next unit, as scanned and accepted
+    QString reloadOf_;            // the earlier pass of that serial, when the recipe allows one
+    QString unitSerial_;          // the serial of the unit in the fixture
+    QString scanRefusal_;         // why the last scan names no unit
+    QString scannerProblem_;
+    int scannerChanges_ = 0;
     QString after_;  // for the next unit's record: how the one before it ended in doubt
     bool loading_ = false;
     qint64 unit_ = 0;
@@ -489,7 +584,7 @@ FixtureSeams FixtureSeams::production(Clock& clock)
 }
 
 void runFixture(int index, const FixtureOption& fixture, StationShared& shared, FixtureProgress& progress,
-                const FixtureSeams& seams)
+                const FixtureSeams& seams, ScanInbox* scans)
 {
-    FixtureLoop(index, fixture, shared, progress, seams).run();
+    FixtureLoop(index, fixture, shared, progress, seams, scans).run();
 }

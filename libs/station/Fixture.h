@@ -18,8 +18,10 @@
 
 namespace Ledger {
 class CentralForwarder;
+class CentralLookup;
 class LocalLedger;
 }
+class ScanInbox;
 
 // The range --silence once took; it is still read so that older
 // configurations start, and changes nothing: an unanswered frame now ends
@@ -38,6 +40,7 @@ struct StationShared {
     QString toolVersion;
     Ledger::LocalLedger* ledger = nullptr;
     Ledger::CentralForwarder* central = nullptr;  // null: records stay local
+    Ledger::CentralLookup* lookup = nullptr;      // null: serials are checked in the local ledger only
     EventQueue events;
 
     // Unit numbers are counted across all fixtures, in the order loads begin.
@@ -64,5 +67,7 @@ struct FixtureSeams {
     static FixtureSeams production(Clock& clock);
 };
 
+// With `scans`, the fixture loads a unit only once it was scanned and is
+// present, and a scan during a load ends that load before its next frame.
 void runFixture(int index, const FixtureOption& fixture, StationShared& shared, FixtureProgress& progress,
-                const FixtureSeams& seams);
+                const FixtureSeams& seams, ScanInbox* scans = nullptr);

@@ -60,6 +60,7 @@ void StationState::apply(const StationEvent& e)
     case EventKind::Arrived:
         f.word = Word::Loading;
         f.unit = e.unit;
+        f.serial = e.serial;
         f.unitIn = true;
         f.why.clear();
         f.load.reset();
@@ -127,6 +128,7 @@ QJsonObject StationState::toJson() const
         QJsonObject o{{QStringLiteral("name"), f.name},
                       {QStringLiteral("state"), QLatin1String(stateWord(f.word))},
                       {QStringLiteral("unit"), f.unit},
+                      {QStringLiteral("serial"), f.serial},
                       {QStringLiteral("unitIn"), f.unitIn},
                       {QStringLiteral("why"), f.why},
                       {QStringLiteral("lastUnit"), f.lastUnit},

@@ -42,6 +42,7 @@ struct FixtureState {
     QString name;
     Word word = Word::Waiting;
     qint64 unit = 0;          // the unit in the fixture, or the one whose verdict shows
+    QString serial;           // that unit's serial, when it was scanned
     bool unitIn = false;      // a unit is in the fixture (loading, or ended and not taken out)
     QString why;              // why it waits, failed or halted
     std::optional<LoadView> load;

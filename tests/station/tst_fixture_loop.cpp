@@ -6,6 +6,7 @@
 #include "ledger/LocalLedger.h"
 #include "station/Fixture.h"
 #include "station/PresenceRule.h"
+#include "station/scan/ScanInbox.h"
 #include "station/LoadReason.h"
 #include "wire/LabelFile.h"
 
@@ -93,6 +94,7 @@ struct Rig {
     FixtureProgress progress;
     FixtureOption fixture{QStringLiteral("A"), QStringLiteral("/virtual/a"), std::nullopt};
     std::function<void()> onStop;  // with every stop check of the loop
+    ScanInbox* scans = nullptr;    // set: units are scanned
     double start = timeline->now;
 
     Rig()
@@ -140,7 +142,7 @@ struct Rig {
                 throw Wire::Stopped{};
         };
         player.changeAt = start + player.firstAt;
-        runFixture(0, fixture, shared, progress, seams);
+        runFixture(0, fixture, shared, progress, seams, scans);
     }
 
     // "pass" or "fail: slot 1 loaded, slot 3 untouched", by unit number.
@@ -205,6 +207,7 @@ private slots:
     void noDoubtCrossesUnits_data();
     void noDoubtCrossesUnits();
     void theRunEndsWithItsLastUnit();
+    void scansNameTheUnits();
     void theRuleInMilliseconds_data();
     void theRuleInMilliseconds();
     void eachEndingHasItsReasonCode_data();
@@ -374,6 +377,61 @@ void FixtureLoopTest::theRunEndsWithItsLastUnit()
     rig.run(300);
     QCOMPARE(rig.records(), (QStringList{"pass", "pass"}));
     QVERIFY(rig.timeline->now - rig.start < 60);
+}
+
+void FixtureLoopTest::scansNameTheUnits()
+{
+    // Unit 1 scanned as it comes; unit 2 placed unscanned and scanned 2 s
+    // later, then pulled mid-stream while unit 3 is scanned; unit 4 scanned
+    // with unit 1's serial, unit 5 with no serial at all.
+    Rig rig;
+    ScanInbox inbox;
+    rig.scans = &inbox;
+    rig.shared.recipe.serial.given = true;
+    rig.shared.recipe.serial.patternText = QStringLiteral("^SN[0-9]{6}$");
+    rig.shared.recipe.serial.pattern = QRegularExpression(QStringLiteral("^SN[0-9]{6}$"));
+    rig.player.units = QList<Player::Unit>(5, Player::Unit{});
+    rig.player.absent = 1;
+    const QStringList serials{"SN000001", "SN000002", "SN000003", "SN000001", "BAD"};
+    int arrived = 0;
+    double arrivedAt = 0;
+    bool pulled = false;
+    rig.onStop = [&] {
+        const double now = rig.timeline->now;
+        if (rig.player.present > arrived) {
+            arrived = rig.player.present;
+            arrivedAt = now;
+            if (arrived != 2 && arrived != 3)
+                inbox.push({serials[arrived - 1], now, {}});
+        }
+        if (arrived == 2 && now - arrivedAt >= 2.0 && now - arrivedAt < 2.01)
+            inbox.push({serials[1], now, {}});
+        const QStringList got = rig.script->framesByUnit.value(2);
+        if (!pulled && arrived == 2 && std::count_if(got.begin(), got.end(), isData) == 10) {
+            pulled = true;
+            rig.player.leave(now);
+            inbox.push({serials[2], now, {}});
+        }
+    };
+    rig.run(60);
+
+    QList<Ledger::UnitRecord> units = rig.ledger->units();
+    std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.unitNumber < b.unitNumber; });
+    QStringList records;
+    for (const Ledger::UnitRecord& r : units)
+        records << r.serial + u' ' + r.result + u' ' + r.reason;
+    QCOMPARE(records, (QStringList{"SN000001 pass ", "SN000002 fail scanned_over", "SN000003 pass "}));
+    QVERIFY2(units[1].why.contains(QStringLiteral("another unit was scanned during slot 1; 10 of 24 bytes sent")), qPrintable(units[1].why));
+    // Unscanned, refused or a duplicate: nothing but polls.
+    for (int unit : {4, 5}) {
+        QStringList got = rig.script->framesByUnit.value(unit);
+        QVERIFY(!got.isEmpty());
+        got.removeAll(QStringLiteral("S"));
+        QCOMPARE(got, QStringList());
+    }
+    QStringList third = rig.script->framesByUnit.value(3);
+    third.removeAll(QStringLiteral("S"));
+    QCOMPARE(third, rig.wholeRecipe());
 }
 
 // The presence rule alone. A script of "<ms><what>" steps: S answered, x
