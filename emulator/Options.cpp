@@ -49,6 +49,7 @@ const OptionText optionTexts[] = {
     {"vanish", nullptr, "while the fixture is empty the line is gone (needs --pty, --units, --link)"},
     {"link", "PATH", "a symbolic link to the line at PATH, there while the line is; printed as its path"},
     {"refuse-length-in", "NAME", "no reply to a length sent after the slot file name NAME"},
+    {"pull-unit", "K", "--pull-on takes out the K-th unit, not the first"},
     {"leave-after-releases", "N", "a unit leaves --present seconds after its N-th release, not after its last frame"},
     {"pull-on", "PAYLOAD[@N]", "the first unit is taken out, unheard, when the N-th frame with PAYLOAD comes (data: any data frame; needs --units)"},
     {"help", nullptr, "show this text and exit"},
@@ -107,7 +108,7 @@ bool readValues(const QCommandLineParser& parser, Options& o, QString& message)
         o.replies[*kind] = reply.mid(eq + 1).toLocal8Bit().toStdString();
     }
     for (const auto& [name, count] : {std::pair{"release-after", &o.releaseAfter}, {"hangup-after", &o.hangupAfter},
-                                      {"leave-after-releases", &o.leaveAfterReleases}})
+                                      {"leave-after-releases", &o.leaveAfterReleases}, {"pull-unit", &o.pullUnit}})
         if (isSet(name) && !parseCount(value(name), *count))
             return refuse(QStringLiteral("--%1: not a count of 1 or more: %2").arg(QLatin1String(name), value(name)));
     if (isSet("units") && !parseCount(value("units"), o.units))

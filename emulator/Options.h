@@ -34,6 +34,7 @@ struct Options {
     // this payload ("data": any data frame) comes; empty: never.
     std::string pullOn;
     long pullOnCount = 1;
+    long pullUnit = 1;  // the unit --pull-on takes out
     // Set: a unit leaves `present` seconds after its N-th release, whatever
     // else it gets meanwhile.
     long leaveAfterReleases = 0;

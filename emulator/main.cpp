@@ -180,7 +180,7 @@ bool Server::changeUnits()
 void Server::frameArrived(const Frame& frame, Instant t)
 {
     // The first unit taken out just before this frame reaches it.
-    if (!m_options.pullOn.empty() && m_units.present() == 1
+    if (!m_options.pullOn.empty() && m_units.present() == m_options.pullUnit
         && (m_options.pullOn == "data" ? frame.kind == Kind::Data : frame.payload == m_options.pullOn)
         && ++m_pullCount == m_options.pullOnCount) {
         m_units.pull();

@@ -2,6 +2,7 @@
 // loaded once, leave; what reaches each unit's slots, what the ledger keeps.
 
 #include "EmulatorProcess.h"
+#include "Pty.h"
 #include "ledger/LocalLedger.h"
 
 #include <QDir>
@@ -78,6 +79,7 @@ private slots:
     void twoFixturesThreeUnitsEach();
     void failedUnitIsNotTriedAgain();
     void pulledAndSwappedUnitsOnLinesThatStay();
+    void scannedUnitsOnALineThatStays();
     void killedMidStreamIsInterruptedAtNextStart();
     void unwritableLedgerStartsNoUnit();
 };
@@ -264,6 +266,60 @@ void StationTest::pulledAndSwappedUnitsOnLinesThatStay()
         for (const QString& first : firstFrame)
             QCOMPARE(first, QStringLiteral("#Externl1.ejf#"));
     }
+}
+
+void StationTest::scannedUnitsOnALineThatStays()
+{
+    // Eight units, each scanned on a serial scanner as it is placed; unit 3
+    // is taken out mid-stream and unit 4, scanned at once, placed 1 s later;
+    // unit 7 carries unit 2's serial and unit 8 no serial at all.
+    EmulatorProcess e;
+    QVERIFY(e.start({"--units", "8", "--present", "3", "--absent", "1", "--pull-on", "data@30", "--pull-unit", "3"}));
+    Pty scanner;
+    QVERIFY(scanner.isValid());
+    const QString recipePath = recipe(QStringLiteral("name = \"scanned\"\n[serial]\npattern = \"^SN[0-9]{6}$\"\n"
+                                                     "[[label]]\nslot = 1\nfile = \"ship.epl\"\n[[label]]\nslot = 3\nfile = \"inner.epl\"\n"));
+    QProcess p;
+    start(p, {QStringLiteral("--recipe"), recipePath, QStringLiteral("--fixture"),
+              QStringLiteral("A=%1,scanner=%2").arg(e.ptyPath(), scanner.slavePath())});
+    const QStringList serials{"SN000001", "SN000002", "SN000003", "SN000004", "SN000005", "SN000006", "SN000002", "BAD"};
+    QSet<QString> done;
+    QDeadlineTimer deadline(240000);
+    while (!deadline.hasExpired() && !done.contains(QStringLiteral("unit-left 8"))) {
+        p.waitForReadyRead(100);
+        for (const QJsonObject& line : e.readLog()) {
+            const QString event = line[QStringLiteral("event")].toString();
+            const QString key = event + u' ' + QString::number(line[QStringLiteral("unit")].toInteger());
+            if ((event != QStringLiteral("unit-arrived") && event != QStringLiteral("unit-left")) || done.contains(key))
+                continue;
+            done.insert(key);
+            const int unit = int(line[QStringLiteral("unit")].toInteger());
+            // Unit 4 is scanned as soon as unit 3 is out, before it is placed.
+            if ((event == QStringLiteral("unit-arrived") && unit != 4) || (event == QStringLiteral("unit-left") && unit == 3))
+                scanner.send(serials[event == QStringLiteral("unit-left") ? 3 : unit - 1].toLatin1() + "\r\n");
+        }
+    }
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 143);
+
+    QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
+    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.unitNumber < b.unitNumber; });
+    QStringList seen;
+    for (const Ledger::UnitRecord& r : records)
+        seen << r.serial + u' ' + r.result;
+    QCOMPARE(seen, (QStringList{"SN000001 pass", "SN000002 pass", "SN000003 fail", "SN000004 pass", "SN000005 pass", "SN000006 pass"}));
+    QCOMPARE(records[2].reason, QStringLiteral("scanned_over"));
+    const QString out = e.outDir() + QStringLiteral("/unit-4/");
+    QCOMPARE(read(out + QStringLiteral("Externl1.ejf")), ship);
+    QCOMPARE(read(out + QStringLiteral("Externl3.ejf")), inner);
+    QMap<qint64, QStringList> byUnit;
+    for (const QJsonObject& f : e.readFrames())
+        if (f[QStringLiteral("payload")].toString() != QStringLiteral("S"))
+            byUnit[f[QStringLiteral("unit")].toInteger()] << f[QStringLiteral("payload")].toString();
+    QCOMPARE(byUnit.value(4).value(0), QStringLiteral("#Externl1.ejf#"));
+    // The duplicate and the unit with no serial got nothing but polls.
+    QVERIFY(!byUnit.contains(7) && !byUnit.contains(8));
 }
 
 void StationTest::killedMidStreamIsInterruptedAtNextStart()
