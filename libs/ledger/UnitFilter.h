@@ -12,6 +12,7 @@ struct UnitFilter {
     QDateTime since, until;  // start time, UTC; since inclusive, until exclusive
     QString fixture, recipe, result;
     QList<QUuid> ids{};  // these units only
+    int limit = 0;       // above 0: only the latest this many by start time, still oldest first
 };
 
 }  // namespace Ledger

@@ -4,6 +4,12 @@
 
 namespace {
 constexpr int kRefusedLingerMs = 1000;
+constexpr const char* kHttp10 = "pelmora-http10";
+}
+
+bool ConnectionGuard::speaksHttp10(const QTcpSocket* socket)
+{
+    return socket->property(kHttp10).toBool();
 }
 
 ConnectionGuard::ConnectionGuard(const Limits& limits, QObject* parent) : QTcpServer(parent), limits_(limits)
@@ -33,7 +39,10 @@ void ConnectionGuard::incomingConnection(qintptr handle)
         socket->deleteLater();
     });
     idle->start();
-    watched_.insert(socket, Watched{socket, clock_.elapsed(), 0, 0});
+    Watched w;
+    w.socket = socket;
+    w.lastAnswer = clock_.elapsed();
+    watched_.insert(socket, w);
     // Connected before the HTTP server's own handler, so a head over the
     // limits is refused before it is parsed.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspect(socket); });
@@ -58,6 +67,14 @@ void ConnectionGuard::inspect(QTcpSocket* socket)
     const QByteArray fresh = socket->peek(socket->bytesAvailable());
     it->bytes += fresh.size();
     it->lines += fresh.count('\n');
+    if (!it->lineRead) {
+        const qsizetype end = fresh.indexOf('\n');
+        it->requestLine += end < 0 ? fresh : fresh.left(end);
+        if (end >= 0) {
+            it->lineRead = true;
+            socket->setProperty(kHttp10, it->requestLine.trimmed().endsWith("HTTP/1.0"));
+        }
+    }
     if (it->bytes > limits_.headBytes || it->lines > limits_.headLines)
         refuseTooLarge(*it);
 }
@@ -70,6 +87,8 @@ void ConnectionGuard::answered(QTcpSocket* socket)
     it->lastAnswer = clock_.elapsed();
     it->bytes = 0;
     it->lines = 0;
+    it->requestLine.clear();
+    it->lineRead = false;
 }
 
 void ConnectionGuard::closeIdlest()
