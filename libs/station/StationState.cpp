@@ -51,6 +51,7 @@ void StationState::apply(const StationEvent& e)
     using Word = FixtureState::Word;
     switch (e.kind) {
     case EventKind::Waiting:
+        f.line = e.text;
         // A verdict stays on show until the next unit starts.
         if (f.word == Word::Waiting || f.word == Word::Loading) {
             f.word = Word::Waiting;
@@ -62,6 +63,7 @@ void StationState::apply(const StationEvent& e)
         f.unit = e.unit;
         f.unitIn = true;
         f.why.clear();
+        f.line.clear();
         f.load.reset();
         break;
     case EventKind::Label:
@@ -129,6 +131,7 @@ QJsonObject StationState::toJson() const
                       {QStringLiteral("unit"), f.unit},
                       {QStringLiteral("unitIn"), f.unitIn},
                       {QStringLiteral("why"), f.why},
+                      {QStringLiteral("line"), f.line},
                       {QStringLiteral("lastUnit"), f.lastUnit},
                       {QStringLiteral("lastResult"), f.lastResult}};
         if (f.load)

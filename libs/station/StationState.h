@@ -44,6 +44,7 @@ struct FixtureState {
     qint64 unit = 0;          // the unit in the fixture, or the one whose verdict shows
     bool unitIn = false;      // a unit is in the fixture (loading, or ended and not taken out)
     QString why;              // why it waits, failed or halted
+    QString line;             // why its line cannot be used now, also under a verdict still on show
     std::optional<LoadView> load;
     qint64 lastUnit = 0;      // the last unit that ended here, and how
     QString lastResult;
