@@ -1,11 +1,25 @@
 #include "ConnectionGuard.h"
 
 #include <QTimer>
+#include <sys/socket.h>
 
 namespace {
 constexpr int kRefusedLingerMs = 1000;
 constexpr const char* kHttp10 = "pelmora-http10";
+
+// Reset, not closed: a close leaves what the client never read queued in
+// the system, and the end of the connection behind it, for as long as the
+// client keeps its window shut.
+void drop(QTcpSocket* socket)
+{
+    const linger now{1, 0};
+    if (socket->socketDescriptor() >= 0)
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    socket->abort();
+    socket->deleteLater();
 }
+
+}  // namespace
 
 bool ConnectionGuard::speaksHttp10(const QTcpSocket* socket)
 {
@@ -34,10 +48,7 @@ void ConnectionGuard::incomingConnection(qintptr handle)
     auto* idle = new QTimer(socket);
     idle->setSingleShot(true);
     idle->setInterval(limits_.idleMs);
-    connect(idle, &QTimer::timeout, socket, [socket] {
-        socket->abort();
-        socket->deleteLater();
-    });
+    connect(idle, &QTimer::timeout, socket, [socket] { drop(socket); });
     idle->start();
     Watched w;
     w.socket = socket;
@@ -101,10 +112,8 @@ void ConnectionGuard::closeIdlest()
         return;
     QTcpSocket* socket = idlest->socket;
     watched_.erase(idlest);
-    if (socket) {
-        socket->abort();
-        socket->deleteLater();
-    }
+    if (socket)
+        drop(socket);
 }
 
 void ConnectionGuard::refuseTooLarge(Watched& watched)
