@@ -197,7 +197,9 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f)
     // The latest few are found through the start-time index, not by reading every unit.
     QString from = QStringLiteral("units") + filter;
     if (f.limit > 0) {
-        from = QStringLiteral("(SELECT * FROM units%1 ORDER BY start_time DESC, id DESC LIMIT ?) AS latest").arg(filter);
+        // Named, as SQLite without statistics would rather scan and sort every unit.
+        from = QStringLiteral("(SELECT * FROM units%1%2 ORDER BY start_time DESC, id DESC LIMIT ?) AS latest")
+                   .arg(d == Dialect::Sqlite ? QStringLiteral(" INDEXED BY units_start") : QString(), filter);
         values << f.limit;
     }
     QSqlQuery q = prepared(db,
