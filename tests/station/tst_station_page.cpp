@@ -215,6 +215,13 @@ private slots:
         const QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
         QCOMPARE(latest, QJsonArray({Ledger::toJson(records[4]), Ledger::toJson(records[3])}));
         QCOMPARE(exchange(s.port, get("/api/units?limit=100000")).status, 400);
+        // A fixture whose line went says so over the PASS it still shows.
+        third.stop();
+        const auto lost = s.waitFor([](const QJsonObject& e) { return about("waiting", "third", -1)(e) && e[QStringLiteral("why")].toString().startsWith(QStringLiteral("no port at")); });
+        QVERIFY(lost);
+        const auto [word, said] = tile(dom(), "third");
+        QCOMPARE(word, QStringLiteral("PASS"));
+        QVERIFY2(said.endsWith(QStringLiteral("passed ⚠ ") + (*lost)[QStringLiteral("why")].toString()), qPrintable(said));
         ::kill(pid_t(s.p.processId()), SIGTERM);
         QVERIFY(s.p.waitForFinished(20000));
     }
