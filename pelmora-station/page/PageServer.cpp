@@ -139,7 +139,9 @@ bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     if (socket->findChild<CsvDownload*>())
         return true;
     const bool http10 = ConnectionGuard::speaksHttp10(socket);
-    const bool ends = http10 || request.value("connection").toLower().split(',').contains("close");
+    bool ends = http10;
+    for (const QByteArray& option : request.value("connection").toLower().split(','))
+        ends = ends || option.trimmed() == "close";
     const QUrl url = request.url();
     const QByteArray host = request.value("host");
     Reply reply;

@@ -317,6 +317,7 @@ private slots:
         }
         Station s;
         QVERIFY(start(s, {"--station", "bench 7", "--page-name", "bench7.example", "--fixture", "none"}));
+        QTRY_COMPARE(exchange(s.port, get("/api/state")).status, 200);  // once the station's first state is there
         const auto asking = [&](const QByteArray& host) { return "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n"; };
         const QByteArray port = QByteArray::number(s.port);
         // Only its own names: a page elsewhere rebinding its name to this address is refused.
