@@ -2,6 +2,7 @@
 
 #include "link/Errors.h"
 #include "link/LineSettings.h"
+#include "page/AllowedHosts.h"
 #include "page/ListenAddress.h"
 #include "station/Fixture.h"
 
@@ -63,7 +64,7 @@ public:
         }
         onlyKeys(root,
                  {QStringLiteral("station"), QStringLiteral("recipe"), QStringLiteral("ledger"), QStringLiteral("central"),
-                  QStringLiteral("listen"), QStringLiteral("settings"), QStringLiteral("gone_after"),
+                  QStringLiteral("listen"), QStringLiteral("page_name"), QStringLiteral("settings"), QStringLiteral("gone_after"),
                   QStringLiteral("silence"), QStringLiteral("fixture")},
                  {});
         o.station = text(root, "station");
@@ -77,6 +78,26 @@ public:
                 refuse(root.get("listen")->source(), QString::fromLocal8Bit(error.what()));
             }
             o.listen = listen;
+        }
+        if (const toml::node* names = root.get("page_name")) {
+            // One name, or a list of them.
+            const auto refuseName = [&] {
+                refuse(names->source(), QStringLiteral("page_name takes a host name in quotes, or a list of them"));
+            };
+            const auto add = [&](const toml::node& n) {
+                const auto* value = n.as_string();
+                if (!value)
+                    refuseName();
+                const QString name = QString::fromUtf8(value->get().data(), qsizetype(value->get().size()));
+                if (!isHostName(name))
+                    refuseName();
+                o.pageNames << name;
+            };
+            if (const auto* list = names->as_array())
+                for (const toml::node& n : *list)
+                    add(n);
+            else
+                add(*names);
         }
         if (const QString settings = text(root, "settings"); !settings.isEmpty()) {
             try {

@@ -6,6 +6,7 @@
 //   ledger = "/var/lib/pelmora-station/ledger.sqlite"
 //   central = "host=ledger.plant dbname=pelmora user=bench1"
 //   listen = "127.0.0.1:8470"
+//   page_name = ["bench-1", "bench-1.plant"]  # or one name
 //   gone_after = 1
 //   silence = 2.5
 //   [[fixture]]

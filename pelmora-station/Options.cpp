@@ -4,6 +4,7 @@
 #include "link/LineSettings.h"
 #include "Config.h"
 #include "station/Fixture.h"
+#include "page/AllowedHosts.h"
 #include "page/ListenAddress.h"
 
 #include <QCommandLineParser>
@@ -84,10 +85,11 @@ StationOptions parseStationOptions(const QStringList& arguments)
     const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("FILE"));
     const QCommandLineOption station(QStringLiteral("station"), {}, QStringLiteral("NAME"));
     const QCommandLineOption listen(QStringLiteral("listen"), {}, QStringLiteral("ADDR:PORT"));
+    const QCommandLineOption pageName(QStringLiteral("page-name"), {}, QStringLiteral("NAME"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, check, adopt, units, goneAfter, silence,
-                       config, station, listen, help, version});
+                       config, station, listen, pageName, help, version});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText().toStdString());
     if (!parser.positionalArguments().isEmpty())
@@ -161,6 +163,16 @@ StationOptions parseStationOptions(const QStringList& arguments)
             throw UsageError(error.what());
         }
     }
+    // Names on the command line replace the configuration's.
+    if (parser.isSet(pageName))
+        o.pageNames.clear();
+    for (const QString& name : parser.values(pageName)) {
+        if (!isHostName(name))
+            throw UsageError(QStringLiteral("--page-name takes a host name (bench2, bench2.example.com), not '%1'")
+                                 .arg(name)
+                                 .toStdString());
+        o.pageNames << name;
+    }
     o.json = parser.isSet(json);
     o.check = parser.isSet(check);
     o.adopt = parser.isSet(adopt);
@@ -194,11 +206,12 @@ QString stationHelpText()
         "another, and waits until the unit is taken out before it waits for the next.\n"
         "\n"
         "  --config FILE     read the station's settings from this TOML file (station,\n"
-        "                    recipe, ledger, central, listen, settings, gone_after,\n"
-        "                    silence and [[fixture]] tables of name, port, presence,\n"
-        "                    scanner);\n"
+        "                    recipe, ledger, central, listen, page_name, settings,\n"
+        "                    gone_after, silence and [[fixture]] tables of name,\n"
+        "                    port, presence, scanner);\n"
         "                    the options below override it\n"
-        "  --station NAME    the station's name in its records (default: the host name)\n"
+        "  --station NAME    the station's name in its records and atop its page\n"
+        "                    (default: the host name)\n"
         "  --recipe FILE     the TOML recipe: name, and one [[label]] (slot, file,\n"
         "                    optional sha256) per slot, 1 to 5 of them\n"
         "  --fixture [NAME=]SEL[,presence=LINE][,scanner=PATH]\n"
@@ -232,6 +245,9 @@ QString stationHelpText()
         "  --listen ADDR:PORT  serve the operator page (read-only) there, default\n"
         "                    127.0.0.1:8470; another address only when given;\n"
         "                    port 0 takes a free one; off for no page\n"
+        "  --page-name NAME  a name the page is reached by (bench2.example.com);\n"
+        "                    it answers only requests for its address, localhost\n"
+        "                    or such a name; repeatable\n"
         "  -h, --help        this text\n"
         "  --version         the version\n"
         "\n"

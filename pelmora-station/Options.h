@@ -5,6 +5,7 @@
 #include "station/FixtureOption.h"
 
 #include <QList>
+#include <QStringList>
 #include <QString>
 #include <stdexcept>
 
@@ -22,6 +23,7 @@ struct StationOptions {
     int goneAfter = 2;
     double silence = 2.5;
     QString listen = QStringLiteral("127.0.0.1:8470");  // the page's address, or "off"
+    QStringList pageNames;  // names the page answers to besides its address and localhost
     bool check = false;  // check everything, send nothing
     bool adopt = false;  // a ledger of another machine becomes this one's
     bool help = false;

@@ -210,7 +210,8 @@ int main(int argc, char** argv)
     std::unique_ptr<StationPage> page;
     if (const auto where = parseListenAddress(options.listen)) {
         try {
-            page = std::make_unique<StationPage>(*where, *ledger);
+            page = std::make_unique<StationPage>(
+                *where, options.station.isEmpty() ? QSysInfo::machineHostName() : options.station, options.pageNames, *ledger);
         } catch (const PageRefused& error) {
             return fail(Status::Refused, QString::fromLocal8Bit(error.what()));
         }

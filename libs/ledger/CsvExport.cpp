@@ -37,6 +37,11 @@ QString yesNo(bool b)
 
 QByteArray Ledger::csvText(const QList<UnitRecord>& units)
 {
+    return csvHead() + csvRows(units);
+}
+
+QByteArray Ledger::csvHead()
+{
     QStringList header{QStringLiteral("id"), QStringLiteral("station"), QStringLiteral("host"), QStringLiteral("fixture"),
                        QStringLiteral("fixture_path"), QStringLiteral("adapter"), QStringLiteral("unit"),
                        QStringLiteral("recipe"), QStringLiteral("recipe_sha256"), QStringLiteral("tool_version"),
@@ -48,7 +53,12 @@ QByteArray Ledger::csvText(const QList<UnitRecord>& units)
                                    "release_confirmed", "holds", "reason"})
             header << QStringLiteral("slot%1_%2").arg(slot).arg(QLatin1String(column));
     // A byte-order mark, so a spreadsheet opened on the file reads UTF-8.
-    QByteArray out = "\xEF\xBB\xBF" + header.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    return "\xEF\xBB\xBF" + header.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
+QByteArray Ledger::csvRows(const QList<UnitRecord>& units)
+{
+    QByteArray out;
     for (const UnitRecord& r : units) {
         QStringList row{r.id.toString(QUuid::WithoutBraces), r.station, text(r.host), text(r.fixtureName), text(r.fixturePath),
                         text(r.adapterIdentity), QString::number(r.unitNumber), text(r.recipeName),

@@ -48,6 +48,9 @@ public:
     static void newStation(const QString& path, const QString& name);
 
     QString path() const { return path_; }
+    // What SQLite opens for this ledger (a file: URI), for a reader that
+    // keeps a connection of its own on a thread of its own.
+    QString readUri() const { return uri_; }
     // This ledger's station id, a UUID made with the ledger, which names its
     // chain in a central ledger.
     QString station() const { return station_; }

@@ -13,6 +13,7 @@ struct UnitFilter {
     QString fixture, recipe, result;
     QList<QUuid> ids{};  // these units only
     QString serial{}, recipeSha256{};  // exactly these
+    int limit = 0;       // above 0: only the latest this many by start time, still oldest first
 };
 
 }  // namespace Ledger

@@ -211,10 +211,18 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f, bo
         }
     }
     const QString filter = where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    // The latest few are found through the start-time index, not by reading every unit.
+    QString from = QStringLiteral("units") + filter;
+    if (f.limit > 0) {
+        // Named, as SQLite without statistics would rather scan and sort every unit.
+        from = QStringLiteral("(SELECT * FROM units%1%2 ORDER BY start_time DESC, id DESC LIMIT ?) AS latest")
+                   .arg(d == Dialect::Sqlite ? QStringLiteral(" INDEXED BY units_start") : QString(), filter);
+        values << f.limit;
+    }
     QSqlQuery q = prepared(db,
-                           QStringLiteral("SELECT %1, %2 FROM units%3 ORDER BY start_time, id")
+                           QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY start_time, id")
                                .arg(unitShape().selected(d, serials),
-                                    d == Dialect::Sqlite ? QStringLiteral("''") : QStringLiteral("station"), filter),
+                                    d == Dialect::Sqlite ? QStringLiteral("''") : QStringLiteral("station"), from),
                            values);
     q.setForwardOnly(true);
     run(q, "read the units");
@@ -229,9 +237,9 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f, bo
     if (units.isEmpty())
         return units;
     QSqlQuery l = prepared(db,
-                           QStringLiteral("SELECT %1 FROM labels WHERE unit_id IN (SELECT id FROM units%2) "
+                           QStringLiteral("SELECT %1 FROM labels WHERE unit_id IN (SELECT id FROM %2) "
                                           "ORDER BY unit_id, slot")
-                               .arg(labelShape().selected(d, serials), filter),
+                               .arg(labelShape().selected(d, serials), from),
                            values);
     l.setForwardOnly(true);
     run(l, "read the labels");

@@ -51,6 +51,7 @@ void StationState::apply(const StationEvent& e)
     using Word = FixtureState::Word;
     switch (e.kind) {
     case EventKind::Waiting:
+        f.line = e.text;
         // A verdict stays on show until the next unit starts.
         if (f.word == Word::Waiting || f.word == Word::Loading) {
             f.word = Word::Waiting;
@@ -63,6 +64,7 @@ void StationState::apply(const StationEvent& e)
         f.serial = e.serial;
         f.unitIn = true;
         f.why.clear();
+        f.line.clear();
         f.load.reset();
         break;
     case EventKind::Label:
@@ -131,6 +133,7 @@ QJsonObject StationState::toJson() const
                       {QStringLiteral("serial"), f.serial},
                       {QStringLiteral("unitIn"), f.unitIn},
                       {QStringLiteral("why"), f.why},
+                      {QStringLiteral("line"), f.line},
                       {QStringLiteral("lastUnit"), f.lastUnit},
                       {QStringLiteral("lastResult"), f.lastResult}};
         if (f.load)

@@ -45,6 +45,7 @@ struct FixtureState {
     QString serial;           // that unit's serial, when it was scanned
     bool unitIn = false;      // a unit is in the fixture (loading, or ended and not taken out)
     QString why;              // why it waits, failed or halted
+    QString line;             // why its line cannot be used now, also under a verdict still on show
     std::optional<LoadView> load;
     qint64 lastUnit = 0;      // the last unit that ended here, and how
     QString lastResult;

@@ -1,9 +1,29 @@
 #include "ConnectionGuard.h"
 
 #include <QTimer>
+#include <sys/socket.h>
 
 namespace {
 constexpr int kRefusedLingerMs = 1000;
+constexpr const char* kHttp10 = "pelmora-http10";
+
+// Reset, not closed: a close leaves what the client never read queued in
+// the system, and the end of the connection behind it, for as long as the
+// client keeps its window shut.
+void drop(QTcpSocket* socket)
+{
+    const linger now{1, 0};
+    if (socket->socketDescriptor() >= 0)
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    socket->abort();
+    socket->deleteLater();
+}
+
+}  // namespace
+
+bool ConnectionGuard::speaksHttp10(const QTcpSocket* socket)
+{
+    return socket->property(kHttp10).toBool();
 }
 
 ConnectionGuard::ConnectionGuard(const Limits& limits, QObject* parent) : QTcpServer(parent), limits_(limits)
@@ -28,12 +48,12 @@ void ConnectionGuard::incomingConnection(qintptr handle)
     auto* idle = new QTimer(socket);
     idle->setSingleShot(true);
     idle->setInterval(limits_.idleMs);
-    connect(idle, &QTimer::timeout, socket, [socket] {
-        socket->abort();
-        socket->deleteLater();
-    });
+    connect(idle, &QTimer::timeout, socket, [socket] { drop(socket); });
     idle->start();
-    watched_.insert(socket, Watched{socket, clock_.elapsed(), 0, 0});
+    Watched w;
+    w.socket = socket;
+    w.lastAnswer = clock_.elapsed();
+    watched_.insert(socket, w);
     // Connected before the HTTP server's own handler, so a head over the
     // limits is refused before it is parsed.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspect(socket); });
@@ -58,6 +78,14 @@ void ConnectionGuard::inspect(QTcpSocket* socket)
     const QByteArray fresh = socket->peek(socket->bytesAvailable());
     it->bytes += fresh.size();
     it->lines += fresh.count('\n');
+    if (!it->lineRead) {
+        const qsizetype end = fresh.indexOf('\n');
+        it->requestLine += end < 0 ? fresh : fresh.left(end);
+        if (end >= 0) {
+            it->lineRead = true;
+            socket->setProperty(kHttp10, it->requestLine.trimmed().endsWith("HTTP/1.0"));
+        }
+    }
     if (it->bytes > limits_.headBytes || it->lines > limits_.headLines)
         refuseTooLarge(*it);
 }
@@ -70,6 +98,8 @@ void ConnectionGuard::answered(QTcpSocket* socket)
     it->lastAnswer = clock_.elapsed();
     it->bytes = 0;
     it->lines = 0;
+    it->requestLine.clear();
+    it->lineRead = false;
 }
 
 void ConnectionGuard::closeIdlest()
@@ -82,10 +112,8 @@ void ConnectionGuard::closeIdlest()
         return;
     QTcpSocket* socket = idlest->socket;
     watched_.erase(idlest);
-    if (socket) {
-        socket->abort();
-        socket->deleteLater();
-    }
+    if (socket)
+        drop(socket);
 }
 
 void ConnectionGuard::refuseTooLarge(Watched& watched)

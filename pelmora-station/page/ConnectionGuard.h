@@ -2,8 +2,10 @@
 // The page's listening socket, with the limits Qt's HTTP server lacks: a
 // bounded number of connections (a new one closes the one idle longest), a
 // bounded request head (bytes and lines), and connections that have had no
-// answer for a few seconds are closed. So no client, however slow or
-// hostile, holds the page, let alone a fixture.
+// answer for a few seconds are closed (a download through which nothing
+// went for that long too). So no client, however slow or hostile, holds the
+// page, let alone a fixture. It also notes which HTTP version each request
+// line names, which Qt's request does not say.
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -22,6 +24,9 @@ public:
     };
     explicit ConnectionGuard(const Limits& limits, QObject* parent = nullptr);
 
+    // The socket's latest request line said HTTP/1.0.
+    static bool speaksHttp10(const QTcpSocket* socket);
+
 protected:
     void incomingConnection(qintptr handle) override;
 
@@ -32,6 +37,8 @@ private:
         qint64 bytes = 0;       // received since the last answer
         qint64 lines = 0;
         bool refused = false;   // what it still sends is read and dropped
+        QByteArray requestLine; // until its end has come
+        bool lineRead = false;
     };
     void inspect(QTcpSocket* socket);
     void answered(QTcpSocket* socket);

@@ -1,12 +1,12 @@
 #include "PageServer.h"
 
-#include "ledger/CsvExport.h"
+#include "ConnectionGuard.h"
+#include "CsvDownload.h"
 #include "ledger/LocalLedger.h"
 #include "ledger/RecordText.h"
 
 #include <QFile>
 #include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrlQuery>
@@ -36,12 +36,47 @@ PageServer::Reply text(int status, const char* said)
     return {status, kText, QByteArray(said) + '\n'};
 }
 
-using Status = QHttpServerResponder::StatusCode;
+const QByteArray kCsv = "text/csv; charset=utf-8";
+constexpr int kDownloadRetrySeconds = 10;
+
+const char* reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 421: return "Misdirected Request";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    }
+    return "Error";
+}
+
+// The status line and the headers every answer carries, and its own.
+QByteArray head(int status, const QByteArray& type, const QList<std::pair<QByteArray, QByteArray>>& own)
+{
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason(status) + "\r\n";
+    const std::pair<QByteArray, QByteArray> common[] = {
+        {"Content-Type", type},
+        {"Cache-Control", "no-store"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"Referrer-Policy", "no-referrer"},
+        // The page asks nothing of anyone but this station.
+        {"Content-Security-Policy", "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+                                    "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"}};
+    for (const auto& [name, value] : common)
+        out += name + ": " + value + "\r\n";
+    for (const auto& [name, value] : own)
+        out += name + ": " + value + "\r\n";
+    return out + "\r\n";
+}
 
 }  // namespace
 
-PageServer::PageServer(const PageSnapshot& snapshot, const Ledger::LocalLedger& ledger, QObject* parent)
-    : QAbstractHttpServer(parent), snapshot_(snapshot), ledger_(ledger)
+PageServer::PageServer(const PageSnapshot& snapshot, const Ledger::LocalLedger& ledger, const AllowedHosts& hosts,
+                       QObject* parent)
+    : QAbstractHttpServer(parent), snapshot_(snapshot), ledger_(ledger), hosts_(hosts)
 {
 }
 
@@ -64,7 +99,7 @@ PageServer::Reply PageServer::answer(const QString& path, const QString& query) 
     if (path == QLatin1String("/api/units"))
         return units(query);
     if (path == QLatin1String("/units.csv"))
-        return csv();
+        return {200, kCsv, {}};  // streamed by its own download
     return text(404, "Not found.");
 }
 
@@ -79,55 +114,80 @@ PageServer::Reply PageServer::units(const QString& query) const
             return text(400, "limit takes a whole number from 1 to 500.");
     }
     try {
-        const QList<Ledger::UnitRecord> all = ledger_.units();
+        Ledger::UnitFilter latest;
+        latest.limit = limit;
+        const QList<Ledger::UnitRecord> found = ledger_.units(latest);
         QJsonArray list;
         // The latest first.
-        for (qsizetype i = all.size() - 1; i >= 0 && list.size() < limit; --i)
-            list.append(Ledger::toJson(all[i]));
+        for (qsizetype i = found.size() - 1; i >= 0; --i)
+            list.append(Ledger::toJson(found[i]));
         return {200, kJson, QJsonDocument(list).toJson(QJsonDocument::Compact)};
     } catch (const std::exception& error) {
         return {503, kText, QByteArray("The ledger cannot be read: ") + error.what() + '\n'};
     }
 }
 
-PageServer::Reply PageServer::csv() const
+bool PageServer::downloadsFull()
 {
-    try {
-        return {200, "text/csv; charset=utf-8", Ledger::csvText(ledger_.units())};
-    } catch (const std::exception& error) {
-        return {503, kText, QByteArray("The ledger cannot be read: ") + error.what() + '\n'};
-    }
+    downloads_.removeAll(nullptr);
+    return downloads_.size() >= kDownloadsMost;
 }
 
 bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
+    // A connection that is downloading answers nothing else; it ends with the download.
+    if (socket->findChild<CsvDownload*>())
+        return true;
+    const bool http10 = ConnectionGuard::speaksHttp10(socket);
+    bool ends = http10;
+    for (const QByteArray& option : request.value("connection").toLower().split(','))
+        ends = ends || option.trimmed() == "close";
     const QUrl url = request.url();
-    Reply reply = answer(url.path(QUrl::FullyEncoded), url.query(QUrl::FullyEncoded));
-    const bool head = request.method() == QHttpServerRequest::Method::Head;
+    const QByteArray host = request.value("host");
+    Reply reply;
+    if (host.isEmpty() && !http10)
+        reply = text(400, "A request names its host.");
+    else if (!host.isEmpty() && !hosts_.allows(host, socket->localAddress()))
+        reply = text(421, "This station's page answers to its own address, localhost, or a name given with --page-name.");
+    else
+        reply = answer(url.path(QUrl::FullyEncoded), url.query(QUrl::FullyEncoded));
+    const bool headOnly = request.method() == QHttpServerRequest::Method::Head;
     // Read-only: a known path asked for with anything but GET or HEAD.
-    if (request.method() != QHttpServerRequest::Method::Get && !head && reply.status != 404)
+    if (reply.status < 400 && request.method() != QHttpServerRequest::Method::Get && !headOnly)
         reply = text(405, "Only GET and HEAD.");
+    const bool csv = reply.status == 200 && reply.type == kCsv;
+    const bool busy = csv && !headOnly && downloadsFull();
+    if (busy)
+        reply = text(503, "Other downloads of the units are running; try again in a few seconds.");
 
-    QHttpServerResponder responder = makeResponder(request, socket);
-    responder.writeStatusLine(Status(reply.status));
-    responder.writeHeader("Content-Type", reply.type);
-    responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
-    responder.writeHeader("Cache-Control", "no-store");
-    responder.writeHeader("X-Content-Type-Options", "nosniff");
-    responder.writeHeader("Referrer-Policy", "no-referrer");
-    // The page asks nothing of anyone but this station.
-    responder.writeHeader("Content-Security-Policy",
-                          "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
-                          "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+    QList<std::pair<QByteArray, QByteArray>> own;
     if (reply.status == 405)
-        responder.writeHeader("Allow", "GET, HEAD");
-    if (reply.type.startsWith("text/csv"))
-        responder.writeHeader("Content-Disposition", "attachment; filename=\"units.csv\"");
-    responder.writeBody(head ? QByteArray() : reply.body);
+        own.emplace_back("Allow", "GET, HEAD");
+    if (busy)
+        own.emplace_back("Retry-After", QByteArray::number(kDownloadRetrySeconds));
+    if (csv && !busy) {
+        // As long as the ledger: sent as it is read, and the connection ends with it.
+        own.emplace_back("Content-Disposition", "attachment; filename=\"units.csv\"");
+        if (!http10)
+            own.emplace_back("Transfer-Encoding", "chunked");
+        own.emplace_back("Connection", "close");
+        socket->write(head(200, kCsv, own));
+        if (headOnly)
+            socket->disconnectFromHost();
+        else
+            downloads_.append(new CsvDownload(socket, ledger_, !http10));
+        return true;
+    }
+    own.emplace_back("Content-Length", QByteArray::number(reply.body.size()));
+    if (ends)
+        own.emplace_back("Connection", "close");
+    socket->write(head(reply.status, reply.type, own) + (headOnly ? QByteArray() : reply.body));
+    if (ends)
+        socket->disconnectFromHost();
     return true;
 }
 
-void PageServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
+void PageServer::missingHandler(const QHttpServerRequest&, QTcpSocket* socket)
 {
-    makeResponder(request, socket).write(Status::NotFound);
+    socket->write(head(404, kText, {{"Content-Length", "0"}}));
 }

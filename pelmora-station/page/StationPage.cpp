@@ -17,8 +17,9 @@ namespace {
 
 class PageThread final : public QThread {
 public:
-    PageThread(const ListenAddress& where, const PageSnapshot& snapshot, const Ledger::LocalLedger& ledger)
-        : where_(where), snapshot_(snapshot), ledger_(ledger)
+    PageThread(const ListenAddress& where, const QStringList& hostNames, const PageSnapshot& snapshot,
+               const Ledger::LocalLedger& ledger)
+        : where_(where), hostNames_(hostNames), snapshot_(snapshot), ledger_(ledger)
     {
     }
     // The port listened on, or why not.
@@ -28,13 +29,13 @@ protected:
     void run() override
     {
         // Made, used and destroyed on this thread, as Qt's sockets want.
-        PageServer server(snapshot_, ledger_);
         auto* guard = new ConnectionGuard(ConnectionGuard::Limits{});
         if (!guard->listen(where_.address, where_.port)) {
             listening_.set_value(guard->errorString());
             delete guard;
             return;
         }
+        PageServer server(snapshot_, ledger_, AllowedHosts(hostNames_, guard->serverPort()));
         server.bind(guard);  // the server owns it from here
         listening_.set_value(guard->serverPort());
         exec();
@@ -42,6 +43,7 @@ protected:
 
 private:
     ListenAddress where_;
+    QStringList hostNames_;
     const PageSnapshot& snapshot_;
     const Ledger::LocalLedger& ledger_;
     std::promise<std::variant<quint16, QString>> listening_;
@@ -49,10 +51,12 @@ private:
 
 }  // namespace
 
-StationPage::StationPage(const ListenAddress& where, const Ledger::LocalLedger& ledger) : address_(where)
+StationPage::StationPage(const ListenAddress& where, const QString& stationName, const QStringList& hostNames,
+                         const Ledger::LocalLedger& ledger)
+    : stationName_(stationName), address_(where)
 {
     keepPageFiles();
-    auto thread = std::make_unique<PageThread>(where, snapshot_, ledger);
+    auto thread = std::make_unique<PageThread>(where, hostNames, snapshot_, ledger);
     auto listening = thread->listening();
     thread->start();
     const auto result = listening.get();
@@ -72,5 +76,7 @@ StationPage::~StationPage()
 
 void StationPage::publish(const StationState& state)
 {
-    snapshot_.setState(QJsonDocument(state.toJson()).toJson(QJsonDocument::Compact));
+    QJsonObject o = state.toJson();
+    o.insert(QStringLiteral("station"), stationName_);
+    snapshot_.setState(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }

@@ -23,8 +23,11 @@ struct PageRefused : std::runtime_error {
 
 class StationPage final : public StationView {
 public:
-    // Listens before it returns; throws PageRefused.
-    StationPage(const ListenAddress& where, const Ledger::LocalLedger& ledger);
+    // Listens before it returns; throws PageRefused. stationName heads the
+    // page; hostNames are the names besides its address and localhost that
+    // a request may give as its Host.
+    StationPage(const ListenAddress& where, const QString& stationName, const QStringList& hostNames,
+                const Ledger::LocalLedger& ledger);
     ~StationPage() override;
 
     // Where it listens, with the port the system gave for port 0.
@@ -38,6 +41,7 @@ private:
     void publish(const StationState& state);
 
     PageSnapshot snapshot_;
+    QString stationName_;
     ListenAddress address_;
     std::unique_ptr<QThread> thread_;
 };

@@ -15,6 +15,9 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -24,19 +27,42 @@ using S = QStringList;
 
 struct Reply { int status = 0; QByteArray head, body; };
 
-// One request on a connection of its own, and its response (HEAD's has no body).
+// A chunked body undone; empty when it was cut short of its last chunk.
+QByteArray dechunked(const QByteArray& in)
+{
+    QByteArray out;
+    qsizetype at = 0, eol = 0;
+    while ((eol = in.indexOf("\r\n", at)) >= 0) {
+        const qsizetype size = in.mid(at, eol - at).toLongLong(nullptr, 16);
+        if (size == 0)
+            return out;
+        out += in.mid(eol + 2, size);
+        at = eol + 2 + size + 2;  // the chunk and its line end
+    }
+    return {};
+}
+
+// One request on a connection of its own, and its response (HEAD's has no
+// body; one without a length is read to the close, and undone if chunked).
 Reply exchange(quint16 port, const QByteArray& request)
 {
     QTcpSocket s;
     s.connectToHost(QHostAddress::LocalHost, port);
     s.write(request);  // sent once connected
     QByteArray in;
-    for (qsizetype end = -1, length = 0; s.waitForReadyRead(10000);) {
+    for (qsizetype end = -1, length = 0; s.waitForReadyRead(10000) || s.state() != QAbstractSocket::ConnectedState;) {
         in += s.readAll();
-        if (end < 0 && (end = in.indexOf("\r\n\r\n")) >= 0)
-            length = request.startsWith("HEAD") ? 0 : QRegularExpression(QStringLiteral("Content-Length: (\\d+)")).match(QString::fromLatin1(in.left(end))).captured(1).toLongLong();
-        if (end >= 0 && in.size() >= end + 4 + length)
-            return {in.left(end).mid(9, 3).toInt(), in.left(end), in.mid(end + 4)};
+        if (end < 0 && (end = in.indexOf("\r\n\r\n")) >= 0) {
+            const auto m = QRegularExpression(QStringLiteral("Content-Length: (\\d+)")).match(QString::fromLatin1(in.left(end)));
+            length = request.startsWith("HEAD") ? 0 : m.hasMatch() ? m.captured(1).toLongLong() : -1;
+        }
+        const bool closed = s.state() != QAbstractSocket::ConnectedState;
+        if (end >= 0 && ((length >= 0 && in.size() >= end + 4 + length) || closed)) {
+            const QByteArray head = in.left(end), body = in.mid(end + 4);
+            return {head.mid(9, 3).toInt(), head, head.contains("Transfer-Encoding: chunked") ? dechunked(body) : body};
+        }
+        if (closed)
+            break;
     }
     return {};
 }
@@ -82,7 +108,9 @@ QByteArray chromium(const QString& profile, const QStringList& args)
 
 class StationPageTest : public QObject {
     Q_OBJECT
-    QTemporaryDir dir;
+    // In memory where there is such a file system: the ledgers written here are long.
+    QTemporaryDir dir{(QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm") : QDir::tempPath())
+                      + QStringLiteral("/tst_station_page-XXXXXX")};
     const QByteArray ship = QByteArray("\x00ship label\xff\r\n", 14), inner = QByteArray("inner label\r\n\x00\xff", 15);
 
     // A station with its page on a free port, and its JSON events so far.
@@ -187,6 +215,13 @@ private slots:
         const QList<Ledger::UnitRecord> records = Ledger::LocalLedger(ledgerPath()).units();
         QCOMPARE(latest, QJsonArray({Ledger::toJson(records[4]), Ledger::toJson(records[3])}));
         QCOMPARE(exchange(s.port, get("/api/units?limit=100000")).status, 400);
+        // A fixture whose line went says so over the PASS it still shows.
+        third.stop();
+        const auto lost = s.waitFor([](const QJsonObject& e) { return about("waiting", "third", -1)(e) && e[QStringLiteral("why")].toString().startsWith(QStringLiteral("no port at")); });
+        QVERIFY(lost);
+        const auto [word, said] = tile(dom(), "third");
+        QCOMPARE(word, QStringLiteral("PASS"));
+        QVERIFY2(said.endsWith(QStringLiteral("passed ⚠ ") + (*lost)[QStringLiteral("why")].toString()), qPrintable(said));
         ::kill(pid_t(s.p.processId()), SIGTERM);
         QVERIFY(s.p.waitForFinished(20000));
     }
@@ -214,7 +249,7 @@ private slots:
                                  "//etc/passwd", "/page.js/../../../../etc/passwd", "/..\\..\\etc\\passwd", "/etc/passwd"})
             asked.append({get(path), 404});
         for (const char* method : {"POST", "PUT", "DELETE"})
-            asked.append({QByteArray(method) + " /api/state HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", 405});
+            asked.append({QByteArray(method) + " /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}", 405});
         for (const auto& [request, status] : asked) {
             const Reply r = exchange(s.port, request);
             QVERIFY2(r.status == status && !r.body.contains("root:") && (status != 405 || r.head.contains("Allow: GET, HEAD")), request.left(60));
@@ -241,7 +276,7 @@ private slots:
         // 10,000 requests in a loop.
         QMap<int, int> statuses;
         for (int i = 0; i < 10000; ++i) {
-            const Reply r = exchange(s.port, i % 3 == 0 ? get("/api/state") : i % 3 == 1 ? "HEAD / HTTP/1.1\r\n\r\n" : get("/nothing"));
+            const Reply r = exchange(s.port, i % 3 == 0 ? get("/api/state") : i % 3 == 1 ? "HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" : get("/nothing"));
             ++statuses[i % 3 == 1 && !r.body.isEmpty() ? -1 : r.status];
         }
         QCOMPARE(statuses, (QMap<int, int>{{200, 6667}, {404, 3333}}));
@@ -263,6 +298,72 @@ private slots:
                 QCOMPARE(r.labels[label].dataFramesSent, qint64(bytes.size()));
             }
         }
+    }
+
+    void heldAndMisdirectedClients()
+    {
+        // A ledger whose CSV (about 1.4 MB) is far more than a client that never reads takes in.
+        {
+            Ledger::LocalLedger ledger(ledgerPath());
+            for (int n = 1; n <= 1500; ++n) {
+                Ledger::UnitRecord r{QUuid::createUuid(), {}, "bench", "A", "/dev/ttyUSB0", "", n, "line 7", QString(64, 'a'), "1", QDateTime::currentDateTimeUtc()};
+                for (int slot = 1; slot <= 5; ++slot)
+                    r.labels.append({slot, QStringLiteral("label%1.epl").arg(slot), QString(64, 'b'), 1000, 1000, true, true, "loaded"});
+                ledger.begin(r);
+                r.result = QStringLiteral("pass");
+                r.end = QDateTime::currentDateTimeUtc();
+                ledger.close(r);
+            }
+        }
+        Station s;
+        QVERIFY(start(s, {"--station", "bench 7", "--page-name", "bench7.example", "--fixture", "none"}));
+        QTRY_COMPARE(exchange(s.port, get("/api/state")).status, 200);  // once the station's first state is there
+        const auto asking = [&](const QByteArray& host) { return "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n"; };
+        const QByteArray port = QByteArray::number(s.port);
+        // Only its own names: a page elsewhere rebinding its name to this address is refused.
+        for (const auto& [request, status] : {std::pair{asking("evil.example"), 421}, {asking("evil.example:" + port), 421}, {asking("127.0.0.1:1"), 421},
+                                              {"GET /api/state HTTP/1.1\r\n\r\n", 400}, {asking("localhost:" + port), 200},
+                                              {asking("BENCH7.example"), 200}, {asking("[::1]"), 421}, {asking("127.0.0.1:" + port), 200}})
+            QVERIFY2(exchange(s.port, request).status == status, request);
+
+        // HTTP/1.0 and "Connection: close": the connection ends with the answer, not when idle (5 s).
+        for (const QByteArray& request : QList<QByteArray>{"GET /api/state HTTP/1.0\r\n\r\n", "GET /api/state HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"}) {
+            QTcpSocket c;
+            c.connectToHost(QHostAddress::LocalHost, s.port);
+            c.write(request);
+            QVERIFY2(c.waitForDisconnected(3000), request);
+            const QByteArray answer = c.readAll();
+            QVERIFY2(answer.startsWith("HTTP/1.1 200 OK\r\n") && answer.contains("\r\nConnection: close\r\n") && answer.contains("\"station\":\"bench 7\""), answer.left(300));
+        }
+
+        // Three downloads that are never read, through small windows; the state is answered meanwhile, a fourth download waits.
+        std::vector<int> held;
+        for (int i = 0; i < 3; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            const int window = 4096;
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+            sockaddr_in to{AF_INET, htons(s.port), {htonl(INADDR_LOOPBACK)}, {}};
+            QVERIFY(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
+            const QByteArray request = get("/units.csv");
+            QCOMPARE(::write(fd, request.constData(), size_t(request.size())), request.size());
+            held.push_back(fd);
+        }
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(exchange(s.port, get("/api/state")).status, 200);
+        const Reply busy = exchange(s.port, get("/units.csv"));
+        QVERIFY2(busy.status == 503 && busy.head.contains("\r\nRetry-After: "), busy.head);
+        // Once nothing went through for a while, each is dropped, and another download is whole.
+        for (const int fd : held) {
+            pollfd p{fd, POLLIN, 0};
+            QTRY_VERIFY_WITH_TIMEOUT(::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)), 20000);
+            ::close(fd);
+        }
+        const QByteArray csv = exchange(s.port, get("/units.csv")).body + ' ';
+        QVERIFY(csv.size() > 1000000);
+        QCOMPARE(csv, output(qEnvironmentVariable("PELMORA_BIN_DIR") + QStringLiteral("/pelmora-ledger"), {"--ledger", ledgerPath(), "export", "--csv"}));
+        QCOMPARE(QJsonDocument::fromJson(exchange(s.port, get("/api/units?limit=1")).body)[0][QStringLiteral("unitNumber")].toInteger(), 1500);
+        ::kill(pid_t(s.p.processId()), SIGTERM);
+        QVERIFY(s.p.waitForFinished(20000));
     }
 };
 

@@ -17,6 +17,12 @@ function node(tag, className, text) {
   return e;
 }
 
+// "14:02:11", local time, whatever the browser's language
+function timeOfDay(d) {
+  const two = (n) => String(n).padStart(2, '0');
+  return `${two(d.getHours())}:${two(d.getMinutes())}:${two(d.getSeconds())}`;
+}
+
 // "0:52", "1:02:09"
 function clock(seconds) {
   const s = Math.max(0, Math.round(seconds));
@@ -48,7 +54,13 @@ function tile(f) {
     t.append(node('p', 'detail', `${unit} arrived`));
   } else if (f.state === 'PASS' || f.state === 'FAIL') {
     t.append(node('p', 'detail', f.state === 'FAIL' ? f.why : `${unit} passed`));
-    t.append(node('p', 'action', f.unitIn ? 'TAKE THE UNIT OUT' : 'waiting for the next unit'));
+    // The verdict stays on show; a line that went is said over it.
+    if (f.line && !f.unitIn) {
+      t.classList.add('line-lost');
+      t.append(node('p', 'action', `⚠ ${f.line}`));
+    } else {
+      t.append(node('p', 'action', f.unitIn ? 'TAKE THE UNIT OUT' : 'waiting for the next unit'));
+    }
   } else {
     t.append(node('p', 'detail', f.why || (f.state === 'WAITING' ? 'waiting for a unit' : '')));
   }
@@ -109,6 +121,10 @@ function announce(fixtures) {
 }
 
 function draw(s) {
+  if (s.station) {
+    document.getElementById('station').textContent = s.station;
+    document.title = `${s.station} · Pelmora station`;
+  }
   document.getElementById('fixtures').replaceChildren(...s.fixtures.map(tile));
   announce(s.fixtures);
   totals('run', s.run);
@@ -133,12 +149,23 @@ function connection(problem) {
   if (!problem) {
     lastAnswer = new Date();
     p.className = 'connection';
-    p.textContent = `Station answered at ${lastAnswer.toLocaleTimeString()}`;
+    p.textContent = `Station answered at ${timeOfDay(lastAnswer)}`;
     return;
   }
   p.className = 'connection lost';
   p.textContent = `NO ANSWER FROM THE STATION (${problem})`
-      + (lastAnswer ? `; what shows is from ${lastAnswer.toLocaleTimeString()}` : '');
+      + (lastAnswer ? `; what shows is from ${timeOfDay(lastAnswer)}` : '');
+  // No tile may look live: each is greyed and says since when nothing came.
+  const since = lastAnswer ? `no answer since ${timeOfDay(lastAnswer)}` : 'no answer';
+  for (const t of document.querySelectorAll('#fixtures .tile')) {
+    t.classList.add('stale');
+    let note = t.querySelector('.stale-note');
+    if (!note) {
+      note = node('p', 'stale-note');
+      t.prepend(note);
+    }
+    note.textContent = since;
+  }
 }
 
 async function poll() {
