@@ -31,7 +31,9 @@ public:
 private:
     void say(const StationEvent& e, const QString& text)
     {
-        const QString unit = e.unit > 0 ? QStringLiteral(" unit %1").arg(e.unit) : QString();
+        QString unit = e.unit > 0 ? QStringLiteral(" unit %1").arg(e.unit) : QString();
+        if (e.unit > 0 && !e.serial.isEmpty())
+            unit += QStringLiteral(" (%1)").arg(e.serial);
         write(QStringLiteral("%1 [%2]%3 %4\n")
                   .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate), fixtures_[e.fixture].name, unit, text));
     }

@@ -36,7 +36,9 @@ public:
             set(i, 0, (e.text.isEmpty() ? QStringLiteral("waiting for a unit")
                                         : QStringLiteral("waiting for a unit: %1").arg(e.text)) + last_[i]);
             break;
-        case EventKind::Arrived: set(i, e.unit, QStringLiteral("arrived")); break;
+        case EventKind::Arrived:
+            set(i, e.unit, e.serial.isEmpty() ? QStringLiteral("arrived") : QStringLiteral("%1 arrived").arg(e.serial));
+            break;
         case EventKind::Label:
         case EventKind::LabelDone: break;
         case EventKind::Result:

@@ -35,7 +35,8 @@ function tile(f) {
   const t = node('article', `tile ${f.state}`);
   t.dataset.fixture = f.name;
   t.dataset.state = f.state;
-  t.append(node('h2', 'name', f.unit > 0 && f.state !== 'WAITING' ? `Fixture ${f.name} · unit ${f.unit}` : `Fixture ${f.name}`));
+  const serial = f.serial ? ` · ${f.serial}` : '';
+  t.append(node('h2', 'name', f.unit > 0 && f.state !== 'WAITING' ? `Fixture ${f.name} · unit ${f.unit}${serial}` : `Fixture ${f.name}`));
   const word = node('p', 'word');
   const sign = node('span', 'sign', SIGNS[f.state] || '');
   sign.setAttribute('aria-hidden', 'true');
