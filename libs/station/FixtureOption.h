@@ -15,7 +15,7 @@ struct FixtureOption {
     std::optional<ModemLine> presence;
     // The barcode scanner units are scanned with (a terminal or an input
     // event node); empty: none, units are loaded unscanned.
-    QString scanner;
+    QString scanner{};
 };
 
 // "dsr", "cts", "dcd", "ri"
