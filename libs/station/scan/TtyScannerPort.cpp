@@ -45,6 +45,8 @@ TtyScannerPort::TtyScannerPort(int fd, const QString& path) : fd_(fd), path_(pat
 
 TtyScannerPort::~TtyScannerPort()
 {
+    // Exclusive mode outlives this descriptor while anyone else holds the line.
+    ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
 }
 
