@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <termios.h>
 
 namespace {
 
@@ -181,10 +182,16 @@ void ScannersTest::serialScannerOnPseudoTerminal()
     QVERIFY(pty->isValid());
     QVERIFY(QFile::link(pty->slavePath(), link));
     auto clock = makeSteadyClock();
-    FixtureOption a{QStringLiteral("A"), QStringLiteral("/dev/rv7k-a"), {}, link};
+    FixtureOption a{QStringLiteral("A"), QStringLiteral("/dev/rv7k-a"), {}, link, QStringLiteral("19200,n,8,2")};
     Scanners scanners({a}, *clock);
     ScanInbox& inbox = *scanners.inbox(0);
     QCOMPARE(scanners.start(), 1);
+    termios tio{};
+    QCOMPARE(::tcgetattr(pty->masterFd(), &tio), 0);
+    QCOMPARE(::cfgetispeed(&tio), speed_t(B19200));
+    // A pseudo-terminal keeps 8 bits and no parity whatever it is told.
+    QCOMPARE(tio.c_cflag & CSTOPB, tcflag_t(CSTOPB));
+    QCOMPARE(tio.c_lflag & (ICANON | ECHO), tcflag_t(0));
 
     const double before = clock->now();
     pty->send("SN000001\rSN000002\nSN0000");

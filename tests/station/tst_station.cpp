@@ -148,11 +148,18 @@ void StationTest::scannersNamed_data()
                                                         "(shared with A: scan FIXTURE:B before the unit)"};
     QTest::newRow("option, scanner is a fixture") << QStringList{"A=/dev/rv7k-a", "B=/dev/rv7k-b,scanner=/dev/rv7k-a"} << ""
                                                   << 2 << QStringList{"/dev/rv7k-a is given as a fixture and as a scanner"};
+    QTest::newRow("option, line settings") << QStringList{"A=/dev/rv7k-a,scanner=/dev/s,scanner-settings=19200,e,7,1"} << "" << 0
+                                           << QStringList{"units scanned with /dev/s at 19200,e,7,1"};
+    QTest::newRow("option, bad line settings") << QStringList{"A=/dev/rv7k-a,scanner=/dev/s,scanner-settings=19200,x"} << ""
+                                               << 2 << QStringList{"fixture A: scanner settings: Error 380"};
     QTest::newRow("option, empty") << QStringList{"A=/dev/rv7k-a,scanner="} << "" << 2
                                    << QStringList{"scanner needs the scanner's device"};
     QTest::newRow("config, relative to it")
         << QStringList{} << "[[fixture]]\nname = \"A\"\nport = \"/dev/rv7k-a\"\nscanner = \"by-id/scan\"\n" << 0
         << QStringList{"units scanned with " + dir.filePath("conf/by-id/scan")};
+    QTest::newRow("config, line settings")
+        << QStringList{} << "[[fixture]]\nport = \"/dev/a\"\nscanner = \"/dev/s\"\nscanner_settings = \"4800,n,8,2\"\n" << 0
+        << QStringList{"units scanned with /dev/s at 4800,n,8,2"};
     QTest::newRow("config, misspelt") << QStringList{} << "[[fixture]]\nport = \"/dev/rv7k-a\"\nscaner = \"/dev/s\"\n" << 2
                                       << QStringList{"station.toml:3: unknown key \"scaner\" in a fixture"};
 }
