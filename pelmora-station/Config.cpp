@@ -128,7 +128,8 @@ public:
             QSet<QString> names;
             for (const toml::node& entry : *list) {
                 const toml::table& t = *entry.as_table();
-                onlyKeys(t, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("presence"), QStringLiteral("scanner")},
+                onlyKeys(t, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("presence"), QStringLiteral("scanner"),
+                             QStringLiteral("scanner_settings")},
                          QStringLiteral(" in a fixture"));
                 FixtureOption fixture;
                 fixture.selector = text(t, "port", true);
@@ -145,6 +146,7 @@ public:
                 }
                 // Relative to this file, as the recipe is.
                 fixture.scanner = path(t, "scanner");
+                fixture.scannerSettings = text(t, "scanner_settings");
                 o.fixtures << fixture;
             }
         }

@@ -14,6 +14,7 @@
 //   port = "/dev/rv7k-fixture-a"
 //   presence = "dsr"                       # optional
 //   scanner = "/dev/input/by-id/usb-...-event-kbd"   # optional; relative to this file
+//   scanner_settings = "9600,n,8,1"        # optional, a serial scanner's line
 //
 // Unknown keys are refused with their line, as in the recipe.
 

@@ -8,6 +8,7 @@
 #include "page/ListenAddress.h"
 
 #include <QCommandLineParser>
+#include <QMap>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -29,8 +30,9 @@ qint64 wholeNumber(const QString& text, const char* option, qint64 lowest, qint6
 
 FixtureOption fixture(const QString& given)
 {
-    // NAME=SEL[,presence=LINE][,scanner=PATH]; a selector holds no '=' of its own.
-    static const QRegularExpression optionKey(QStringLiteral(",(presence|scanner)="));
+    // NAME=SEL[,presence=LINE][,scanner=PATH][,scanner-settings=S]; a selector
+    // holds no '=' of its own.
+    static const QRegularExpression optionKey(QStringLiteral(",(presence|scanner|scanner-settings)="));
     FixtureOption f;
     QString text = given;
     QRegularExpressionMatchIterator keys = optionKey.globalMatch(given);
@@ -49,6 +51,8 @@ FixtureOption fixture(const QString& given)
                 throw UsageError(QStringLiteral("--fixture %1: presence takes dsr, cts, dcd or ri, not '%2'")
                                      .arg(given, value)
                                      .toStdString());
+        } else if (key == QLatin1String("scanner-settings")) {
+            f.scannerSettings = value;
         } else {
             if (value.isEmpty())
                 throw UsageError(QStringLiteral("--fixture %1: scanner needs the scanner's device").arg(given).toStdString());
@@ -136,9 +140,23 @@ StationOptions parseStationOptions(const QStringList& arguments)
     if (o.fixtures.isEmpty())
         throw UsageError("at least one --fixture is required");
     // A scanner may serve several fixtures, but it is never a fixture's line.
-    for (const FixtureOption& f : o.fixtures)
+    QMap<QString, QString> scannerSettings;
+    for (const FixtureOption& f : o.fixtures) {
         if (!f.scanner.isEmpty() && selectors.contains(f.scanner))
             throw UsageError(QStringLiteral("%1 is given as a fixture and as a scanner").arg(f.scanner).toStdString());
+        if (f.scannerSettings.isEmpty())
+            continue;
+        if (f.scanner.isEmpty())
+            throw UsageError(QStringLiteral("fixture %1: scanner settings without a scanner").arg(f.name).toStdString());
+        try {
+            LineSettings::parse(f.scannerSettings);
+        } catch (const PelmoraError& error) {
+            throw UsageError(QStringLiteral("fixture %1: scanner settings: %2").arg(f.name, error.report()).toStdString());
+        }
+        if (scannerSettings.contains(f.scanner) && scannerSettings.value(f.scanner) != f.scannerSettings)
+            throw UsageError(QStringLiteral("%1 is given two line settings").arg(f.scanner).toStdString());
+        scannerSettings[f.scanner] = f.scannerSettings;
+    }
     if (parser.isSet(ledger))
         o.ledger = parser.value(ledger);
     if (parser.isSet(ledger) && o.ledger.isEmpty())
@@ -213,8 +231,9 @@ QString stationHelpText()
         "  --station NAME    the station's name in its records and atop its page\n"
         "                    (default: the host name)\n"
         "  --recipe FILE     the TOML recipe: name, and one [[label]] (slot, file,\n"
-        "                    optional sha256) per slot, 1 to 5 of them\n"
-        "  --fixture [NAME=]SEL[,presence=LINE][,scanner=PATH]\n"
+        "                    optional sha256) per slot, 1 to 5 of them, and what a\n"
+        "                    unit's serial is ([serial]: pattern, check, duplicates)\n"
+        "  --fixture [NAME=]SEL[,presence=LINE][,scanner=PATH[,scanner-settings=S]]\n"
         "                    a fixture: a device path (/dev/ttyUSB0, which may be\n"
         "                    absent until a unit is placed), a port number 1 to 10\n"
         "                    (PELMORA_PORTS applies), or usb:VID:PID[:SERIAL];\n"
@@ -226,7 +245,9 @@ QString stationHelpText()
         "                    keyboard scanner's /dev/input/by-id/...-event-kbd,\n"
         "                    grabbed) units are scanned; one scanner may serve\n"
         "                    several fixtures, each fixture's barcode FIXTURE:NAME\n"
-        "                    scanned before its unit\n"
+        "                    scanned before its unit. A serial scanner's line is\n"
+        "                    left as the device has it unless scanner-settings=S\n"
+        "                    (as --settings) is given\n"
         "  --ledger FILE     the ledger, default $XDG_STATE_HOME/pelmora/ledger.sqlite\n"
         "  --central URI     also forward every record to this PostgreSQL ledger\n"
         "                    (a libpq URI or key=value pairs; the password comes from\n"

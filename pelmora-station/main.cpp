@@ -61,9 +61,10 @@ void describeStart(const StationOptions& options, const Recipe& recipe, const QS
             for (const FixtureOption& g : options.fixtures)
                 if (g.scanner == f.scanner && g.name != f.name)
                     others << g.name;
-            scanner = others.isEmpty() ? QStringLiteral(", units scanned with %1").arg(f.scanner)
-                                       : QStringLiteral(", units scanned with %1 (shared with %2: scan %3%4 before the unit)")
-                                             .arg(f.scanner, others.join(QStringLiteral(", ")),
+            const QString line = f.scannerSettings.isEmpty() ? QString() : QStringLiteral(" at %1").arg(f.scannerSettings);
+            scanner = others.isEmpty() ? QStringLiteral(", units scanned with %1%2").arg(f.scanner, line)
+                                       : QStringLiteral(", units scanned with %1%2 (shared with %3: scan %4%5 before the unit)")
+                                             .arg(f.scanner, line, others.join(QStringLiteral(", ")),
                                                   QLatin1String(kFixtureBarcodePrefix), f.name);
         }
         lines << QStringLiteral("fixture %1: %2%3%4")

@@ -15,7 +15,9 @@ struct FixtureOption {
     std::optional<ModemLine> presence;
     // The barcode scanner units are scanned with (a terminal or an input
     // event node); empty: none, units are loaded unscanned.
-    QString scanner;
+    QString scanner{};
+    // A serial scanner's line settings ("9600,n,8,1"); empty: as the device has them.
+    QString scannerSettings{};
 };
 
 // "dsr", "cts", "dcd", "ri"

@@ -76,6 +76,8 @@ private slots:
     void initTestCase();
     void recipeRefused_data();
     void recipeRefused();
+    void scannersNamed_data();
+    void scannersNamed();
     void twoFixturesThreeUnitsEach();
     void failedUnitIsNotTriedAgain();
     void pulledAndSwappedUnitsOnLinesThatStay();
@@ -111,6 +113,11 @@ void StationTest::recipeRefused_data()
     QTest::newRow("six labels") << "name = \"r\"\n" + QString("[[label]]\nslot = 1\nfile = \"ship.epl\"\n").repeated(6)
                                 << "recipe.toml:17: a recipe has at most 5 labels";
     QTest::newRow("not toml") << "name = \"r\n" << "recipe.toml:1:";
+    const QString oneLabel = QStringLiteral("name = \"r\"\n[[label]]\nslot = 1\nfile = \"ship.epl\"\n[serial]\n");
+    QTest::newRow("serial: misspelt key") << oneLabel + "patern = \"^SN\"\n" << "recipe.toml:6: unknown key \"patern\" in [serial]";
+    QTest::newRow("serial: bad pattern") << oneLabel + "pattern = \"^SN(\"\n" << "recipe.toml:6: pattern is not a regular expression";
+    QTest::newRow("serial: unknown check") << oneLabel + "check = \"mod11\"\n" << "recipe.toml:6: check takes none, gs1 or luhn";
+    QTest::newRow("serial: duplicates") << oneLabel + "duplicates = \"warn\"\n" << "recipe.toml:6: duplicates takes refuse or allow";
 }
 
 void StationTest::recipeRefused()
@@ -123,6 +130,67 @@ void StationTest::recipeRefused()
     QCOMPARE(p.exitCode(), 3);
     const QString err = QString::fromLocal8Bit(p.readAllStandardError());
     QVERIFY2(err.contains(said), qPrintable(err));
+}
+
+void StationTest::scannersNamed_data()
+{
+    // A scanner given on the command line or in the configuration, as the
+    // check says it back; nothing is opened.
+    QTest::addColumn<QStringList>("fixtures");
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("said");
+    QTest::newRow("option") << QStringList{"A=/dev/rv7k-a,scanner=/dev/ttyACM0,presence=dsr"} << "" << 0
+                            << QStringList{"fixture A: /dev/rv7k-a, unit present while DSR is asserted, units scanned with /dev/ttyACM0",
+                                           "serial: any scan of printable characters (the recipe has no [serial] table)"};
+    QTest::newRow("option, relative") << QStringList{"A=/dev/rv7k-a,presence=cts,scanner=scan-a"} << "" << 0
+                                      << QStringList{"CTS is asserted, units scanned with " + dir.filePath("scan-a")};
+    QTest::newRow("option, shared") << QStringList{"A=/dev/rv7k-a,scanner=/dev/s", "B=/dev/rv7k-b,scanner=/dev/s"} << ""
+                                    << 0 << QStringList{"(shared with B: scan FIXTURE:A before the unit)",
+                                                        "(shared with A: scan FIXTURE:B before the unit)"};
+    QTest::newRow("option, scanner is a fixture") << QStringList{"A=/dev/rv7k-a", "B=/dev/rv7k-b,scanner=/dev/rv7k-a"} << ""
+                                                  << 2 << QStringList{"/dev/rv7k-a is given as a fixture and as a scanner"};
+    QTest::newRow("option, line settings") << QStringList{"A=/dev/rv7k-a,scanner=/dev/s,scanner-settings=19200,e,7,1"} << "" << 0
+                                           << QStringList{"units scanned with /dev/s at 19200,e,7,1"};
+    QTest::newRow("option, bad line settings") << QStringList{"A=/dev/rv7k-a,scanner=/dev/s,scanner-settings=19200,x"} << ""
+                                               << 2 << QStringList{"fixture A: scanner settings: Error 380"};
+    QTest::newRow("option, empty") << QStringList{"A=/dev/rv7k-a,scanner="} << "" << 2
+                                   << QStringList{"scanner needs the scanner's device"};
+    QTest::newRow("config, relative to it")
+        << QStringList{} << "[[fixture]]\nname = \"A\"\nport = \"/dev/rv7k-a\"\nscanner = \"by-id/scan\"\n" << 0
+        << QStringList{"units scanned with " + dir.filePath("conf/by-id/scan")};
+    QTest::newRow("config, line settings")
+        << QStringList{} << "[[fixture]]\nport = \"/dev/a\"\nscanner = \"/dev/s\"\nscanner_settings = \"4800,n,8,2\"\n" << 0
+        << QStringList{"units scanned with /dev/s at 4800,n,8,2"};
+    QTest::newRow("config, misspelt") << QStringList{} << "[[fixture]]\nport = \"/dev/rv7k-a\"\nscaner = \"/dev/s\"\n" << 2
+                                      << QStringList{"station.toml:3: unknown key \"scaner\" in a fixture"};
+}
+
+void StationTest::scannersNamed()
+{
+    QFETCH(QStringList, fixtures);
+    QFETCH(QString, config);
+    QFETCH(int, status);
+    QFETCH(QStringList, said);
+    QStringList args{QStringLiteral("--check"), QStringLiteral("--recipe"), twoLabels()};
+    for (const QString& f : fixtures)
+        args << QStringLiteral("--fixture") << f;
+    if (!config.isEmpty()) {
+        QDir(dir.path()).mkpath(QStringLiteral("conf"));
+        QFile file(dir.filePath(QStringLiteral("conf/station.toml")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(config.toUtf8());
+        file.close();
+        args << QStringLiteral("--config") << file.fileName();
+    }
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    start(p, args);
+    QVERIFY(p.waitForFinished(20000));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QVERIFY2(p.exitCode() == status, qPrintable(err));
+    for (const QString& line : said)
+        QVERIFY2(err.contains(line), qPrintable(err));
 }
 
 void StationTest::twoFixturesThreeUnitsEach()

@@ -40,7 +40,7 @@ std::vector<ScannedLine> KeyboardScannerPort::readScans()
     }
 }
 
-std::unique_ptr<ScannerPort> openScannerPort(const QString& path)
+std::unique_ptr<ScannerPort> openScannerPort(const QString& path, const std::optional<LineSettings>& settings)
 {
     const QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -50,7 +50,7 @@ std::unique_ptr<ScannerPort> openScannerPort(const QString& path)
     if (fd < 0)
         throw ScannerLost(QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))).toStdString());
     if (::isatty(fd))
-        return std::make_unique<TtyScannerPort>(fd, path);
+        return std::make_unique<TtyScannerPort>(fd, path, settings);
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
         ::close(fd);

@@ -4,9 +4,11 @@
 
 #include "KeyboardDecoder.h"
 #include "ScanText.h"
+#include "link/LineSettings.h"
 
 #include <QString>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -55,6 +57,7 @@ private:
 };
 
 // The terminal or the input device at `path`, opened and taken: a terminal
-// made raw with its speed and framing left as they are, an input device
-// grabbed with its caps lock light put out. Throws ScannerLost with why.
-std::unique_ptr<ScannerPort> openScannerPort(const QString& path);
+// made raw with its speed and framing left as they are unless `settings`
+// are given, an input device grabbed with its caps lock light put out.
+// Throws ScannerLost with why.
+std::unique_ptr<ScannerPort> openScannerPort(const QString& path, const std::optional<LineSettings>& settings = std::nullopt);

@@ -20,7 +20,8 @@ class ScannerReader {
 public:
     using Opener = std::function<std::unique_ptr<ScannerPort>(const QString& path)>;
 
-    ScannerReader(QString path, ScanRouter router, Clock& clock, Opener open = openScannerPort);
+    ScannerReader(QString path, ScanRouter router, Clock& clock,
+                  Opener open = [](const QString& path) { return openScannerPort(path); });
     ~ScannerReader();
     ScannerReader(const ScannerReader&) = delete;
     ScannerReader& operator=(const ScannerReader&) = delete;

@@ -6,6 +6,7 @@ Scanners::Scanners(const QList<FixtureOption>& fixtures, Clock& clock, ScannerRe
 {
     QMap<QString, QList<ScanRouter::Served>> byScanner;
     QStringList order;
+    QMap<QString, QString> settings;
     for (const FixtureOption& f : fixtures) {
         if (f.scanner.isEmpty()) {
             byFixture_.push_back(nullptr);
@@ -15,10 +16,21 @@ Scanners::Scanners(const QList<FixtureOption>& fixtures, Clock& clock, ScannerRe
         byFixture_.push_back(inbox);
         if (!byScanner.contains(f.scanner))
             order << f.scanner;
+        if (!f.scannerSettings.isEmpty())
+            settings[f.scanner] = f.scannerSettings;
         byScanner[f.scanner] << ScanRouter::Served{f.name, inbox};
     }
-    for (const QString& path : order)
-        readers_.push_back(std::make_unique<ScannerReader>(path, ScanRouter(byScanner.value(path)), clock, open));
+    for (const QString& path : order) {
+        ScannerReader::Opener opener = open;
+        if (!opener) {
+            // Checked when the options were read.
+            std::optional<LineSettings> given;
+            if (settings.contains(path))
+                given = LineSettings::parse(settings.value(path));
+            opener = [given](const QString& p) { return openScannerPort(p, given); };
+        }
+        readers_.push_back(std::make_unique<ScannerReader>(path, ScanRouter(byScanner.value(path)), clock, opener));
+    }
 }
 
 ScanInbox* Scanners::inbox(int fixture)

@@ -14,7 +14,8 @@
 
 class Scanners {
 public:
-    Scanners(const QList<FixtureOption>& fixtures, Clock& clock, ScannerReader::Opener open = openScannerPort);
+    // Without `open`, each scanner is opened by its path with its fixtures' settings.
+    Scanners(const QList<FixtureOption>& fixtures, Clock& clock, ScannerReader::Opener open = {});
 
     // The fixture's inbox (by its index among the fixtures); null: it has no scanner.
     ScanInbox* inbox(int fixture);

@@ -6,7 +6,7 @@
 class TtyScannerPort final : public ScannerPort {
 public:
     // Takes an open terminal; makes it raw and exclusive.
-    TtyScannerPort(int fd, const QString& path);
+    TtyScannerPort(int fd, const QString& path, const std::optional<LineSettings>& settings = std::nullopt);
     ~TtyScannerPort() override;
     int fd() const override { return fd_; }
     std::vector<ScannedLine> readScans() override;
