@@ -52,7 +52,8 @@ int runStation(const QList<FixtureOption>& fixtures, StationShared& shared, cons
                 view->event(e, state);
         }
         for (int i = 0; i < fixtures.size(); ++i)
-            state.heartbeat(i, ended[size_t(i)].load() ? -1 : progress[size_t(i)].alive.load());
+            state.heartbeat(i, ended[size_t(i)].load() ? -1 : progress[size_t(i)].alive.load(),
+                            progress[size_t(i)].ledgerTroubleSince.load());
         for (int i = 0; i < fixtures.size(); ++i) {
             const FixtureProgress& p = progress[size_t(i)];
             const int label = p.label.load();

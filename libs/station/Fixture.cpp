@@ -22,6 +22,10 @@ namespace {
 // How often an absent port found by number or USB identity is looked for
 // again: that lists every port. A path is only looked at, so more often.
 constexpr double kLookAgain = 1.0;
+// A ledger that cannot be written is tried again after this long, then
+// twice as long each time, up to the longest.
+constexpr double kLedgerRetryFirst = 1.0;
+constexpr double kLedgerRetryLongest = 30.0;
 // A modem status line is read this often while no load runs.
 constexpr double kPinLookEvery = 0.05;
 // The presence waits need no fine slices: a stop is seen within this.
@@ -127,7 +131,7 @@ private:
         if (seams_.stop)
             seams_.stop();
         // A unit that was begun is loaded to its end; only an empty fixture stops.
-        if (!loading_ && shared_.full.load(std::memory_order_relaxed))
+        if (!loading_ && !recording_ && shared_.full.load(std::memory_order_relaxed))
             throw RunFull{};
         // While the station did not look, anyone may have been put in.
         if (loading_)
@@ -350,16 +354,38 @@ private:
         return number;
     }
 
+    // Writes to the ledger until it takes the write: a ledger locked a while
+    // by another program, or a full disk, is tried again, longer and longer
+    // apart, and the fixture says so meanwhile; nothing is lost or skipped.
+    template <typename Write>
+    void untilWritten(const Write& write, const QString& what)
+    {
+        double apart = kLedgerRetryFirst;
+        // The unit's number is taken: it is recorded and loaded whatever the run's count says.
+        const bool wasRecording = std::exchange(recording_, true);
+        for (;;) {
+            try {
+                write();
+                break;
+            } catch (const std::exception& error) {
+                if (progress_.ledgerTroubleSince.load() < 0)
+                    progress_.ledgerTroubleSince.store(clock_.now());
+                say(EventKind::Waiting, QStringLiteral("the ledger cannot be written (%1); %2: trying again in %3 s")
+                                            .arg(QString::fromLocal8Bit(error.what()), what)
+                                            .arg(apart));
+            }
+            coarseWait(apart);
+            apart = std::min(apart * 2, kLedgerRetryLongest);
+        }
+        recording_ = wasRecording;
+        if (progress_.ledgerTroubleSince.exchange(-1) >= 0)
+            say(EventKind::Waiting, QStringLiteral("the ledger is written again"));
+    }
+
     void begin(const Ledger::UnitRecord& record)
     {
         // No unit without a record: the record is open before the first frame.
-        try {
-            shared_.ledger->begin(record);
-        } catch (const std::exception& error) {
-            say(EventKind::Halted, QStringLiteral("the ledger cannot be written (%1); this fixture starts no more units")
-                                       .arg(QString::fromLocal8Bit(error.what())));
-            throw Halt{};
-        }
+        untilWritten([&] { shared_.ledger->begin(record); }, QStringLiteral("no unit is loaded until it is"));
         if (shared_.central)
             shared_.central->wake();
     }
@@ -377,6 +403,7 @@ private:
         } catch (const std::exception& error) {
             notRecorded = QString::fromLocal8Bit(error.what());
         }
+        const bool stopping = stopSignal() != 0 || outcome.stopped;
         StationEvent e;
         e.fixture = index_;
         e.kind = EventKind::Result;
@@ -387,13 +414,19 @@ private:
         e.serial = record.serial;
         e.labels = std::move(outcome.labels);
         shared_.events.push(std::move(e));
-        if (!notRecorded.isEmpty()) {
-            say(EventKind::Halted,
-                QStringLiteral("its record cannot be written to the ledger (%1); this fixture starts no more units")
-                    .arg(notRecorded),
+        if (notRecorded.isEmpty())
+            return;
+        // A stop does not wait on the ledger: the next start finds the
+        // record open and says it was interrupted.
+        if (stopping) {
+            say(EventKind::Halted, QStringLiteral("its record cannot be written to the ledger (%1)").arg(notRecorded),
                 outcome.result);
             throw Halt{};
         }
+        untilWritten([&] { shared_.ledger->close(record); },
+                     QStringLiteral("unit %1 %2, NOT RECORDED yet").arg(unit_).arg(outcome.result.toUpper()));
+        if (shared_.central)
+            shared_.central->wake();
     }
 
     // Returns whether the unit is still there to be taken out.
@@ -533,6 +566,7 @@ private:
     int scannerChanges_ = 0;
     QString after_;  // for the next unit's record: how the one before it ended in doubt
     bool loading_ = false;
+    bool recording_ = false;  // a unit's record is being written, however long it takes
     qint64 unit_ = 0;
 };
 

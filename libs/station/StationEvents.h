@@ -70,4 +70,7 @@ struct FixtureProgress {
     // When the loop last looked up from its work (its clock's seconds): a
     // loop that stops doing so is stuck.
     std::atomic<double> alive{0};
+    // Since when (the same clock) the loop has been unable to write its
+    // ledger and keeps trying; -1 while it can.
+    std::atomic<double> ledgerTroubleSince{-1};
 };

@@ -52,6 +52,8 @@ struct FixtureState {
     // When the fixture's loop last looked up from its work (steady seconds);
     // -1 once the loop ended.
     double aliveAt = 0;
+    // Since when it cannot write its ledger and keeps trying; -1: it can.
+    double ledgerTroubleSince = -1;
 };
 
 class StationState {
@@ -60,7 +62,11 @@ public:
 
     void apply(const StationEvent& event);
     void progress(int fixture, qint64 unit, const LoadView& load);
-    void heartbeat(int fixture, double aliveAt) { fixtures_[size_t(fixture)].aliveAt = aliveAt; }
+    void heartbeat(int fixture, double aliveAt, double ledgerTroubleSince = -1)
+    {
+        fixtures_[size_t(fixture)].aliveAt = aliveAt;
+        fixtures_[size_t(fixture)].ledgerTroubleSince = ledgerTroubleSince;
+    }
 
     const Recipe& recipe() const { return recipe_; }
     const std::vector<FixtureState>& fixtures() const { return fixtures_; }

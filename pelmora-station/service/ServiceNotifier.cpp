@@ -46,7 +46,8 @@ QString serviceStatus(const StationState& state)
 bool everyLoopAlive(const StationState& state, double now, double stuckAfter)
 {
     for (const FixtureState& f : state.fixtures())
-        if (f.aliveAt >= 0 && now - f.aliveAt > stuckAfter)
+        if ((f.aliveAt >= 0 && now - f.aliveAt > stuckAfter) ||
+            (f.ledgerTroubleSince >= 0 && now - f.ledgerTroubleSince > kLedgerTroubleBound))
             return false;
     return true;
 }

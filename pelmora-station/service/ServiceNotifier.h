@@ -15,9 +15,15 @@
 // stopped taking data: 5 s).
 inline constexpr double kLoopStuckAfter = 30.0;
 
+// A fixture that cannot write its ledger keeps trying; after this long the
+// service is no longer well and the watchdog goes unfed: the service
+// manager restarts it, and says so in the journal.
+inline constexpr double kLedgerTroubleBound = 120.0;
+
 // "3 fixtures: 2 loading, 1 waiting; 41 units, 2 failed; 0 records waiting"
 QString serviceStatus(const StationState& state);
-// Every fixture loop that still runs looked up within `stuckAfter` of `now`.
+// Every fixture loop that still runs looked up within `stuckAfter` of `now`,
+// and none has been unable to write its ledger for longer than its bound.
 bool everyLoopAlive(const StationState& state, double now, double stuckAfter = kLoopStuckAfter);
 
 class ServiceNotifier final : public StationView {
