@@ -10,7 +10,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -104,6 +106,8 @@ private slots:
     void logThatIsNoRecordFileOpensNothing();
     void secondLoadOnALoadingLineIsRefused();
     void liveTextLockIsHonoured();
+    void refusedOverAnotherProgramsSession_data();
+    void refusedOverAnotherProgramsSession();
 };
 
 void LoadTest::loadsByteExact()
@@ -312,6 +316,82 @@ void LoadTest::liveTextLockIsHonoured()
     QVERIFY2(run.err.contains(lock.fileName().toLocal8Bit()), run.err.constData());
     QVERIFY(device.readFrames().isEmpty());
     QVERIFY(lock.exists());
+}
+
+void LoadTest::refusedOverAnotherProgramsSession_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("byNumber");
+    for (const char* program : {"screen", "minicom", "cu"})
+        for (const bool byNumber : {false, true})
+            QTest::addRow("%s, by %s", program, byNumber ? "number" : "path") << QString::fromLatin1(program) << byNumber;
+}
+
+void LoadTest::refusedOverAnotherProgramsSession()
+{
+    QFETCH(QString, program);
+    QFETCH(bool, byNumber);
+    if (QStandardPaths::findExecutable(program).isEmpty())
+        QSKIP("not installed (scripts/ensure-deps.sh installs it)");
+    EmulatorProcess device;
+    QVERIFY(device.start());
+    const QString line = device.ptyPath();
+    QVERIFY(QFile::setPermissions(line, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                            QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther));
+    // minicom and cu on a udev-style link (cu opens it as uucp); screen on the line itself.
+    QTemporaryDir links, screens;
+    const QString link = links.filePath(QStringLiteral("pelmora-test-%1").arg(QCoreApplication::applicationPid()));
+    QVERIFY(QFile::link(line, link));
+    QVERIFY(QFile::setPermissions(links.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                    QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                    QFileDevice::ReadOther | QFileDevice::ExeOther));
+    QVERIFY(QFile::setPermissions(screens.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    const QHash<QString, QStringList> commands{
+        {QStringLiteral("screen"), {line, QStringLiteral("9600")}},
+        {QStringLiteral("minicom"), {QStringLiteral("minicom"), QStringLiteral("-o"), QStringLiteral("-D"), link,
+                                     QStringLiteral("-b"), QStringLiteral("9600")}},
+        {QStringLiteral("cu"), {QStringLiteral("cu"), QStringLiteral("-l"), link, QStringLiteral("-s"), QStringLiteral("9600")}}};
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SCREENDIR"), screens.path());
+    env.insert(QStringLiteral("PELMORA_LINK_DIRS"), links.path());
+    env.insert(QStringLiteral("PELMORA_PORTS"), line);
+    const auto screen = [&](const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("screen"), QStringList{QStringLiteral("-S"), QStringLiteral("held")} + args);
+        return p.waitForFinished(10000) && p.exitCode() == 0;
+    };
+    QVERIFY(screen(QStringList{QStringLiteral("-dm")} + commands.value(program)));
+    // The session works: what is typed in it reaches the device.
+    const auto polls = [&] { return payloads(device).count(QStringLiteral("S")); };
+    for (int i = 0; i < 40 && polls() == 0; ++i) {
+        screen({QStringLiteral("-X"), QStringLiteral("stuff"), QStringLiteral("SS\r")});  // its session may not be up yet
+        QTest::qWait(250);
+    }
+    const int typed = polls();
+    QVERIFY(typed > 0);
+
+    QProcess p;
+    p.setProcessEnvironment(env);
+    start(p, {QStringLiteral("--port"), byNumber ? QStringLiteral("1") : line, QStringLiteral("--slot"), QStringLiteral("1"),
+              write(label(20))});
+    const Run run = finish(p);
+    const QRegularExpressionMatch named =
+        QRegularExpression(QStringLiteral("(\\w+) \\(process (\\d+)")).match(QString::fromLocal8Bit(run.err));
+    const qint64 pid = named.captured(2).toLongLong();
+    QCOMPARE(run.status, 4);
+    QVERIFY2(named.captured(1) == program, run.err.constData());
+    QCOMPARE(polls(), typed);  // nothing of pelmora-load's reached the line
+
+    // Its session goes on as it was.
+    QVERIFY(pid > 0 && ::kill(pid_t(pid), 0) == 0);
+    QVERIFY(screen({QStringLiteral("-X"), QStringLiteral("stuff"), QStringLiteral("SS\r")}));
+    QVERIFY(device.waitForLog([&](const QList<QJsonObject>&) { return polls() > typed; }));
+    QVERIFY(::kill(pid_t(pid), 0) == 0);
+    screen({QStringLiteral("-X"), QStringLiteral("quit")});
+    // minicom and cu outlive their window.
+    ::kill(pid_t(pid), SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0 || ::kill(pid_t(pid), SIGKILL) != 0, 3000);
 }
 
 QTEST_GUILESS_MAIN(LoadTest)

@@ -80,6 +80,8 @@ private slots:
     void pulledAndSwappedUnitsOnLinesThatStay();
     void killedMidStreamIsInterruptedAtNextStart();
     void unwritableLedgerStartsNoUnit();
+    void silenceThatIsNoFiniteNumberIsRefused_data();
+    void silenceThatIsNoFiniteNumberIsRefused();
 };
 
 void StationTest::initTestCase()
@@ -320,6 +322,37 @@ void StationTest::unwritableLedgerStartsNoUnit()
         QCOMPARE(f[QStringLiteral("payload")].toString(), QStringLiteral("S"));
     QSqlQuery(holder).exec(QStringLiteral("ROLLBACK"));
     holder.close();
+}
+
+
+void StationTest::silenceThatIsNoFiniteNumberIsRefused_data()
+{
+    QTest::addColumn<bool>("inConfig");
+    QTest::addColumn<QString>("value");
+    for (const bool inConfig : {false, true})
+        for (const char* value : {"nan", "inf", "-inf"})
+            QTest::addRow("%s, %s", inConfig ? "config" : "command line", value) << inConfig << QString::fromLatin1(value);
+}
+
+void StationTest::silenceThatIsNoFiniteNumberIsRefused()
+{
+    // NaN passes a range check made of comparisons, and would switch the guard off.
+    QFETCH(bool, inConfig);
+    QFETCH(QString, value);
+    const QString config = dir.filePath(QStringLiteral("silence.toml"));
+    QFile f(config);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QStringLiteral("recipe = \"%1\"\nsilence = %2\n[[fixture]]\nport = \"/dev/null\"\n").arg(twoLabels(), value).toUtf8());
+    f.close();
+    QProcess p;
+    start(p, inConfig ? QStringList{QStringLiteral("--check"), QStringLiteral("--config"), config}
+                      : QStringList{QStringLiteral("--check"), QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--fixture"),
+                                    QStringLiteral("/dev/null"), QStringLiteral("--silence"), value});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 2);
+    const QString said = QStringLiteral("%1silence takes seconds from 2 to 3, not '%2'").arg(inConfig ? QString() : QStringLiteral("--"), value);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QVERIFY2(err.contains(said), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(StationTest)
