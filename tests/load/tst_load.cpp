@@ -12,10 +12,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -320,79 +321,57 @@ void LoadTest::liveTextLockIsHonoured()
 
 void LoadTest::refusedOverAnotherProgramsSession_data()
 {
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<bool>("byNumber");
-    for (const char* program : {"screen", "minicom", "cu"})
-        for (const bool byNumber : {false, true})
-            QTest::addRow("%s, by %s", program, byNumber ? "number" : "path") << QString::fromLatin1(program) << byNumber;
+    QTest::addColumn<QString>("command");  // %1 the line, %2 a udev-style link to it
+    QTest::addColumn<QString>("port");
+    for (const char* port : {"the path", "1"}) {
+        QTest::addRow("screen, %s", port) << "screen -dmS held %1 9600" << port;
+        QTest::addRow("minicom, %s", port) << "screen -dmS held minicom -o -D %2 -b 9600" << port;
+        QTest::addRow("cu, %s", port) << "screen -dmS held cu -l %2 -s 9600" << port;
+    }
 }
 
 void LoadTest::refusedOverAnotherProgramsSession()
 {
-    QFETCH(QString, program);
-    QFETCH(bool, byNumber);
-    if (QStandardPaths::findExecutable(program).isEmpty())
-        QSKIP("not installed (scripts/ensure-deps.sh installs it)");
+    QFETCH(QString, command);
+    QFETCH(QString, port);
     EmulatorProcess device;
-    QVERIFY(device.start());
-    const QString line = device.ptyPath();
-    QVERIFY(QFile::setPermissions(line, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                            QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther));
-    // minicom and cu on a udev-style link (cu opens it as uucp); screen on the line itself.
     QTemporaryDir links, screens;
-    const QString link = links.filePath(QStringLiteral("pelmora-test-%1").arg(QCoreApplication::applicationPid()));
-    QVERIFY(QFile::link(line, link));
-    QVERIFY(QFile::setPermissions(links.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                                    QFileDevice::ReadGroup | QFileDevice::ExeGroup |
-                                                    QFileDevice::ReadOther | QFileDevice::ExeOther));
-    QVERIFY(QFile::setPermissions(screens.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-    const QHash<QString, QStringList> commands{
-        {QStringLiteral("screen"), {line, QStringLiteral("9600")}},
-        {QStringLiteral("minicom"), {QStringLiteral("minicom"), QStringLiteral("-o"), QStringLiteral("-D"), link,
-                                     QStringLiteral("-b"), QStringLiteral("9600")}},
-        {QStringLiteral("cu"), {QStringLiteral("cu"), QStringLiteral("-l"), link, QStringLiteral("-s"), QStringLiteral("9600")}}};
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("SCREENDIR"), screens.path());
-    env.insert(QStringLiteral("PELMORA_LINK_DIRS"), links.path());
-    env.insert(QStringLiteral("PELMORA_PORTS"), line);
-    const auto screen = [&](const QStringList& args) {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("screen"), QStringList{QStringLiteral("-S"), QStringLiteral("held")} + args);
-        return p.waitForFinished(10000) && p.exitCode() == 0;
-    };
-    QVERIFY(screen(QStringList{QStringLiteral("-dm")} + commands.value(program)));
+    QVERIFY(device.start());
+    const QString line = device.ptyPath(), link = links.filePath(QStringLiteral("pelmora-test-%1").arg(::getpid()));
+    // cu opens the line as uucp.
+    QVERIFY(QFile::link(line, link) && ::chmod(qPrintable(line), 0666) == 0 && ::chmod(qPrintable(links.path()), 0755) == 0);
+    const QString program = command.section(u' ', 3, 3).startsWith(u'%') ? QStringLiteral("screen") : command.section(u' ', 3, 3);
+    qputenv("SCREENDIR", screens.path().toLocal8Bit());
+    qputenv("PELMORA_LINK_DIRS", links.path().toLocal8Bit());
+    qputenv("PELMORA_PORTS", line.toLocal8Bit());
+    const auto screen = [](const QString& args) { return QProcess::execute(QStringLiteral("screen"), args.split(u' ')) == 0; };
+    QVERIFY(screen(command.arg(line, link).mid(7)));
     // The session works: what is typed in it reaches the device.
     const auto polls = [&] { return payloads(device).count(QStringLiteral("S")); };
-    for (int i = 0; i < 40 && polls() == 0; ++i) {
-        screen({QStringLiteral("-X"), QStringLiteral("stuff"), QStringLiteral("SS\r")});  // its session may not be up yet
-        QTest::qWait(250);
-    }
+    for (int i = 0; i < 40 && polls() == 0; ++i, QTest::qWait(250))
+        screen(QStringLiteral("-S held -X stuff SS\r"));  // its window may not be up yet
     const int typed = polls();
     QVERIFY(typed > 0);
 
     QProcess p;
-    p.setProcessEnvironment(env);
-    start(p, {QStringLiteral("--port"), byNumber ? QStringLiteral("1") : line, QStringLiteral("--slot"), QStringLiteral("1"),
+    start(p, {QStringLiteral("--port"), port == QStringLiteral("1") ? port : line, QStringLiteral("--slot"), QStringLiteral("1"),
               write(label(20))});
     const Run run = finish(p);
-    const QRegularExpressionMatch named =
-        QRegularExpression(QStringLiteral("(\\w+) \\(process (\\d+)")).match(QString::fromLocal8Bit(run.err));
-    const qint64 pid = named.captured(2).toLongLong();
+    const QRegularExpressionMatch named = QRegularExpression(QStringLiteral("(\\w+) \\(process (\\d+)")).match(QString::fromLocal8Bit(run.err));
+    const pid_t pid = pid_t(named.captured(2).toInt());
     QCOMPARE(run.status, 4);
     QVERIFY2(named.captured(1) == program, run.err.constData());
     QCOMPARE(polls(), typed);  // nothing of pelmora-load's reached the line
-
     // Its session goes on as it was.
-    QVERIFY(pid > 0 && ::kill(pid_t(pid), 0) == 0);
-    QVERIFY(screen({QStringLiteral("-X"), QStringLiteral("stuff"), QStringLiteral("SS\r")}));
+    QVERIFY(screen(QStringLiteral("-S held -X stuff SS\r")));
     QVERIFY(device.waitForLog([&](const QList<QJsonObject>&) { return polls() > typed; }));
-    QVERIFY(::kill(pid_t(pid), 0) == 0);
     // The program first, so it removes its lock (minicom and cu outlive their window).
-    ::kill(pid_t(pid), SIGTERM);
-    QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 5000);
-    screen({QStringLiteral("-X"), QStringLiteral("quit")});
+    QVERIFY(pid > 0 && ::kill(pid, SIGTERM) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, 5000);
+    screen(QStringLiteral("-S held -X quit"));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/run/lock/LCK..") + QFileInfo(link).fileName()));
+    for (const char* name : {"SCREENDIR", "PELMORA_LINK_DIRS", "PELMORA_PORTS"})
+        qunsetenv(name);
 }
 
 QTEST_GUILESS_MAIN(LoadTest)
