@@ -5,11 +5,14 @@
 #include "page/AllowedHosts.h"
 #include "page/ListenAddress.h"
 #include "station/Fixture.h"
+#include "station/SecondsOption.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
+#include <limits>
+#include <sstream>
 #include <toml++/toml.h>
 
 namespace {
@@ -46,6 +49,16 @@ public:
         if (!value || value->get().empty())
             refuse(node->source(), QStringLiteral("%1 must be a text in quotes, not empty").arg(QLatin1String(key)));
         return QString::fromUtf8(value->get().data(), qsizetype(value->get().size()));
+    }
+
+    // A value as the file writes it: "2.5" in quotes, true.
+    static QString written(const toml::node& node)
+    {
+        if (const auto* text = node.as_string())
+            return QStringLiteral("\"%1\"").arg(QString::fromStdString(text->get()));
+        std::ostringstream out;
+        node.visit([&out](const auto& value) { out << value; });
+        return QString::fromStdString(out.str());
     }
 
     QString path(const toml::table& table, const char* key) const
@@ -114,12 +127,14 @@ public:
             o.goneAfter = int(n->get());
         }
         if (const toml::node* s = root.get("silence")) {
-            const std::optional<double> v = s->value<double>();
-            if (!v || *v < kShortestSilence || *v > kLongestSilence)
-                refuse(s->source(), QStringLiteral("silence must be a number of seconds from %1 to %2")
-                                        .arg(kShortestSilence)
-                                        .arg(kLongestSilence));
-            o.silence = *v;
+            const std::optional<double> v = s->is_number() ? s->value<double>() : std::nullopt;
+            const double seconds = v.value_or(std::numeric_limits<double>::quiet_NaN());
+            const QString refused =
+                secondsRefusal(QStringLiteral("silence"), seconds, v ? QString::number(seconds) : written(*s),
+                               {kShortestSilence, kLongestSilence});
+            if (!refused.isEmpty())
+                refuse(s->source(), refused);
+            o.silence = seconds;
         }
         if (const toml::node* f = root.get("fixture")) {
             const auto* list = f->as_array();

@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "station/Fixture.h"
 #include "page/AllowedHosts.h"
+#include "station/SecondsOption.h"
 #include "page/ListenAddress.h"
 
 #include <QCommandLineParser>
@@ -199,14 +200,11 @@ StationOptions parseStationOptions(const QStringList& arguments)
     if (parser.isSet(goneAfter))
         o.goneAfter = int(wholeNumber(parser.value(goneAfter), "gone-after", 2, 100));
     if (parser.isSet(silence)) {
-        bool ok = false;
-        o.silence = parser.value(silence).toDouble(&ok);
-        if (!ok || o.silence < kShortestSilence || o.silence > kLongestSilence)
-            throw UsageError(QStringLiteral("--silence takes seconds from %1 to %2, not '%3'")
-                                 .arg(kShortestSilence)
-                                 .arg(kLongestSilence)
-                                 .arg(parser.value(silence))
-                                 .toStdString());
+        o.silence = secondsFromText(parser.value(silence));
+        const QString refused = secondsRefusal(QStringLiteral("--silence"), o.silence, parser.value(silence),
+                                               {kShortestSilence, kLongestSilence});
+        if (!refused.isEmpty())
+            throw UsageError(refused.toStdString());
     }
     return o;
 }

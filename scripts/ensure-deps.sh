@@ -12,6 +12,7 @@ pelmora_packages=(
   help2man lintian appstream appstream-compose man-db librsvg2-bin
   libqt6sql6-sqlite libqt6sql6-psql postgresql libpq-dev
   libsystemd-dev libevdev-dev
+  screen minicom cu
 )
 
 pelmora_ensure_deps() {

@@ -1,5 +1,6 @@
 #include "PortLocks.h"
 
+#include "DeviceNames.h"
 #include "Errors.h"
 #include "FileKind.h"
 
@@ -79,10 +80,18 @@ QString executableName(qint64 pid)
     return QFileInfo(target).fileName();
 }
 
-QString deviceOf(const QString& devicePath)
+// Whether the program a Qt lock names is what the process runs: Qt writes
+// the file name of the executable, others a full path or a link to it. The
+// kernel's name (at most 15 bytes) counts too. Not knowing is no proof.
+bool runsProgram(qint64 pid, const QString& program)
 {
-    const QString canonical = QFileInfo(devicePath).canonicalFilePath();
-    return canonical.isEmpty() ? devicePath : canonical;
+    const QString running = executableName(pid);
+    if (running.isEmpty() || program.isEmpty())
+        return true;
+    const QFileInfo named(program);
+    const QString resolved = named.isAbsolute() ? QFileInfo(named.canonicalFilePath()).fileName() : QString();
+    return running == named.fileName() || (!resolved.isEmpty() && running == resolved) ||
+           processName(pid) == named.fileName().left(15);
 }
 
 QString lastPart(const QString& path)
@@ -153,6 +162,7 @@ bool examine(const QString& dir, const QString& path, PortLock& lock)
         }
     }
     ::close(fd);
+    lock.content = content;
     if (!lock.refused)
         readPortLock(content, lock);
     return true;
@@ -181,14 +191,24 @@ QByteArray ownLockContent()
            '\n';
 }
 
-QString ownLockDirectory()
+// The first lock folder there is, where other programs look first: a lock
+// written anywhere else would be seen by none of them.
+QString ownLockDirectory(const QString& devicePath)
 {
-    for (const QString& dir : lockDirectories()) {
-        const QFileInfo info(dir);
-        if (info.isDir() && ::access(QFile::encodeName(dir).constData(), W_OK) == 0)
+    const QStringList dirs = lockDirectories();
+    for (const QString& dir : dirs) {
+        if (QFileInfo(dir).isDir())
             return dir;
     }
-    return {};
+    throw PelmoraError(ErrorNumber::PortAlreadyOpen, QStringLiteral("%1 is not opened unlocked: there is no lock folder (%2)")
+                                                         .arg(devicePath, dirs.join(QStringLiteral(", "))));
+}
+
+PelmoraError unwritableError(const QString& devicePath, const QString& dir, const QString& why)
+{
+    return PelmoraError(ErrorNumber::PortAlreadyOpen,
+                        QStringLiteral("%1 is not opened unlocked: its lock cannot be written in the lock folder %2: %3")
+                            .arg(devicePath, dir, why));
 }
 
 PelmoraError lockedError(const QString& devicePath, const PortLock& lock)
@@ -205,7 +225,7 @@ PelmoraError lockedError(const QString& devicePath, const PortLock& lock)
 QStringList portLockNames(const QString& devicePath)
 {
     QStringList names;
-    for (const QString& path : {devicePath, deviceOf(devicePath)}) {
+    for (const QString& path : namesOfDevice(devicePath)) {
         QString whole = path;
         for (const QString& part : {lastPart(path), qtPart(path), whole.replace(QLatin1Char('/'), QLatin1Char('_'))}) {
             const QString name = QStringLiteral("LCK..") + part;
@@ -248,12 +268,11 @@ void readPortLock(const QByteArray& content, PortLock& lock)
                           .arg(host.isEmpty() ? QStringLiteral("another machine") : QString::fromUtf8(host));
         return;
     }
-    const QString running = executableName(lock.pid);
     if (!boot.isEmpty() && boot != QSysInfo::bootUniqueId())
         lock.why = QStringLiteral("it was left before the system last started");
     else if (!isAlive(lock.pid))
         lock.why = QStringLiteral("its process %1 is gone").arg(lock.pid);
-    else if (!program.isEmpty() && !running.isEmpty() && running != QString::fromUtf8(program))
+    else if (!runsProgram(lock.pid, QString::fromUtf8(program)))
         lock.why = QStringLiteral("process %1 is now another program").arg(lock.pid);
     else
         lock.alive = true;
@@ -277,28 +296,28 @@ QList<PortLock> findPortLocks(const QString& devicePath)
 
 void takePortLock(const QString& devicePath)
 {
-    QList<PortLock> stale;
-    QList<QByteArray> staleContent;
-    for (const PortLock& lock : findPortLocks(devicePath)) {
+    const QList<PortLock> locks = findPortLocks(devicePath);
+    for (const PortLock& lock : locks) {
         if (lock.alive || lock.refused)
             throw lockedError(devicePath, lock);
-        stale << lock;
-        staleContent << contentOf(lock.path);
     }
-    for (qsizetype i = 0; i < stale.size(); ++i) {
-        const PortLock& lock = stale[i];
-        // A lock rewritten since it was judged belongs to someone new.
-        if (contentOf(lock.path) != staleContent[i]) {
-            PortLock again;
-            if (examine(QFileInfo(lock.path).absolutePath(), lock.path, again) && (again.alive || again.refused))
-                throw lockedError(devicePath, again);
-        }
-        if (QFile::remove(lock.path))
-            notice(QStringLiteral("took over the stale lock file %1 of %2 (%3)").arg(lock.path, devicePath, lock.why));
-        else
-            notice(QStringLiteral("the stale lock file %1 of %2 (%3) could not be removed")
-                       .arg(lock.path, devicePath, lock.why));
+    for (const PortLock& lock : locks)
+        removeStaleLock(devicePath, lock);
+}
+
+void removeStaleLock(const QString& devicePath, const PortLock& stale)
+{
+    // A lock rewritten since it was judged belongs to someone new.
+    if (contentOf(stale.path) != stale.content) {
+        PortLock again;
+        if (examine(QFileInfo(stale.path).absolutePath(), stale.path, again) && (again.alive || again.refused))
+            throw lockedError(devicePath, again);
     }
+    if (QFile::remove(stale.path))
+        notice(QStringLiteral("took over the stale lock file %1 of %2 (%3)").arg(stale.path, devicePath, stale.why));
+    else
+        notice(QStringLiteral("the stale lock file %1 of %2 (%3) could not be removed")
+                   .arg(stale.path, devicePath, stale.why));
 }
 
 void setPortNoticeHandler(std::function<void(const QString&)> handler)
@@ -309,17 +328,16 @@ void setPortNoticeHandler(std::function<void(const QString&)> handler)
 
 void OwnPortLocks::claim(const QString& devicePath)
 {
-    const QString dir = ownLockDirectory();
-    if (dir.isEmpty())
-        return;
-    const QString device = deviceOf(devicePath);
+    const QString dir = ownLockDirectory(devicePath);
+    // Only names of the device itself: a link's last name may be another
+    // adapter's on another link (/dev/line1/fixture, /dev/line2/fixture).
+    // The line is opened by its node, so QSerialPort locks the node's Qt name.
+    const QString node = deviceNode(devicePath);
     QStringList names;
-    for (const QString& part : {lastPart(devicePath), lastPart(device), qtPart(device)}) {
-        const QString name = QStringLiteral("LCK..") + part;
-        // QSerialPort writes the given path's Qt name itself.
-        if (!part.isEmpty() && part != qtPart(devicePath) && !names.contains(name))
-            names << name;
-    }
+    if (lastPart(node) != qtPart(node))
+        names << QStringLiteral("LCK..") + lastPart(node);
+    if (names.isEmpty() && ::access(QFile::encodeName(dir).constData(), W_OK) != 0)
+        throw unwritableError(devicePath, dir, systemReason());
     const QByteArray content = ownLockContent();
     for (const QString& name : names) {
         const QString path = QDir(dir).filePath(name);
@@ -327,23 +345,24 @@ void OwnPortLocks::claim(const QString& devicePath)
                               0644);
         if (fd < 0) {
             const bool exists = errno == EEXIST;
-            const QString reason = exists ? QStringLiteral("it appeared meanwhile") : systemReason();
+            const QString reason = systemReason();
             PortLock other;
             if (exists && examine(dir, path, other) && other.pid == ::getpid())
                 continue;
             release();
             if (exists && (other.alive || other.refused))
                 throw lockedError(devicePath, other);
-            throw PelmoraError(ErrorNumber::PortAlreadyOpen,
-                               QStringLiteral("%1: its lock file %2 could not be written: %3").arg(devicePath, path, reason));
+            if (exists)
+                throw PelmoraError(ErrorNumber::PortAlreadyOpen,
+                                   QStringLiteral("%1: its lock file %2 appeared meanwhile").arg(devicePath, path));
+            throw unwritableError(devicePath, dir, reason);
         }
         const bool written = ::write(fd, content.constData(), size_t(content.size())) == content.size();
         ::close(fd);
         paths_ << path;
         if (!written) {
             release();
-            throw PelmoraError(ErrorNumber::PortAlreadyOpen,
-                               QStringLiteral("%1: its lock file %2 could not be written").arg(devicePath, path));
+            throw unwritableError(devicePath, dir, QStringLiteral("the write fell short"));
         }
     }
 }

@@ -4,8 +4,8 @@
 // A program names its lock after the path it opened the line by: terminal
 // programs by the path's last part (LCK..ttyUSB0, LCK..rv7k-bench1, LCK..7
 // for /dev/pts/7), Qt by the path below /dev with '/' as '_' (LCK..pts_7).
-// The line may have been opened by a link or by the device it resolves to,
-// so every one of those names is looked at. Layouts read: text ("%10d\n",
+// The line may have been opened by the device or by any link that resolves
+// to it (DeviceNames.h), so every one of those names is looked at. Layouts read: text ("%10d\n",
 // UUCP and lockdev), a native binary pid, and Qt's (pid, program, host,
 // machine id, boot id; older Qt: the first three lines). The folders looked
 // in are the usual lock folders, or the one PELMORA_LOCK_DIR names.
@@ -22,6 +22,7 @@ struct PortLock {
     bool refused = false;  // cannot be judged (no regular file, unreadable): honoured
     QString holder;      // "picocom (process 4711)" while alive
     QString why;         // why it is stale, or why it cannot be judged
+    QByteArray content;  // what was judged
 };
 
 // "LCK..NAME" for each name a program may have locked the line under.
@@ -41,14 +42,19 @@ QList<PortLock> findPortLocks(const QString& devicePath);
 // told of each.
 void takePortLock(const QString& devicePath);
 
+// Removes a lock judged stale, unless it was rewritten since: then it is
+// judged again and, live or not to be judged, honoured with 8005.
+void removeStaleLock(const QString& devicePath, const PortLock& stale);
+
 // Where notices go that do not stop anything (a stale lock taken over); by
 // default qWarning. The handler may be called from any thread.
 void setPortNoticeHandler(std::function<void(const QString&)> handler);
 
-// The lock files Pelmora writes itself, besides the one QSerialPort writes
-// under Qt's name of the path given: under the device's names and the given
-// path's last part, so that other programs see the line is taken whichever
-// name they check. Removed when released, if they are still ours.
+// The lock files Pelmora writes itself before it opens the line, besides the
+// one QSerialPort writes under the Qt name of the device node it opens: under
+// the node's last part where that differs (LCK..7 for /dev/pts/7), never
+// under a link's name, which may be another device's on another link.
+// Removed when released, if they are still ours.
 class OwnPortLocks {
 public:
     OwnPortLocks() = default;
@@ -56,8 +62,9 @@ public:
     OwnPortLocks& operator=(const OwnPortLocks&) = delete;
     ~OwnPortLocks() { release(); }
 
-    // Throws 8005 when another program took one of the names meanwhile;
-    // nothing of ours is left then.
+    // Throws 8005 when another program took one of the names meanwhile, or
+    // when the lock folder cannot be written (naming it and why); nothing of
+    // ours is left then.
     void claim(const QString& devicePath);
     void release();
 

@@ -1,5 +1,6 @@
 #include "QtSerialLine.h"
 
+#include "DeviceNames.h"
 #include "Errors.h"
 #include "PortHolders.h"
 #include "PortLocks.h"
@@ -25,12 +26,6 @@ namespace {
 // even where the system would let root open it twice.
 QMutex heldMutex;
 QSet<QString> heldDevices;
-
-QString canonicalKey(const QString& path)
-{
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? path : canonical;
-}
 
 QSerialPort::Parity toQt(LineSettings::Parity p)
 {
@@ -111,7 +106,7 @@ LineOpener qtSerialLineOpener(std::shared_ptr<PortBindings> ports)
 }
 
 QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settings)
-    : path_(devicePath), heldKey_(canonicalKey(devicePath)), settings_(settings)
+    : path_(devicePath), heldKey_(deviceNode(devicePath)), settings_(settings)
 {
     if (!QFileInfo::exists(path_))
         throw PelmoraError(ErrorNumber::InvalidPortNumber, QStringLiteral("no device %1").arg(path_));
@@ -126,10 +121,24 @@ QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settin
     struct stat st {};
     if (::stat(QFile::encodeName(path_).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
         throw notSerialPort();
+    if (isTerminalDevice(path_) == false)
+        throw notSerialPort();
+    // Everything about other programs is settled before the line is touched:
+    // an open sets the line's modes for everyone who has it open (a reader
+    // of another program then gets nothing back and takes it for a hang-up).
     // Another program's live lock is honoured, a stale one taken over.
     takePortLock(path_);
+    QStringList holders;
+    for (const PortHolder& holder : processesHolding(path_))
+        holders << holder.describe();
+    if (!holders.isEmpty())
+        throw PelmoraError(ErrorNumber::PortAlreadyOpen, QStringLiteral("%1 is in use by another program: %2")
+                                                             .arg(path_, holders.mid(0, 3).join(QStringLiteral(", "))));
+    ownLocks_.claim(path_);
 
-    port_.setPortName(path_);
+    // By its node: QSerialPort locks the name it opens, and a link's name may
+    // be another device's elsewhere.
+    port_.setPortName(heldKey_);
     port_.setBaudRate(settings.baud);
     port_.setParity(toQt(settings.parity));
     port_.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits));
@@ -154,17 +163,12 @@ QtSerialLine::QtSerialLine(const QString& devicePath, const LineSettings& settin
                            QStringLiteral("%1 is there but cannot be used now: %2").arg(path_, why));
     }
 
-    // Programs that take the line with flock (picocom and friends) keep it.
-    if (::flock(static_cast<int>(port_.handle()), LOCK_EX | LOCK_NB) != 0) {
+    // Nobody else opens the line while we hold it (root excepted), and
+    // programs that take it with flock (picocom and friends) keep it.
+    const int fd = static_cast<int>(port_.handle());
+    if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         port_.close();
         throw PelmoraError(ErrorNumber::PortAlreadyOpen, heldOrDeniedText(path_, false));
-    }
-    // QSerialPort locks the line only under the name it was given.
-    try {
-        ownLocks_.claim(path_);
-    } catch (...) {
-        port_.close();
-        throw;
     }
     // QSerialPort keeps its own buffer; bytes that arrived before we opened are not ours.
     port_.clear();

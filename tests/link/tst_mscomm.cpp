@@ -9,6 +9,7 @@
 #include "link/PortBindings.h"
 #include "link/Wait.h"
 #include "link/QtSerialLine.h"
+#include "link/PortLocks.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,6 +69,9 @@ private slots:
     void lockFilesAsOtherProgramsWriteThem_data();
     void lockFilesAsOtherProgramsWriteThem();
     void lockThatIsNoRegularFileIsRefusedAtOnce();
+    void staleLockRewrittenMeanwhileIsHonoured();
+    void lockFolderThatCannotBeWrittenIsARefusal();
+    void lineHeldWithoutLockIsRefusedUntouched();
     void pathThatIsNoTerminalIsNotASerialPort();
     void closedPortRefusesOutputAndInput();
     void hangUpBecomesNumberedErrorOnNextWrite();
@@ -263,7 +267,8 @@ void MSCommTest::portHeldIs8005()
         QFAIL("a device held by another program opened");
     } catch (const PelmoraError& e) {
         QCOMPARE(e.number(), ErrorNumber::PortAlreadyOpen);
-        QVERIFY2(e.text().contains(QStringLiteral("flock (process %1)").arg(holder.processId())), qPrintable(e.text()));
+        QVERIFY2(e.text().contains(QStringLiteral("flock (process %1: ").arg(holder.processId())),
+                 qPrintable(e.text()));
     }
     holder.kill();
     holder.waitForFinished();
@@ -316,6 +321,13 @@ void MSCommTest::lockFilesAsOtherProgramsWriteThem_data()
     for (const char* name : {"device's last part", "link's last part", "link's Qt name"})
         QTest::newRow(name) << QString::fromLatin1(name) << liveText << true;
     QTest::newRow("none") << QString() << QByteArray() << false;
+    // minicom and cu lock the name they were given; Pelmora may be given another.
+    QTest::newRow("link's last part, given the device") << QStringLiteral("link's last part") << liveText << true;
+    QTest::newRow("Qt's, another host, pid unknown here")
+        << qtDevice << QByteArray::number(dead) + "\npicocom\nelsewhere\nother-machine\nother-boot\n" << true;
+    QTest::newRow("Qt's, live, program as a full path")
+        << qtDevice << QByteArray::number(live) + '\n' + QCoreApplication::applicationFilePath().toUtf8() + '\n' + host + '\n'
+        << true;
 }
 
 void MSCommTest::lockFilesAsOtherProgramsWriteThem()
@@ -323,12 +335,14 @@ void MSCommTest::lockFilesAsOtherProgramsWriteThem()
     QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(bool, honoured);
-    // The line opened by a link, as a udev rule names it.
+    const bool byDevice = QByteArray(QTest::currentDataTag()).endsWith("given the device");
+    // The line reachable by a link, as a udev rule names it.
     Pty pty;
     QTemporaryDir links, locks;
     const QString link = links.filePath(QStringLiteral("rv7k-bench1"));
     QVERIFY(QFile::link(pty.slavePath(), link));
-    usePorts({link});
+    qputenv("PELMORA_LINK_DIRS", links.path().toLocal8Bit());
+    usePorts({byDevice ? pty.slavePath() : link});
     const QString device = pty.slavePath();
     const QHash<QString, QString> names{
         {QStringLiteral("device's Qt name"), device.mid(5).replace(u'/', u'_')},
@@ -348,25 +362,22 @@ void MSCommTest::lockFilesAsOtherProgramsWriteThem()
     const int error = errorOf([&] { comm.setPortOpen(true); }, &text);
     QCOMPARE(error, honoured ? ErrorNumber::PortAlreadyOpen : 0);  // else taken over
     if (honoured) {
-        QVERIFY2(text.contains(lock.fileName()) && text.contains(QStringLiteral("tst_mscomm (process %1)")
-                                                                   .arg(QCoreApplication::applicationPid())),
-                 qPrintable(text));
+        const QString holder = content.contains("elsewhere")
+                                   ? QStringLiteral("process %1 on elsewhere").arg(content.left(content.indexOf('\n')))
+                                   : QStringLiteral("tst_mscomm (process %1)").arg(QCoreApplication::applicationPid());
+        QVERIFY2(text.contains(lock.fileName()) && text.contains(holder), qPrintable(text));
         QVERIFY(lock.open(QIODevice::ReadOnly));
         QCOMPARE(lock.readAll(), content);
     } else {
-        // Ours, under the device's names and the link's, while the line is open.
-        QStringList ours;
-        for (const QString& part : {names.value(QStringLiteral("device's Qt name")),
-                                    names.value(QStringLiteral("device's last part")), QStringLiteral("rv7k-bench1")}) {
-            QFile mine(locks.filePath(QStringLiteral("LCK..") + part));
-            if (mine.open(QIODevice::ReadOnly) && mine.readLine().trimmed().toLongLong() == QCoreApplication::applicationPid())
-                ours << part;
-        }
-        QCOMPARE(ours.size(), 3);
+        // Ours under the device's last part while the line is open (Qt's name
+        // is QSerialPort's, in its own folder), never under the link's.
+        QStringList ours = QDir(locks.path()).entryList(QDir::Files);
+        QCOMPARE(ours, QStringList{QStringLiteral("LCK..") + names.value(QStringLiteral("device's last part"))});
         comm.setPortOpen(false);
         QVERIFY(QDir(locks.path()).isEmpty());
     }
     qunsetenv("PELMORA_LOCK_DIR");
+    qunsetenv("PELMORA_LINK_DIRS");
 }
 
 void MSCommTest::lockThatIsNoRegularFileIsRefusedAtOnce()
@@ -390,6 +401,52 @@ void MSCommTest::lockThatIsNoRegularFileIsRefusedAtOnce()
         QVERIFY(QFile::remove(lock) || QDir().rmdir(lock));
     }
     qunsetenv("PELMORA_LOCK_DIR");
+}
+
+void MSCommTest::staleLockRewrittenMeanwhileIsHonoured()
+{
+    Pty pty;
+    QTemporaryDir locks;
+    qputenv("PELMORA_LOCK_DIR", locks.path().toLocal8Bit());
+    QFile file(locks.filePath(QStringLiteral("LCK..") + QFileInfo(pty.slavePath()).fileName()));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("0\n") == 2 && file.flush());  // names no process: stale
+    const QList<PortLock> found = findPortLocks(pty.slavePath());
+    QVERIFY(found.size() == 1 && !found.first().alive && !found.first().refused);
+    // Another program takes the line between the judgment and the removal.
+    QVERIFY(file.resize(0) && file.write(QByteArray::number(::getpid()) + '\n') > 0 && file.flush());
+    QString text;
+    QCOMPARE(errorOf([&] { removeStaleLock(pty.slavePath(), found.first()); }, &text), ErrorNumber::PortAlreadyOpen);
+    QVERIFY2(text.contains(QStringLiteral("locked by tst_mscomm")) && file.exists(), qPrintable(text));
+    qunsetenv("PELMORA_LOCK_DIR");
+}
+
+void MSCommTest::lockFolderThatCannotBeWrittenIsARefusal()
+{
+    Pty pty;
+    usePorts({pty.slavePath()});
+    qputenv("PELMORA_LOCK_DIR", "/sys");  // refuses new files even to root
+    MSComm comm;
+    QString text;
+    QCOMPARE(errorOf([&] { comm.setPortOpen(true); }, &text), ErrorNumber::PortAlreadyOpen);
+    QVERIFY2(text.contains(QStringLiteral("cannot be written in the lock folder /sys: Permission denied")), qPrintable(text));
+    qunsetenv("PELMORA_LOCK_DIR");
+}
+
+void MSCommTest::lineHeldWithoutLockIsRefusedUntouched()
+{
+    // A terminal program on the line writing no lock, as screen does.
+    Pty pty;
+    usePorts({pty.slavePath()});
+    QProcess holder;
+    holder.setStandardInputFile(pty.slavePath());
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(holder.waitForStarted());
+    MSComm comm;
+    QString text;
+    QCOMPARE(errorOf([&] { comm.setPortOpen(true); }, &text), ErrorNumber::PortAlreadyOpen);
+    QVERIFY2(text.contains(QStringLiteral("in use by another program: sleep (process %1: ").arg(holder.processId())), qPrintable(text));
+    holder.kill();
+    holder.waitForFinished();
 }
 
 void MSCommTest::pathThatIsNoTerminalIsNotASerialPort()

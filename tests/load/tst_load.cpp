@@ -10,10 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -104,6 +107,8 @@ private slots:
     void logThatIsNoRecordFileOpensNothing();
     void secondLoadOnALoadingLineIsRefused();
     void liveTextLockIsHonoured();
+    void refusedOverAnotherProgramsSession_data();
+    void refusedOverAnotherProgramsSession();
 };
 
 void LoadTest::loadsByteExact()
@@ -312,6 +317,61 @@ void LoadTest::liveTextLockIsHonoured()
     QVERIFY2(run.err.contains(lock.fileName().toLocal8Bit()), run.err.constData());
     QVERIFY(device.readFrames().isEmpty());
     QVERIFY(lock.exists());
+}
+
+void LoadTest::refusedOverAnotherProgramsSession_data()
+{
+    QTest::addColumn<QString>("command");  // %1 the line, %2 a udev-style link to it
+    QTest::addColumn<QString>("port");
+    for (const char* port : {"the path", "1"}) {
+        QTest::addRow("screen, %s", port) << "screen -dmS held %1 9600" << port;
+        QTest::addRow("minicom, %s", port) << "screen -dmS held minicom -o -D %2 -b 9600" << port;
+        QTest::addRow("cu, %s", port) << "screen -dmS held cu -l %2 -s 9600" << port;
+    }
+}
+
+void LoadTest::refusedOverAnotherProgramsSession()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, port);
+    EmulatorProcess device;
+    QTemporaryDir links, screens;
+    QVERIFY(device.start());
+    const QString line = device.ptyPath(), link = links.filePath(QStringLiteral("pelmora-test-%1").arg(::getpid()));
+    // cu opens the line as uucp.
+    QVERIFY(QFile::link(line, link) && ::chmod(qPrintable(line), 0666) == 0 && ::chmod(qPrintable(links.path()), 0755) == 0);
+    const QString program = command.section(u' ', 3, 3).startsWith(u'%') ? QStringLiteral("screen") : command.section(u' ', 3, 3);
+    qputenv("SCREENDIR", screens.path().toLocal8Bit());
+    qputenv("PELMORA_LINK_DIRS", links.path().toLocal8Bit());
+    qputenv("PELMORA_PORTS", line.toLocal8Bit());
+    const auto screen = [](const QString& args) { return QProcess::execute(QStringLiteral("screen"), args.split(u' ')) == 0; };
+    QVERIFY(screen(command.arg(line, link).mid(7)));
+    // The session works: what is typed in it reaches the device.
+    const auto polls = [&] { return payloads(device).count(QStringLiteral("S")); };
+    for (int i = 0; i < 40 && polls() == 0; ++i, QTest::qWait(250))
+        screen(QStringLiteral("-S held -X stuff SS\r"));  // its window may not be up yet
+    const int typed = polls();
+    QVERIFY(typed > 0);
+
+    QProcess p;
+    start(p, {QStringLiteral("--port"), port == QStringLiteral("1") ? port : line, QStringLiteral("--slot"), QStringLiteral("1"),
+              write(label(20))});
+    const Run run = finish(p);
+    const QRegularExpressionMatch named = QRegularExpression(QStringLiteral("(\\w+) \\(process (\\d+)")).match(QString::fromLocal8Bit(run.err));
+    const pid_t pid = pid_t(named.captured(2).toInt());
+    QCOMPARE(run.status, 4);
+    QVERIFY2(named.captured(1) == program, run.err.constData());
+    QCOMPARE(polls(), typed);  // nothing of pelmora-load's reached the line
+    // Its session goes on as it was.
+    QVERIFY(screen(QStringLiteral("-S held -X stuff SS\r")));
+    QVERIFY(device.waitForLog([&](const QList<QJsonObject>&) { return polls() > typed; }));
+    // The program first, so it removes its lock (minicom and cu outlive their window).
+    QVERIFY(pid > 0 && ::kill(pid, SIGTERM) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, 5000);
+    screen(QStringLiteral("-S held -X quit"));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/run/lock/LCK..") + QFileInfo(link).fileName()));
+    for (const char* name : {"SCREENDIR", "PELMORA_LINK_DIRS", "PELMORA_PORTS"})
+        qunsetenv(name);
 }
 
 QTEST_GUILESS_MAIN(LoadTest)

@@ -247,7 +247,7 @@ private slots:
         const auto e = rig.openingError();
         QVERIFY2(e, "opened a port another program holds");
         QCOMPARE(e->number(), ErrorNumber::PortAlreadyOpen);
-        QVERIFY2(e->text().contains(QStringLiteral("sleep (process %1)").arg(holder.processId())), qPrintable(e->text()));
+        QVERIFY2(e->text().contains(QStringLiteral("sleep (process %1: sleep 60)").arg(holder.processId())), qPrintable(e->text()));
     }
 
     void deviceFailingWithAnIoErrorDoesNotStopTheScan()

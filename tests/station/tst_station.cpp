@@ -84,6 +84,7 @@ private slots:
     void scannedUnitsOnALineThatStays();
     void killedMidStreamIsInterruptedAtNextStart();
     void aLockedLedgerHoldsTheUnitUntilItIsFree();
+    void silenceThatIsNoFiniteNumberIsRefused();
 };
 
 void StationTest::initTestCase()
@@ -452,6 +453,25 @@ void StationTest::aLockedLedgerHoldsTheUnitUntilItIsFree()
     QVERIFY2(out.contains("the ledger is written again"), out.constData());
     QCOMPARE(only(events(out), QStringLiteral("result")).size(), 1);
     QCOMPARE(Ledger::LocalLedger(ledgerPath()).units().size(), 1);
+}
+
+
+void StationTest::silenceThatIsNoFiniteNumberIsRefused()
+{
+    // NaN passes a range check made of comparisons, and would switch the guard off.
+    const QString config = dir.filePath(QStringLiteral("silence.toml")), none = dir.filePath(QStringLiteral("none"));
+    for (const QString value : {QStringLiteral("nan"), QStringLiteral("inf"), QStringLiteral("-inf")}) {
+        QFile f(config);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QStringLiteral("recipe = \"%1\"\nsilence = %2\n[[fixture]]\nport = \"%3\"\n").arg(twoLabels(), value, none).toUtf8()) > 0);
+        f.close();
+        for (const QString& option : {QStringLiteral("--silence"), QStringLiteral("silence")}) {
+            QProcess p;
+            start(p, option == QStringLiteral("silence") ? QStringList{QStringLiteral("--config"), config}
+                                                         : QStringList{QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--fixture"), none, option, value});
+            QVERIFY(p.waitForFinished(20000) && p.exitCode() == 2);
+            QVERIFY(p.readAllStandardError().contains(QStringLiteral("%1 takes seconds from 2 to 3, not '%2'").arg(option, value).toUtf8()));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(StationTest)

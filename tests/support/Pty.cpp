@@ -9,7 +9,8 @@
 
 Pty::Pty()
 {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    // Close-on-exec: a child of the test must not hold either side of the line.
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0)
         return;
     if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
@@ -19,7 +20,7 @@ Pty::Pty()
     }
     slavePath_ = QString::fromLocal8Bit(::ptsname(master_));
     // Held open so the line does not hang up whenever the program closes its side.
-    keepSlave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY);
+    keepSlave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tio{};
     if (keepSlave_ >= 0 && ::tcgetattr(keepSlave_, &tio) == 0) {
         ::cfmakeraw(&tio);
