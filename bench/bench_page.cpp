@@ -144,9 +144,9 @@ int main(int argc, char** argv)
         Ledger::LocalLedger ledger(ledgerPath);
         for (int n = 1; n <= units; ++n) {
             Ledger::UnitRecord r{QUuid::createUuid(), {}, "bench-pc", "A", "/dev/ttyUSB0", "", n, "line 7", QString(64, 'a'), "1",
-                                 QDateTime::currentDateTimeUtc()};
+                                 QDateTime::currentDateTimeUtc(), {}, {}, {}, {}, {}, {}, {}};
             for (int slot : {1, 3})
-                r.labels.append({slot, QStringLiteral("label%1.epl").arg(slot), QString(64, 'b'), 1000, 1000, true, true, "loaded"});
+                r.labels.append({slot, QStringLiteral("label%1.epl").arg(slot), QString(64, 'b'), 1000, 1000, true, true, "loaded", {}});
             ledger.begin(r);
             r.result = QStringLiteral("pass");
             r.end = QDateTime::currentDateTimeUtc();

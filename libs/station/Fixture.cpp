@@ -151,7 +151,7 @@ private:
             return;
         const std::optional<bool> up = port_->modemLineAsserted(*fixture_.presence);
         if (up && rule_.takenOut(clock_.now(), *up))
-            throw Wire::UnitGone{QStringLiteral("taken out")};
+            throw Wire::UnitGone{QStringLiteral("taken out"), QStringLiteral("taken_out")};
     }
 
     double lookAgain() const { return isPath(fixture_.selector) ? rule_.numbers().pollEveryEmpty : kLookAgain; }
@@ -500,7 +500,7 @@ private:
         say(EventKind::Arrived);
         UnitOutcome outcome;
         for (const RecipeLabel& l : shared_.recipe.labels)
-            outcome.labels.push_back({l.slot, QStringLiteral("untouched"), 0, l.bytes.size(), false, false, {}});
+            outcome.labels.push_back({l.slot, QStringLiteral("untouched"), 0, l.bytes.size(), false, false, {}, {}});
         outcome.result = QStringLiteral("fail");
         outcome.why = why;
         outcome.reason = unloadedReason_;

@@ -9,7 +9,7 @@ UnitOutcome loadUnitLabels(const Recipe& recipe, Wire::LoadSequence* sequence, c
 {
     UnitOutcome unit;
     for (const RecipeLabel& l : recipe.labels)
-        unit.labels.push_back({l.slot, QStringLiteral("untouched"), 0, l.bytes.size(), false, false, {}});
+        unit.labels.push_back({l.slot, QStringLiteral("untouched"), 0, l.bytes.size(), false, false, {}, {}});
     for (int i = 0; i < recipe.labels.size(); ++i) {
         const RecipeLabel& l = recipe.labels[i];
         if (hooks.labelBegins)

@@ -575,7 +575,7 @@ void FixtureLoopTest::eachEndingHasItsReasonCode()
         if (event == QLatin1String("stop") && timeline->now > start + 1)
             throw Wire::Stopped{4, QStringLiteral("stopped by SIGTERM")};
         if (event == QLatin1String("pulled") && timeline->now > start + 1)
-            throw Wire::UnitGone{QStringLiteral("taken out")};
+            throw Wire::UnitGone{QStringLiteral("taken out"), QStringLiteral("taken_out")};
     });
     const Wire::LoadOutcome out = sequence.openAndLoad(QStringLiteral("9600,n,8,1"), 3, Wire::Label{facts, std::nullopt});
     QCOMPARE(reasonOf(out), reason);

@@ -460,7 +460,7 @@ void StationTest::silenceThatIsNoFiniteNumberIsRefused()
 {
     // NaN passes a range check made of comparisons, and would switch the guard off.
     const QString config = dir.filePath(QStringLiteral("silence.toml")), none = dir.filePath(QStringLiteral("none"));
-    for (const QString value : {QStringLiteral("nan"), QStringLiteral("inf"), QStringLiteral("-inf")}) {
+    for (const QString& value : {QStringLiteral("nan"), QStringLiteral("inf"), QStringLiteral("-inf")}) {
         QFile f(config);
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QStringLiteral("recipe = \"%1\"\nsilence = %2\n[[fixture]]\nport = \"%3\"\n").arg(twoLabels(), value, none).toUtf8()) > 0);
         f.close();

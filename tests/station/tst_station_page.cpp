@@ -306,9 +306,9 @@ private slots:
         {
             Ledger::LocalLedger ledger(ledgerPath());
             for (int n = 1; n <= 1500; ++n) {
-                Ledger::UnitRecord r{QUuid::createUuid(), {}, "bench", "A", "/dev/ttyUSB0", "", n, "line 7", QString(64, 'a'), "1", QDateTime::currentDateTimeUtc()};
+                Ledger::UnitRecord r{QUuid::createUuid(), {}, "bench", "A", "/dev/ttyUSB0", "", n, "line 7", QString(64, 'a'), "1", QDateTime::currentDateTimeUtc(), {}, {}, {}, {}, {}, {}, {}};
                 for (int slot = 1; slot <= 5; ++slot)
-                    r.labels.append({slot, QStringLiteral("label%1.epl").arg(slot), QString(64, 'b'), 1000, 1000, true, true, "loaded"});
+                    r.labels.append({slot, QStringLiteral("label%1.epl").arg(slot), QString(64, 'b'), 1000, 1000, true, true, "loaded", {}});
                 ledger.begin(r);
                 r.result = QStringLiteral("pass");
                 r.end = QDateTime::currentDateTimeUtc();

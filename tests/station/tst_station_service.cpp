@@ -38,7 +38,7 @@ void StationServiceTest::statusAndWatchdogTellTheTruth()
     QCOMPARE(sent, (QList<QByteArray>{"READY=1\nSTATUS=2 fixtures: 2 waiting; 0 units, 0 failed", "WATCHDOG=1"}));
 
     sent.clear();
-    state.apply({0, EventKind::Arrived, 7, -1, {}, {}, {}});
+    state.apply({0, EventKind::Arrived, 7, -1, {}, {}, {}, {}, {}});
     now += 2;
     notifier.flush(state);
     QCOMPARE(sent, (QList<QByteArray>{"STATUS=2 fixtures: 1 loading, 1 waiting; 0 units, 0 failed", "WATCHDOG=1"}));
