@@ -105,7 +105,7 @@ void CentralLedger::ensureTables()
                                            {step.version, step.checksum()});
                     run(v, "make the tables");
                 }
-                exec(QStringLiteral("INSERT INTO ledger_meta VALUES ('schema_version', '%1')").arg(schemaVersion),
+                exec(QStringLiteral("INSERT INTO ledger_meta VALUES ('schema_version', '%1')").arg(centralSchemaVersion()),
                      "make the tables");
             }
             exec(QStringLiteral("COMMIT"), "commit");
@@ -123,12 +123,12 @@ void CentralLedger::readVersion()
     if (!v.exec(QStringLiteral("SELECT value FROM ledger_meta WHERE key = 'schema_version'")) || !v.next())
         throw LedgerError(QStringLiteral("the central ledger %1 has no schema version").arg(address_.shown).toStdString());
     version_ = v.value(0).toInt();
-    if (version_ > schemaVersion)
+    if (version_ > centralSchemaVersion())
         throw SchemaMismatch(QStringLiteral("the central ledger %1 has tables of version %2; this Pelmora knows "
                                             "version %3 at most; use a newer Pelmora here")
                                  .arg(address_.shown)
                                  .arg(version_)
-                                 .arg(schemaVersion)
+                                 .arg(centralSchemaVersion())
                                  .toStdString());
     // Version 1 had no stations and no row-level security on the chain: a
     // station could write into another's. Such tables are not written to.
@@ -156,13 +156,13 @@ void CentralLedger::readVersion()
 
 void CentralLedger::requireCurrent() const
 {
-    if (version_ < schemaVersion)
+    if (version_ < centralSchemaVersion())
         throw SchemaMismatch(QStringLiteral("the central ledger %1 has tables of version %2 and this Pelmora writes "
                                             "version %3: its owner takes them forward with pelmora-ledger --central "
                                             "URI upgrade; until then records wait in the station's ledger")
                                  .arg(address_.shown)
                                  .arg(version_)
-                                 .arg(schemaVersion)
+                                 .arg(centralSchemaVersion())
                                  .toStdString());
 }
 

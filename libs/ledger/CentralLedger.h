@@ -18,7 +18,6 @@ namespace Ledger {
 
 class CentralLedger {
 public:
-    static constexpr int schemaVersion = 4;  // the last of centralSchemaSteps()
 
     // Connects on the calling thread, which alone uses this object; makes
     // the tables when there are none. Tables of an older version are read,

@@ -76,6 +76,56 @@ const std::vector<SchemaStep>& centralSchemaSteps()
              QStringLiteral("ALTER TABLE chain DROP CONSTRAINT chain_unit_id_kind_key"),
              QStringLiteral("ALTER TABLE chain ADD CONSTRAINT chain_station_unit_kind UNIQUE (station, unit_id, kind)"),
          }},
+        {5,
+         {
+             // Quality's reading of the floor. The views read the tables as
+             // their owner, so a role granted SELECT on them alone reads them.
+             // A unit is a first attempt unless the same serial began the
+             // same recipe before it; one without a serial always is.
+             QStringLiteral(
+                 "CREATE VIEW unit_results AS SELECT u.id, NULLIF(u.serial, '') AS serial, u.station, "
+                 "COALESCE(NULLIF(s.name, ''), u.host) AS station_name, u.host, u.fixture_name AS fixture, "
+                 "u.recipe_name AS recipe, u.recipe_sha256, u.start_time, u.end_time, "
+                 "EXTRACT(EPOCH FROM u.end_time - u.start_time)::double precision AS seconds, "
+                 "COALESCE(u.result, 'open') AS result, NULLIF(u.reason, '') AS reason, u.why, "
+                 "(u.serial = '' OR NOT EXISTS (SELECT 1 FROM units e WHERE e.serial = u.serial AND "
+                 "e.recipe_sha256 = u.recipe_sha256 AND (e.start_time, e.id) < (u.start_time, u.id))) AS first_attempt, "
+                 "NULLIF(u.reload_of, '') AS reload_of, "
+                 "EXTRACT(EPOCH FROM c.received - u.end_time)::double precision AS forwarding_delay "
+                 "FROM units u LEFT JOIN stations s ON s.station = u.station "
+                 "LEFT JOIN chain c ON c.station = u.station AND c.unit_id = u.id AND c.kind = 'close'"),
+             QStringLiteral(
+                 "CREATE VIEW label_results AS SELECT l.unit_id, r.serial, r.station, r.station_name, r.fixture, "
+                 "r.recipe, r.start_time, l.slot, l.file, l.sha256, l.size, l.data_frames_sent, l.file_frame_sent, "
+                 "l.release_confirmed, l.slot_holds, NULLIF(l.reason, '') AS reason, r.result AS unit_result "
+                 "FROM labels l JOIN unit_results r ON r.id = l.unit_id"),
+             // Whole UTC hours of each unit's start; the rate over the span
+             // the hour's units cover, none under a minute.
+             QStringLiteral(
+                 "CREATE VIEW yield_by_hour AS SELECT station, station_name, recipe, recipe_sha256, "
+                 "date_trunc('hour', start_time AT TIME ZONE 'UTC') AT TIME ZONE 'UTC' AS hour, "
+                 "count(*) AS units, count(*) FILTER (WHERE result = 'pass') AS passed, "
+                 "count(*) FILTER (WHERE result = 'fail') AS failed, "
+                 "count(*) FILTER (WHERE result = 'interrupted') AS interrupted, "
+                 "count(*) FILTER (WHERE result = 'open') AS open, "
+                 "count(*) FILTER (WHERE first_attempt) AS first_attempts, "
+                 "count(*) FILTER (WHERE first_attempt AND result <> 'open') AS first_attempts_ended, "
+                 "count(*) FILTER (WHERE first_attempt AND result = 'pass') AS first_attempts_passed, "
+                 "(count(*) FILTER (WHERE first_attempt AND result = 'pass'))::double precision "
+                 "/ NULLIF(count(*) FILTER (WHERE first_attempt AND result <> 'open'), 0) AS first_pass_yield, "
+                 "CASE WHEN max(COALESCE(end_time, start_time)) - min(start_time) >= interval '1 minute' "
+                 "THEN count(*) / (EXTRACT(EPOCH FROM max(COALESCE(end_time, start_time)) - min(start_time))"
+                 "::double precision / 3600) END AS units_per_hour "
+                 "FROM unit_results GROUP BY station, station_name, recipe, recipe_sha256, 5"),
+             QStringLiteral(
+                 "CREATE VIEW failure_reasons AS SELECT station, station_name, recipe, recipe_sha256, "
+                 "date_trunc('hour', start_time AT TIME ZONE 'UTC') AT TIME ZONE 'UTC' AS hour, "
+                 "COALESCE(reason, 'unrecorded') AS reason, count(*) AS units, "
+                 "count(*)::double precision / sum(count(*)) OVER (PARTITION BY station, recipe_sha256, "
+                 "date_trunc('hour', start_time AT TIME ZONE 'UTC') AT TIME ZONE 'UTC') AS share "
+                 "FROM unit_results WHERE result IN ('fail', 'interrupted') "
+                 "GROUP BY station, station_name, recipe, recipe_sha256, 5, 6"),
+         }},
     };
     return steps;
 }

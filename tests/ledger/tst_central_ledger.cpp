@@ -16,6 +16,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
 #include <arpa/inet.h>
@@ -407,9 +408,9 @@ private slots:
                       {QStringLiteral("--central"), uri, QStringLiteral("upgrade")});
         QVERIFY(upgrade.waitForFinished(30000));
         QCOMPARE(upgrade.exitCode(), 0);
-        QVERIFY(upgrade.readAllStandardOutput().contains("from version 2 to 4"));
+        QVERIFY(upgrade.readAllStandardOutput().contains("from version 2 to 5"));
         f.wake();
-        QVERIFY(drained(f));
+        QVERIFY2(drained(f), qPrintable(f.lastProblem()));
         f.stop();
         CentralLedger now(uri);
         QCOMPARE(now.units().size(), 5);
@@ -426,20 +427,98 @@ private slots:
                            QStringLiteral("floor2")));
 
         // Tables newer than this release: said, and the records wait.
-        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '5' WHERE key = 'schema_version'"), QStringLiteral("floor2")));
+        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '6' WHERE key = 'schema_version'"), QStringLiteral("floor2")));
         LocalLedger third(dir.filePath(QStringLiteral("floor2-c.sqlite")));
         record(third, 1, 1);
         CentralForwarder newer(third, uri);
         newer.start();
-        QVERIFY(QTest::qWaitFor([&] { return newer.lastProblem().contains(QStringLiteral("version 5")); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return newer.lastProblem().contains(QStringLiteral("version 6")); }, 20000));
         QCOMPARE(newer.waiting(), 2);
         newer.stop();
 
         // A step changed after it was applied is refused.
-        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '4' WHERE key = 'schema_version'; "
+        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '5' WHERE key = 'schema_version'; "
                                           "UPDATE schema_version SET checksum = 'edited' WHERE version = 3"),
                            QStringLiteral("floor2")));
         QVERIFY_THROWS_EXCEPTION(SchemaChanged, CentralLedger{uri});
+    }
+
+    void viewsReadTheShift()
+    {
+        QVERIFY(server.sql(QStringLiteral("CREATE DATABASE shift"), QStringLiteral("postgres")));
+        const QString uri = server.socketUri().replace(QStringLiteral("/pelmora?"), QStringLiteral("/shift?"));
+        LocalLedger local(dir.filePath(QStringLiteral("shift.sqlite")));
+        CentralLedger{uri};
+        QVERIFY(server.sql(QStringLiteral("INSERT INTO stations (station, role, name) VALUES ('%1', 'pelmora_admin', "
+                                          "'line 7 bench')").arg(local.station()),
+                           QStringLiteral("shift")));
+        const QDateTime t0 = QDateTime(QDate(2026, 12, 9), QTime(20, 40), Qt::UTC);
+        // SN1 fails then passes (a second attempt), SN2 passes, an unscanned
+        // unit fails with no reason recorded, one is interrupted; the last
+        // two start in the next hour.
+        const QList<std::tuple<QString, QString, QString, int>> shift{
+            {QStringLiteral("SN1"), QStringLiteral("fail"), QStringLiteral("taken_out"), 0},
+            {QStringLiteral("SN1"), QStringLiteral("pass"), QString(), 5},
+            {QStringLiteral("SN2"), QStringLiteral("pass"), QString(), 10},
+            {QString(), QStringLiteral("fail"), QString(), 25},
+            {QStringLiteral("SN3"), QStringLiteral("interrupted"), QStringLiteral("interrupted"), 30},
+        };
+        int n = 0;
+        for (const auto& [serial, result, reason, minute] : shift) {
+            UnitRecord r = unit(++n);
+            r.serial = serial;
+            r.start = t0.addSecs(minute * 60);
+            local.begin(r);
+            r.end = r.start.addSecs(20);
+            r.result = result;
+            r.reason = reason;
+            local.close(r);
+        }
+        CentralForwarder f(local, uri);
+        f.start();
+        QVERIFY(drained(f));
+        f.stop();
+
+        // A reader granted the views alone reads them.
+        QVERIFY(server.sql(QStringLiteral("CREATE ROLE quality LOGIN; GRANT SELECT ON unit_results, label_results, "
+                                          "yield_by_hour, failure_reasons TO quality"),
+                           QStringLiteral("shift")));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("quality"));
+        db.setConnectOptions(centralAddress(server.socketUri(QStringLiteral("quality")).replace(
+                                                QStringLiteral("/pelmora?"), QStringLiteral("/shift?"))).conninfo);
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        const auto rows = [&](const QString& sql) {
+            QSqlQuery q(db);
+            QStringList out;
+            if (!q.exec(sql))
+                return QStringList{q.lastError().text()};
+            while (q.next()) {
+                QStringList row;
+                for (int i = 0; i < q.record().count(); ++i)
+                    row << q.value(i).toString();
+                out << row.join(QLatin1Char('|'));
+            }
+            return out;
+        };
+        QCOMPARE(rows(QStringLiteral("SELECT station_name, to_char(hour AT TIME ZONE 'UTC', 'HH24'), units, passed, "
+                                     "failed, interrupted, first_attempts_ended, first_attempts_passed, "
+                                     "round(first_pass_yield::numeric, 3), round(units_per_hour) FROM yield_by_hour "
+                                     "ORDER BY hour")),
+                 (QStringList{QStringLiteral("line 7 bench|20|3|2|1|0|2|1|0.5|17"),
+                              QStringLiteral("line 7 bench|21|2|0|1|1|2|0|0|22")}));
+        QCOMPARE(rows(QStringLiteral("SELECT to_char(hour AT TIME ZONE 'UTC', 'HH24'), reason, units, share FROM "
+                                     "failure_reasons ORDER BY hour, reason")),
+                 (QStringList{QStringLiteral("20|taken_out|1|1"), QStringLiteral("21|interrupted|1|0.5"),
+                              QStringLiteral("21|unrecorded|1|0.5")}));
+        QCOMPARE(rows(QStringLiteral("SELECT count(*), count(*) FILTER (WHERE forwarding_delay IS NULL), "
+                                     "sum(seconds) FROM unit_results")),
+                 QStringList{QStringLiteral("5|0|100")});
+        QCOMPARE(rows(QStringLiteral("SELECT serial, slot, unit_result FROM label_results ORDER BY start_time LIMIT 1")),
+                 QStringList{QStringLiteral("SN1|1|fail")});
+        QVERIFY(rows(QStringLiteral("SELECT 1 FROM units")).value(0).contains(QStringLiteral("permission denied")));
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("quality"));
     }
 
     void stopDoesNotWaitOnASilentServer()
