@@ -8,14 +8,30 @@
 
 QString fixtureRule(const PortDirectory::Device& device, const QString& link)
 {
-    // "1-1.2:1.0 port 1" on adapters with several ports on one interface:
-    // the interface is what the kernel matches.
     const QString place = device.identity.place.section(QLatin1Char(' '), 0, 0);
     if (place.isEmpty())
         return {};
-    return QStringLiteral("SUBSYSTEM==\"tty\", KERNELS==\"%1\", SYMLINK+=\"%2\", ENV{ID_MM_DEVICE_IGNORE}=\"1\", "
-                          "GROUP=\"dialout\", MODE=\"0660\"")
-        .arg(place, link);
+    const QString names = QStringLiteral("SYMLINK+=\"%1\", ENV{ID_MM_DEVICE_IGNORE}=\"1\", GROUP=\"dialout\", MODE=\"0660\"")
+                              .arg(link);
+    // "1-1.2:1.0 port 1": a converter whose ports share one interface. The
+    // interface and the port number sit on two different parents, which
+    // one udev rule cannot match together: the first rule marks the
+    // interface, the second picks the port under it.
+    const QString port = device.identity.place.section(QStringLiteral(" port "), 1, 1);
+    if (port.isEmpty())
+        return QStringLiteral("SUBSYSTEM==\"tty\", KERNELS==\"%1\", %2").arg(place, names);
+    return QStringLiteral("SUBSYSTEM==\"tty\", KERNELS==\"%1\", ENV{PELMORA_USB_INTERFACE}=\"%1\"\n"
+                          "SUBSYSTEM==\"tty\", ENV{PELMORA_USB_INTERFACE}==\"%1\", ATTRS{port_number}==\"%2\", %3")
+        .arg(place, port, names);
+}
+
+// a ... z, then aa, ab ...: never the same name twice.
+QString fixtureLinkName(int index)
+{
+    QString letters;
+    for (int n = index + 1; n > 0; n = (n - 1) / 26)
+        letters.prepend(QChar(u'a' + (n - 1) % 26));
+    return QStringLiteral("rv7k-fixture-") + letters;
 }
 
 QString portsReport(const QList<PortDirectory::Device>& given)
@@ -34,13 +50,17 @@ QString portsReport(const QList<PortDirectory::Device>& given)
         out += QStringLiteral("%1  USB path %2  vendor %3  product %4  serial %5  %6\n")
                    .arg(d.path, id.place.isEmpty() ? QStringLiteral("-") : id.place, hex(id.vendorId), hex(id.productId),
                         id.serialNumber.isEmpty() ? QStringLiteral("-") : id.serialNumber, id.description);
-        const QString link = QStringLiteral("rv7k-fixture-%1").arg(QChar(u'a' + std::min(named, 25)));
+        const QString link = fixtureLinkName(named);
         const QString rule = fixtureRule(d, link);
         if (rule.isEmpty()) {
             rules << QStringLiteral("# %1: no USB path known; no rule can name it").arg(d.path);
             continue;
         }
-        rules << QStringLiteral("# %1 (%2), as /dev/%3").arg(d.path, describeAdapter(id), link) << rule;
+        rules << QStringLiteral("# %1 (%2), as /dev/%3").arg(d.path, describeAdapter(id), link);
+        // Ports of one interface share its marking rule: once is enough.
+        for (const QString& line : rule.split(QLatin1Char('\n')))
+            if (!rules.contains(line))
+                rules << line;
         ++named;
     }
     if (devices.isEmpty())

@@ -8,9 +8,12 @@
 
 #include <QString>
 
-// The rule for one adapter, named /dev/<link>; empty where the system knows
-// no USB path for it.
+// The rule for one port, named /dev/<link>: its adapter's USB interface, and
+// the port's number where several ports share that interface; empty where
+// the system knows no USB path for it.
 QString fixtureRule(const PortDirectory::Device& device, const QString& link);
+// The link of the index-th port named: rv7k-fixture-a ... -z, -aa, -ab ...
+QString fixtureLinkName(int index);
 // The listing and the rules, as printed.
 QString portsReport(const QList<PortDirectory::Device>& devices);
 // Runs the command; returns the exit status.

@@ -114,16 +114,25 @@ void StationServiceTest::readyOnlyOnceEverythingCheckedOut()
 void StationServiceTest::rulesNameAdaptersByTheirUsbPath()
 {
     PortDirectory::Identity twin{0x0403, 0x6001, {}, QStringLiteral("FT232R USB UART"), QStringLiteral("1-1.2:1.0")};
-    PortDirectory::Identity other = twin;
+    PortDirectory::Identity other = twin, sibling = twin;
     other.place = QStringLiteral("1-1.3:1.0 port 1");
+    sibling.place = QStringLiteral("1-1.3:1.0 port 0");
     const QString report = portsReport({{QStringLiteral("/dev/ttyUSB1"), other},
                                         {QStringLiteral("/dev/pts/4"), {}},
+                                        {QStringLiteral("/dev/ttyUSB2"), sibling},
                                         {QStringLiteral("/dev/ttyUSB0"), twin}});
-    // Two adapters alike but for their socket get a rule each, in port order; a pty none.
+    // Two adapters alike but for their socket get a rule each, in port order;
+    // two ports of one interface a rule each, by port number; a pty none.
     const QStringList rules = report.split(u'\n').filter(QRegularExpression(QStringLiteral("^SUBSYSTEM")));
     QCOMPARE(rules, QStringList({
         "SUBSYSTEM==\"tty\", KERNELS==\"1-1.2:1.0\", SYMLINK+=\"rv7k-fixture-a\", ENV{ID_MM_DEVICE_IGNORE}=\"1\", GROUP=\"dialout\", MODE=\"0660\"",
-        "SUBSYSTEM==\"tty\", KERNELS==\"1-1.3:1.0\", SYMLINK+=\"rv7k-fixture-b\", ENV{ID_MM_DEVICE_IGNORE}=\"1\", GROUP=\"dialout\", MODE=\"0660\""}));
+        "SUBSYSTEM==\"tty\", KERNELS==\"1-1.3:1.0\", ENV{PELMORA_USB_INTERFACE}=\"1-1.3:1.0\"",
+        "SUBSYSTEM==\"tty\", ENV{PELMORA_USB_INTERFACE}==\"1-1.3:1.0\", ATTRS{port_number}==\"1\", SYMLINK+=\"rv7k-fixture-b\", ENV{ID_MM_DEVICE_IGNORE}=\"1\", GROUP=\"dialout\", MODE=\"0660\"",
+        "SUBSYSTEM==\"tty\", ENV{PELMORA_USB_INTERFACE}==\"1-1.3:1.0\", ATTRS{port_number}==\"0\", SYMLINK+=\"rv7k-fixture-c\", ENV{ID_MM_DEVICE_IGNORE}=\"1\", GROUP=\"dialout\", MODE=\"0660\""}));
+    // The 27th port named on is never a name used before.
+    QCOMPARE(fixtureLinkName(25), QStringLiteral("rv7k-fixture-z"));
+    QCOMPARE(fixtureLinkName(26), QStringLiteral("rv7k-fixture-aa"));
+    QCOMPARE(fixtureLinkName(26 + 26 * 26), QStringLiteral("rv7k-fixture-aaa"));
     QVERIFY(report.contains(QStringLiteral("# /dev/pts/4: no USB path known")));
 }
 
