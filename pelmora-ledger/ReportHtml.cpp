@@ -293,7 +293,7 @@ QString pareto(const ShiftFigures& f)
     qint64 all = 0;
     for (const auto& r : f.reasons)
         all += r.second;
-    const double left = 50, right = 50, top = 14, plotH = 170, height = top + plotH + 96;
+    const double left = 50, right = 50, top = 14, plotH = 170, height = top + plotH + 66;
     const double plotW = chartWidth - left - right;
     const double slot = plotW / double(f.reasons.size());
     const double most = double(f.reasons.first().second);
@@ -426,9 +426,9 @@ svg .small { font-size: 10px; fill: #555; }
 table { border-collapse: collapse; margin: 6px 0 10px; font-size: 12px; }
 th, td { text-align: left; padding: 2px 7px; border-bottom: 1px solid #ddd; vertical-align: top; }
 th { background: #f2f4f7; font-weight: 600; }
-td.n { text-align: right; font-variant-numeric: tabular-nums; }
+td.n { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 td.why { max-width: 28em; overflow-wrap: anywhere; }
-td.serial, td.id, td.hash, code { font-family: "DejaVu Sans Mono", monospace; font-size: 11px; overflow-wrap: anywhere; }
+td.serial, td.id, td.hash, code { font-family: "DejaVu Sans Mono", monospace; font-size: 11px; overflow-wrap: break-word; }
 table.meta th { background: none; padding-left: 0; }
 td.broken { color: #a40000; font-weight: 600; }
 span.id { color: #555; font-size: 11px; }
@@ -438,7 +438,9 @@ span.id { color: #555; font-size: 11px; }
   body { max-width: none; padding: 0; font-size: 9pt; }
   svg { max-width: 100%; break-inside: avoid; }
   h2 { break-after: avoid; }
-  table { width: 100%; font-size: 8pt; }
+  table { max-width: 100%; font-size: 8pt; }
+  th, td { padding: 1px 4px; }
+  #failures, #units-per-hour { width: 100%; }
   thead { display: table-header-group; }
   tr { break-inside: avoid; }
   td.why { max-width: none; }
