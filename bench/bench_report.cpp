@@ -2,7 +2,8 @@
 // for another count) over 16 fixtures and two recipes, with failures,
 // interruptions and reloads, and `pelmora-ledger report --html` on it three
 // times: its time and size, next to `summary` on the same ledger as the
-// baseline. Argument 2 keeps the last report at that path, to look at.
+// baseline. Argument 2 keeps the last report at that path, to look at, and
+// the ledger beside it (PATH.sqlite).
 
 #include "ledger/LocalLedger.h"
 #include "ledger/ReasonCode.h"
@@ -101,8 +102,10 @@ int main(int argc, char** argv)
                     double(QFileInfo(html).size()) / 1e6, baseline, seconds < 0 ? " FAILED" : "");
     }
     if (!keep.isEmpty()) {
-        QFile::remove(keep);
-        QFile::copy(html, keep);
+        for (const auto& [from, to] : {std::pair{html, keep}, std::pair{path, keep + QStringLiteral(".sqlite")}}) {
+            QFile::remove(to);
+            QFile::copy(from, to);
+        }
     }
     return 0;
 }

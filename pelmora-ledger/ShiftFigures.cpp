@@ -191,23 +191,33 @@ ShiftFigures shiftFigures(const QList<UnitRecord>& all, const QHash<QString, QSt
     });
 
     // Each station's chain and rows checked on their own, so one station's
-    // break says nothing about another's.
-    QHash<QString, QList<ChainEntry>> links;
+    // break says nothing about another's; a ledger of one station as it is.
+    QSet<QString> anywhere;
     for (const ChainEntry& e : chain)
-        if (stations.contains(e.station))
-            links[e.station].append(e);
-    QHash<QString, QList<UnitRecord>> rows;
+        anywhere.insert(e.station);
     for (const UnitRecord& r : all)
-        if (stations.contains(r.station))
-            rows[r.station].append(r);
+        anywhere.insert(r.station);
+    QHash<QString, QList<ChainEntry>> links;
+    QHash<QString, QList<UnitRecord>> rows;
+    if (anywhere.size() == 1) {
+        links.insert(*anywhere.cbegin(), chain);
+        rows.insert(*anywhere.cbegin(), all);
+    } else {
+        for (const ChainEntry& e : chain)
+            if (stations.contains(e.station))
+                links[e.station].append(e);
+        for (const UnitRecord& r : all)
+            if (stations.contains(r.station))
+                rows[r.station].append(r);
+    }
     for (StationFigures& s : stations) {
-        const QList<ChainEntry>& own = links[s.id];
+        const QList<ChainEntry> own = links.value(s.id);
         for (const ChainEntry& e : own)
             if (e.seq >= s.lastSeq) {
                 s.lastSeq = e.seq;
                 s.lastHash = e.hash;
             }
-        const QList<Finding> found = verify(own, rows[s.id]);
+        const QList<Finding> found = verify(own, rows.value(s.id));
         s.whole = found.isEmpty();
         if (!s.whole)
             s.finding = found.first().text;
