@@ -37,11 +37,14 @@ Options parseOptions(const QStringList& arguments)
     const QCommandLineOption fixture(QStringLiteral("fixture"), {}, QStringLiteral("NAME"));
     const QCommandLineOption recipe(QStringLiteral("recipe"), {}, QStringLiteral("NAME"));
     const QCommandLineOption result(QStringLiteral("result"), {}, QStringLiteral("R"));
+    const QCommandLineOption html(QStringLiteral("html"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption station(QStringLiteral("station"), {}, QStringLiteral("STATION"));
+    const QCommandLineOption timezone(QStringLiteral("timezone"), {}, QStringLiteral("ZONE"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({ledger, central, since, until, fixture, recipe, result, csv, json, help, version});
+    parser.addOptions({ledger, central, since, until, fixture, recipe, result, html, station, timezone, csv, json, help, version});
     parser.addPositionalArgument(QStringLiteral("COMMAND"), {});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText().toStdString());
@@ -51,7 +54,8 @@ Options parseOptions(const QStringList& arguments)
     o.version = parser.isSet(version);
     if (o.help || o.version)
         return o;
-    for (const QCommandLineOption* once : {&ledger, &central, &since, &until, &fixture, &recipe, &result})
+    for (const QCommandLineOption* once :
+         {&ledger, &central, &since, &until, &fixture, &recipe, &result, &html, &station, &timezone})
         if (parser.values(*once).size() > 1)
             throw UsageError(QStringLiteral("--%1 is given once").arg(once->names().first()).toStdString());
     o.central = parser.value(central);
@@ -71,6 +75,20 @@ Options parseOptions(const QStringList& arguments)
         o.command = Options::Command::Summary;
     else if (command == QLatin1String("verify"))
         o.command = Options::Command::Verify;
+    else if (command == QLatin1String("report")) {
+        if (!parser.isSet(html) || parser.value(html).isEmpty())
+            throw UsageError("report takes --html FILE");
+        o.command = Options::Command::Report;
+        o.html = parser.value(html);
+        o.onlyStation = parser.value(station);
+        o.zone = parser.value(timezone);
+        if (parser.isSet(timezone) && !QTimeZone(o.zone.toUtf8()).isValid())
+            throw UsageError(QStringLiteral("--timezone takes a time zone such as Europe/Berlin or UTC, not '%1'")
+                                 .arg(o.zone)
+                                 .toStdString());
+        if (parser.isSet(result))
+            throw UsageError("report shows every result: --result goes with list, export and summary");
+    }
     else if (command == QLatin1String("grant")) {
         if (o.central.isEmpty())
             throw UsageError("grant is for the central ledger: give --central");
@@ -98,10 +116,10 @@ Options parseOptions(const QStringList& arguments)
         if (o.command == Options::Command::NewStation && o.name.isEmpty())
             throw UsageError("new-station takes the station's name: new-station NAME");
     } else if (command.isEmpty())
-        throw UsageError("no command: list, export, find, summary, verify, grant, upgrade, station or new-station");
+        throw UsageError("no command: list, export, find, summary, report, verify, grant, upgrade, station or new-station");
     else
-        throw UsageError(QStringLiteral("'%1' is not a command: list, export, find, summary, verify, grant, upgrade, "
-                                        "station or new-station")
+        throw UsageError(QStringLiteral("'%1' is not a command: list, export, find, summary, report, verify, grant, "
+                                        "upgrade, station or new-station")
                              .arg(command)
                              .toStdString());
     const qsizetype most = o.command == Options::Command::Grant        ? 4
@@ -117,6 +135,8 @@ Options parseOptions(const QStringList& arguments)
         throw UsageError("--csv goes with export");
     if (jsonSet && o.command != Options::Command::ExportJson && o.command != Options::Command::FindJson)
         throw UsageError("--json goes with export and find");
+    if ((parser.isSet(html) || parser.isSet(station) || parser.isSet(timezone)) && o.command != Options::Command::Report)
+        throw UsageError("--html, --station and --timezone go with report");
 
     if (parser.isSet(since))
         o.filter.since = utcTime(parser.value(since), "since");
@@ -134,8 +154,9 @@ Options parseOptions(const QStringList& arguments)
     const bool filtered = parser.isSet(since) || parser.isSet(until) || parser.isSet(fixture) ||
                           parser.isSet(recipe) || parser.isSet(result);
     if (filtered && o.command != Options::Command::List && o.command != Options::Command::ExportCsv
-        && o.command != Options::Command::ExportJson && o.command != Options::Command::Summary)
-        throw UsageError("filters go with list, export and summary");
+        && o.command != Options::Command::ExportJson && o.command != Options::Command::Summary
+        && o.command != Options::Command::Report)
+        throw UsageError("filters go with list, export, summary and report");
     return o;
 }
 
@@ -156,6 +177,12 @@ QString helpText()
         "                    one JSON object per record and line)\n"
         "  summary           units, passed and failed per station, fixture, recipe\n"
         "                    and hour, and units per hour\n"
+        "  report --html FILE\n"
+        "                    the shift on one page: totals, units per hour,\n"
+        "                    yield and first-pass yield, failure reasons, cycle\n"
+        "                    times, each station's chain and the failed units;\n"
+        "                    one HTML file with nothing outside it, for a browser\n"
+        "                    or to print (--station ID-or-NAME, --timezone ZONE)\n"
         "  verify            checks every station's chain of records and names the\n"
         "                    first record changed, removed or inserted; with both\n"
         "                    --ledger and --central, also the station's own chain\n"
@@ -180,16 +207,21 @@ QString helpText()
         "                    key=value pairs, as libpq reads them. Passwords come\n"
         "                    from ~/.pgpass, PGPASSFILE or a service file only\n"
         "\n"
-        "Filters (list, export, summary):\n"
+        "Filters (list, export, summary; report all but --result):\n"
         "  --since TIME      units started at or after TIME (UTC, 2026-12-09T14:00Z)\n"
         "  --until TIME      units started before TIME\n"
         "  --fixture NAME    --recipe NAME\n"
         "  --result R        pass, fail, interrupted, or open (still loading)\n"
+        "  --station STATION (report) one station, by its id or its name\n"
+        "  --timezone ZONE   (report) the time zone the times are shown in and\n"
+        "                    the hours counted in, such as Europe/Berlin; default\n"
+        "                    the machine's\n"
         "\n"
         "  -h, --help        this text\n"
         "  --version         the version\n"
         "\n"
         "Exit status: 0 done (verify: every chain whole), 1 verify found a record\n"
         "changed, removed, inserted or written by a role not its station's, or\n"
-        "the copies differ, 2 usage, 3 the ledger cannot be read.\n");
+        "the copies differ, 2 usage, 3 the ledger cannot be read, 4 the report\n"
+        "cannot be written.\n");
 }

@@ -11,7 +11,7 @@ struct UsageError : std::runtime_error {
 };
 
 struct Options {
-    enum class Command { List, ExportCsv, ExportJson, Summary, Verify, Grant, Station, NewStation, Find, FindJson, Upgrade };
+    enum class Command { List, ExportCsv, ExportJson, Summary, Verify, Grant, Station, NewStation, Find, FindJson, Upgrade, Report };
     Command command = Command::List;
     QString ledger;   // the local ledger; empty when only central
     QString central;  // a PostgreSQL URI
@@ -19,6 +19,9 @@ struct Options {
     QString station;  // grant: the station's id
     QString name;     // grant, new-station: the station's name
     QString serial;   // find
+    QString html;     // report: the file written
+    QString onlyStation;  // report: a station's id or name
+    QString zone;     // report: an IANA time zone; empty for the machine's
     Ledger::UnitFilter filter;
     bool help = false, version = false;
 };

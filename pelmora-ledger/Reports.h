@@ -1,6 +1,7 @@
 #pragma once
 // What pelmora-ledger prints about a list of units.
 
+#include "ShiftFigures.h"
 #include "ledger/CsvExport.h"
 #include "ledger/UnitRecord.h"
 
@@ -19,3 +20,5 @@ QByteArray jsonLines(const QList<Ledger::UnitRecord>& units);
 // Every record of one serial, oldest first, each with its labels.
 QString findText(const QString& serial, const QList<Ledger::UnitRecord>& units);
 QString summaryText(const QList<Ledger::UnitRecord>& units, const QDateTime& now);
+// The shift's figures as one HTML file, at most `failuresShown` failed units listed.
+QByteArray reportHtml(const ShiftFigures& figures, int failuresShown);

@@ -8,6 +8,7 @@
 #include "ledger/LocalLedger.h"
 
 #include <QCoreApplication>
+#include <QSaveFile>
 #include <cstdio>
 #include <memory>
 
@@ -15,7 +16,9 @@ using namespace Ledger;
 
 namespace {
 
-enum Status { Done = 0, Broken = 1, Usage = 2, Unreadable = 3 };
+enum Status { Done = 0, Broken = 1, Usage = 2, Unreadable = 3, Unwritten = 4 };
+
+constexpr int failuresShown = 500;  // the rest are a list away
 
 void write(const QByteArray& bytes)
 {
@@ -74,6 +77,29 @@ int run(const Options& o)
     case Options::Command::Summary:
         write(summaryText(units(), QDateTime::currentDateTimeUtc()).toUtf8());
         return Done;
+    case Options::Command::Report: {
+        // Every unit: a serial's first attempt may lie before the window, and
+        // verify needs every row of a station.
+        const QList<UnitRecord> all = central ? central->units() : local->units();
+        const QList<ChainEntry> chain = central ? central->chain() : local->chain();
+        QHash<QString, QString> names;
+        if (central)
+            names = central->stationNames();
+        else
+            names.insert(local->station(), local->stationName());
+        const ShiftRequest request{o.filter.since, o.filter.until, o.onlyStation, o.filter.recipe, o.filter.fixture,
+                                   o.zone.isEmpty() ? QTimeZone::systemTimeZone() : QTimeZone(o.zone.toUtf8())};
+        const ShiftFigures figures = shiftFigures(all, names, chain, request, QDateTime::currentDateTimeUtc());
+        QSaveFile file(o.html);
+        if (!file.open(QIODevice::WriteOnly) || file.write(reportHtml(figures, failuresShown)) < 0 || !file.commit()) {
+            std::fprintf(stderr, "pelmora-ledger: cannot write %s: %s\n", o.html.toUtf8().constData(),
+                         file.errorString().toUtf8().constData());
+            return Unwritten;
+        }
+        std::printf("%lld units of %lld stations: %s\n", figures.totals.units, qint64(figures.stations.size()),
+                    o.html.toUtf8().constData());
+        return Done;
+    }
     case Options::Command::Grant:
         central->grantStation(o.role, o.station, o.name);
         std::printf("role %s may now record the units of station %s in %s\n", o.role.toUtf8().constData(),

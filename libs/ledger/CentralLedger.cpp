@@ -425,6 +425,16 @@ ChainEntry CentralLedger::chainEnd(const QString& station)
     return last.isEmpty() ? ChainEntry{} : last.first();
 }
 
+QHash<QString, QString> CentralLedger::stationNames()
+{
+    QSqlQuery q = prepared(db_, QStringLiteral("SELECT station, name FROM stations"), {});
+    run(q, "read the stations' names");
+    QHash<QString, QString> names;
+    while (q.next())
+        names.insert(q.value(0).toString(), q.value(1).toString());
+    return names;
+}
+
 QList<Finding> CentralLedger::strangers()
 {
     QList<Finding> out;

@@ -7,6 +7,7 @@
 #include "ledger/Chain.h"
 #include "ledger/UnitFilter.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <array>
@@ -52,6 +53,8 @@ public:
     std::optional<UnitRecord> lastPass(const QString& serial, const QString& recipeSha256, int withinMs = 1000);
     // The last link the central ledger holds of a station; seq 0 when none.
     ChainEntry chainEnd(const QString& station);
+    // Each granted station's name, by its id, as grant gave it (empty when none was given).
+    QHash<QString, QString> stationNames();
     // Rows not written by the role their station is granted to (only the
     // tables' owner could have written them).
     QList<Finding> strangers();

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -172,6 +173,118 @@ private slots:
         QCOMPARE(ledger({QStringLiteral("--ledger"), dir.filePath(QStringLiteral("none.sqlite")), QStringLiteral("list")}).status, 3);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("none.sqlite"))));
         QCOMPARE(ledger(where + QStringList{QStringLiteral("export")}).status, 2);
+    }
+
+    void reportAgreesWithSummaryAndNeedsNothingOutside()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ledger.sqlite"));
+        const QString hostile = QStringLiteral("<img src=x onerror=alert(1)>");
+        LocalLedger::newStation(path, QStringLiteral("line <7> & \"A\""));
+        {
+            LocalLedger l(path);
+            QUuid firstPass;
+            // serial, minutes after 08:00Z, result, reason, why; a reload of
+            // S1, a retry of S2, an interruption from before reason codes, one open.
+            const struct {
+                QString serial;
+                int minute;
+                const char *result, *reason, *why;
+            } units[] = {{QStringLiteral("S1"), 10, "pass", "", ""},
+                         {QStringLiteral("S2"), 20, "fail", "no_answer", "<script>alert(1)</script> & \"x\""},
+                         {QStringLiteral("S2"), 65, "pass", "", ""},
+                         {QStringLiteral("S1"), 75, "pass", "", ""},
+                         {hostile, 90, "interrupted", "", "stopped"},
+                         {QString(), 100, "", "", ""}};
+            for (const auto& u : units) {
+                UnitRecord r;
+                r.id = QUuid::createUuid();
+                r.host = QStringLiteral("bench-4");
+                r.fixtureName = QStringLiteral("A");
+                r.recipeName = QStringLiteral("rev C");
+                r.recipeSha256 = QString(64, QLatin1Char('c'));
+                r.serial = u.serial;
+                r.start = QDateTime(QDate(2026, 12, 9), QTime(8, 0), Qt::UTC).addSecs(u.minute * 60);
+                if (u.serial == QLatin1String("S1") && !firstPass.isNull())
+                    r.reloadOf = firstPass.toString(QUuid::WithoutBraces);
+                l.begin(r);
+                if (!*u.result)
+                    continue;
+                r.end = r.start.addSecs(40);
+                r.result = QLatin1String(u.result);
+                r.reason = QLatin1String(u.reason);
+                r.why = QString::fromUtf8(u.why);
+                l.close(r);
+                if (firstPass.isNull())
+                    firstPass = r.id;
+            }
+        }
+        const QStringList where{QStringLiteral("--ledger"), path};
+        const QString html = dir.filePath(QStringLiteral("report.html"));
+        const auto report = [&](const char* zone, const QStringList& more = {}) {
+            const Run run = ledger(where + QStringList{QStringLiteral("report"), QStringLiteral("--html"), html,
+                                                       QStringLiteral("--timezone"), QLatin1String(zone)} + more);
+            QFile f(html);
+            return run.status == 0 && f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : run.err;
+        };
+        const QString utc = report("UTC");
+
+        // The totals are summary's; first-pass yield counts S1, S2 and the hostile serial's first units: 1 of 3 passed.
+        const QRegularExpressionMatch counted =
+            QRegularExpression(QStringLiteral("^(\\d+) units: (\\d+) passed, (\\d+) failed, (\\d+) interrupted, (\\d+) open"))
+                .match(QString::fromUtf8(ledger(where + QStringList{QStringLiteral("summary")}).out));
+        QVERIFY(counted.hasMatch());
+        const QString totals = utc.section(QStringLiteral("id=\"totals\""), 1).section(QStringLiteral("</table>"), 0, 0);
+        const char* columns[] = {"units", "passed", "failed", "interrupted", "open"};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(QRegularExpression(QStringLiteral("class=\"n %1\">(\\d+)<").arg(QLatin1String(columns[i])))
+                         .match(totals)
+                         .captured(1),
+                     counted.captured(i + 1));
+        const QRegularExpressionMatch fpy =
+            QRegularExpression(QStringLiteral("class=\"n first-pass-yield\" data-value=\"([0-9.]+)\"")).match(totals);
+        QVERIFY2(fpy.hasMatch() && qAbs(fpy.captured(1).toDouble() - 1.0 / 3) < 1e-9, qPrintable(totals));
+        QVERIFY(totals.contains(QStringLiteral("data-value=\"0.6\"")));  // yield: 3 of 5 ended
+        // From 09:00Z the first attempts are still those of the whole ledger: of S2's retry, S1's reload and
+        // the hostile serial's, only the last, which was interrupted.
+        QVERIFY(report("UTC", {QStringLiteral("--since"), QStringLiteral("2026-12-09T09:00Z")})
+                    .contains(QStringLiteral("class=\"n first-pass-yield\" data-value=\"0\"")));
+
+        // Nothing runs and nothing is fetched: no script, no address, every tag's src or href within the file.
+        QVERIFY(!utc.contains(QStringLiteral("<script"), Qt::CaseInsensitive));
+        QVERIFY(!utc.contains(QStringLiteral("http://")) && !utc.contains(QStringLiteral("https://")));
+        const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+        const QRegularExpression outside(QStringLiteral("(\\s(on\\w+)\\s*=)|((src|href)\\s*=\\s*[\"']?(?!#|data:))"),
+                                         QRegularExpression::CaseInsensitiveOption);
+        for (const QRegularExpressionMatch& m : tag.globalMatch(utc))
+            QVERIFY2(!outside.match(m.captured()).hasMatch(), qPrintable(m.captured()));
+        QVERIFY(utc.contains(QStringLiteral("&lt;img src=x onerror=alert(1)&gt;")));
+        QVERIFY(utc.contains(QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;x&quot;")));
+        QVERIFY(utc.contains(QStringLiteral("line &lt;7&gt; &amp; &quot;A&quot;")));
+        QVERIFY(utc.contains(QStringLiteral("<td class=\"reason\">unrecorded</td>")));
+        QVERIFY(utc.contains(QStringLiteral("<td class=\"whole\">whole</td>")));
+
+        // The zone moves the shown hours and the buckets: 08:10Z is 13:40 in Kolkata, whose hours start at :30 UTC.
+        QCOMPARE(utc.count(QStringLiteral("<tr data-hour=")), 2);
+        QVERIFY(utc.contains(QStringLiteral("2026-12-09 08:00 UTC (UTC+00:00)")));
+        const QString kolkata = report("Asia/Kolkata");
+        QCOMPARE(kolkata.count(QStringLiteral("<tr data-hour=")), 3);
+        QVERIFY2(kolkata.contains(QStringLiteral("2026-12-09 13:00 ")) && kolkata.contains(QStringLiteral("(UTC+05:30)"))
+                     && kolkata.contains(QStringLiteral("Asia/Kolkata")) && !kolkata.contains(QStringLiteral("UTC+00:00")),
+                 qPrintable(kolkata.left(3000)));
+        QCOMPARE(ledger(where + QStringList{QStringLiteral("report"), QStringLiteral("--html"), html,
+                                            QStringLiteral("--timezone"), QStringLiteral("Mars/Olympus")})
+                     .status,
+                 2);
+
+        // A row changed behind the ledger's back: the report says what verify says.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("hand"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open() && QSqlQuery(db).exec(QStringLiteral("UPDATE units SET why = 'fine' WHERE result = 'fail'")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("hand"));
+        QVERIFY(report("UTC").contains(QStringLiteral("<td class=\"broken\">broken: ")));
     }
 
     void secretsInAnAddressAreNeverEchoed()
