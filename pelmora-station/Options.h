@@ -4,6 +4,7 @@
 
 #include "station/FixtureOption.h"
 
+#include <QDir>
 #include <QList>
 #include <QStringList>
 #include <QString>
@@ -37,3 +38,10 @@ struct UsageError : std::runtime_error {
 
 StationOptions parseStationOptions(const QStringList& arguments);
 QString stationHelpText();
+
+// A fixture's port as given where base is: a path is taken from base; a
+// port number or a USB identity is kept as it is.
+QString portFrom(const QString& selector, const QDir& base);
+// Why no two of fixtures may run: two of them on one device, by whatever
+// name (a link, the same path twice); empty when none are.
+QString sharedPortRefusal(const QList<FixtureOption>& fixtures);

@@ -14,6 +14,7 @@
 #include "ledger/CentralForwarder.h"
 #include "ledger/CentralLookup.h"
 #include "ledger/LocalLedger.h"
+#include "link/FileKind.h"
 #include "link/PortSelection.h"
 #include "link/QtSerialLine.h"
 #include "page/StationPage.h"
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -41,6 +43,17 @@ int fail(int status, const QString& text)
 {
     std::fprintf(stderr, "pelmora-station: %s\n", text.toLocal8Bit().constData());
     return status;
+}
+
+// Why the file at path, which is there, is no serial port: "/tmp/x is a
+// FIFO, not a serial device".
+QString notSerialPort(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
+        return QStringLiteral("%1 is %2, not a serial device")
+            .arg(path, S_ISREG(st.st_mode) ? QStringLiteral("a regular file") : fileKind(st.st_mode));
+    return QStringLiteral("%1 is not a serial port").arg(path);
 }
 
 // What this run will do, before it does anything: the operator checks it
@@ -136,7 +149,7 @@ int main(int argc, char** argv)
             // A path may be absent until a unit is placed; one that is there
             // must be a serial line.
             if (QFileInfo::exists(f.selector) && !isSerialPort(f.selector))
-                return fail(Status::Refused, QStringLiteral("fixture %1: %2 is not a serial port").arg(f.name, f.selector));
+                return fail(Status::Refused, QStringLiteral("fixture %1: %2").arg(f.name, notSerialPort(f.selector)));
         }
         // A scanner is opened by the name given, so a udev link keeps finding it.
         if (!f.scanner.isEmpty())
@@ -148,6 +161,12 @@ int main(int argc, char** argv)
         } catch (const SelectorRefused& error) {
             return fail(Status::Refused, QString::fromLocal8Bit(error.what()));
         }
+    }
+    // A port number may name a device another fixture has by its path.
+    if (const QString shared = sharedPortRefusal(options.fixtures); !shared.isEmpty()) {
+        fail(Status::Usage, shared);
+        std::fputs("Try 'pelmora-station --help'.\n", stderr);
+        return Status::Usage;
     }
 
     std::unique_ptr<Ledger::LocalLedger> ledger;
@@ -174,6 +193,14 @@ int main(int argc, char** argv)
             }
         } else {
             describeStart(options, shared.recipe, ledgerPath, true, 0);
+        }
+        // A page address another program holds would stop the real start.
+        if (const auto where = parseListenAddress(options.listen)) {
+            try {
+                checkPageCanListen(*where);
+            } catch (const PageRefused& error) {
+                return fail(Status::Refused, QString::fromLocal8Bit(error.what()));
+            }
         }
         std::fputs("pelmora-station: check passed; nothing was sent\n", stderr);
         return Status::Passed;
