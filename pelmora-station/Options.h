@@ -2,13 +2,13 @@
 // The station's command line: the recipe, the fixtures, where units are
 // recorded and how the run is shown.
 
+#include "console/UsageError.h"
 #include "station/FixtureOption.h"
 
 #include <QDir>
 #include <QList>
 #include <QStringList>
 #include <QString>
-#include <stdexcept>
 
 
 struct StationOptions {
@@ -29,11 +29,6 @@ struct StationOptions {
     bool adopt = false;  // a ledger of another machine becomes this one's
     bool help = false;
     bool version = false;
-};
-
-// A command line that cannot be run as given; exit status 2.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
 };
 
 StationOptions parseStationOptions(const QStringList& arguments);
