@@ -1,14 +1,10 @@
 #pragma once
 
+#include "console/UsageError.h"
 #include "ledger/UnitFilter.h"
 
 #include <QString>
 #include <QStringList>
-#include <stdexcept>
-
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 struct Options {
     enum class Command { List, ExportCsv, ExportJson, Summary, Verify, Grant, Station, NewStation, Find, FindJson, Upgrade, Report };

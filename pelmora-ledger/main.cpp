@@ -6,8 +6,8 @@
 #include "ledger/CentralLedger.h"
 #include "ledger/Chain.h"
 #include "ledger/LocalLedger.h"
+#include "console/FrontEnd.h"
 
-#include <QCoreApplication>
 #include <QSaveFile>
 #include <cstdio>
 #include <memory>
@@ -144,27 +144,14 @@ int run(const Options& o)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("pelmora-ledger"));
-    Options options;
-    try {
-        options = parseOptions(QCoreApplication::arguments());
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "pelmora-ledger: %s\nTry 'pelmora-ledger --help'.\n", error.what());
-        return Usage;
-    }
-    if (options.help) {
-        std::fputs(helpText().toLocal8Bit().constData(), stdout);
-        return Done;
-    }
-    if (options.version) {
-        std::printf("pelmora-ledger %s\n", PELMORA_VERSION_TEXT);
-        return Done;
-    }
-    try {
-        return run(options);
-    } catch (const LedgerError& error) {
-        std::fprintf(stderr, "pelmora-ledger: %s\n", error.what());
-        return Unreadable;
-    }
+    // Reading only: a stop signal ends it as it ends any program.
+    return runFrontEnd<Options>(argc, argv, {"pelmora-ledger", PELMORA_VERSION_TEXT, false}, parseOptions, helpText,
+                                [](Options& options) {
+                                    try {
+                                        return run(options);
+                                    } catch (const LedgerError& error) {
+                                        std::fprintf(stderr, "pelmora-ledger: %s\n", error.what());
+                                        return int(Unreadable);
+                                    }
+                                });
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The command line: what to load where, and how to report it.
 
+#include "console/UsageError.h"
+
 #include <QString>
 #include <QStringList>
-#include <stdexcept>
 
 struct Options {
     QStringList ports;  // selectors, in the order given
@@ -18,11 +19,6 @@ struct Options {
     bool quiet = false;
     bool help = false;
     bool version = false;
-};
-
-// A command line that cannot be run as given; exit status 2.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
 };
 
 // Throws UsageError.

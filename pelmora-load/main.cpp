@@ -7,6 +7,7 @@
 #include "Options.h"
 #include "link/PortSelection.h"
 #include "Report.h"
+#include "console/FrontEnd.h"
 #include "console/StopSignal.h"
 #include "link/Errors.h"
 #include "link/PortLocks.h"
@@ -54,31 +55,9 @@ ReportKind reportKind(const Options& o)
     return ::isatty(STDERR_FILENO) ? ReportKind::Live : ReportKind::Plain;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// The run once the command line was read; the exit status.
+int load(int argc, char** argv, const Options& options)
 {
-    // Before anything can be sent, so no signal finds a frame half decided.
-    installStopHandlers();
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("pelmora-load"));
-
-    Options options;
-    try {
-        options = parseOptions(QCoreApplication::arguments());
-    } catch (const UsageError& error) {
-        fail(ExitStatus::Usage, QString::fromLocal8Bit(error.what()));
-        std::fputs("Try 'pelmora-load --help'.\n", stderr);
-        return ExitStatus::Usage;
-    }
-    if (options.help) {
-        std::fputs(helpText().toLocal8Bit().constData(), stdout);
-        return ExitStatus::Loaded;
-    }
-    if (options.version) {
-        std::printf("pelmora-load %s\n", PELMORA_VERSION_TEXT);
-        return ExitStatus::Loaded;
-    }
     if (options.listPorts) {
         std::fputs(portListing(options.json).toLocal8Bit().constData(), stdout);
         return ExitStatus::Loaded;
@@ -138,4 +117,12 @@ int main(int argc, char** argv)
                 .arg(record->path(), record->failure()));
     // A failed load's own status says what the slot holds; it outranks the record's.
     return status == ExitStatus::Loaded ? ExitStatus::RecordFailed : status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    return runFrontEnd<Options>(argc, argv, {"pelmora-load", PELMORA_VERSION_TEXT, true}, parseOptions, helpText,
+                                [argc, argv](Options& options) { return load(argc, argv, options); });
 }

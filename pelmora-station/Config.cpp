@@ -1,18 +1,15 @@
 #include "Config.h"
 
-#include "link/Errors.h"
-#include "link/LineSettings.h"
-#include "page/AllowedHosts.h"
-#include "page/ListenAddress.h"
+#include "OptionTable.h"
+#include "link/FileKind.h"
 #include "station/Fixture.h"
-#include "station/SecondsOption.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
-#include <limits>
 #include <sstream>
+#include <sys/stat.h>
 #include <toml++/toml.h>
 
 namespace {
@@ -67,6 +64,30 @@ public:
         return given.isEmpty() ? given : QDir::cleanPath(base_.absoluteFilePath(given));
     }
 
+    // What TOML made of a value, as the command line's text is described.
+    static GivenValue given(const toml::node& node)
+    {
+        GivenValue v;
+        v.shown = written(node);
+        v.typed = true;
+        if (const auto* text = node.as_string())
+            v.shown = *(v.text = QString::fromUtf8(text->get().data(), qsizetype(text->get().size())));
+        else if (const auto* whole = node.as_integer())
+            v.number = double(whole->get()), v.whole = true;
+        else if (const auto* number = node.as_floating_point())
+            v.number = number->get();
+        return v;
+    }
+
+    void apply(const StationOption& option, const QString& key, const toml::node& node, StationOptions& o) const
+    {
+        try {
+            applyOption(option, {key, base_}, given(node), o);
+        } catch (const OptionRefused& refused) {
+            refuse(node.source(), QString::fromLocal8Bit(refused.what()));
+        }
+    }
+
     void read(StationOptions& o) const
     {
         toml::table root;
@@ -75,95 +96,52 @@ public:
         } catch (const toml::parse_error& error) {
             refuse(error.source(), QString::fromUtf8(error.description().data(), qsizetype(error.description().size())));
         }
-        onlyKeys(root,
-                 {QStringLiteral("station"), QStringLiteral("recipe"), QStringLiteral("ledger"), QStringLiteral("central"),
-                  QStringLiteral("listen"), QStringLiteral("page_name"), QStringLiteral("settings"), QStringLiteral("gone_after"),
-                  QStringLiteral("silence"), QStringLiteral("fixture")},
-                 {});
-        o.station = text(root, "station");
-        o.recipe = path(root, "recipe");
-        o.ledger = path(root, "ledger");
-        o.central = text(root, "central");
-        if (const QString listen = text(root, "listen"); !listen.isEmpty()) {
-            try {
-                parseListenAddress(listen);
-            } catch (const std::invalid_argument& error) {
-                refuse(root.get("listen")->source(), QString::fromLocal8Bit(error.what()));
-            }
-            o.listen = listen;
-        }
-        if (const toml::node* names = root.get("page_name")) {
-            // One name, or a list of them.
-            const auto refuseName = [&] {
-                refuse(names->source(), QStringLiteral("page_name takes a host name in quotes, or a list of them"));
-            };
-            const auto add = [&](const toml::node& n) {
-                const auto* value = n.as_string();
-                if (!value)
-                    refuseName();
-                const QString name = QString::fromUtf8(value->get().data(), qsizetype(value->get().size()));
-                if (!isHostName(name))
-                    refuseName();
-                o.pageNames << name;
-            };
-            if (const auto* list = names->as_array())
+        for (const auto& [tomlKey, node] : root) {
+            const QString key = keyText(tomlKey);
+            const StationOption* option = optionKeyed(key);
+            if (!option)
+                refuse(tomlKey.source(), QStringLiteral("unknown key \"%1\"").arg(key));
+            if (option->kind == OptionKind::Fixture)
+                readFixtures(node, o);
+            else if (const auto* list = node.as_array(); list && option->repeatable)
                 for (const toml::node& n : *list)
-                    add(n);
+                    apply(*option, key, n, o);
             else
-                add(*names);
+                apply(*option, key, node, o);
         }
-        if (const QString settings = text(root, "settings"); !settings.isEmpty()) {
-            try {
-                LineSettings::parse(settings);
-            } catch (const PelmoraError& error) {
-                refuse(root.get("settings")->source(), error.report());
+    }
+
+    void readFixtures(const toml::node& f, StationOptions& o) const
+    {
+        const auto* list = f.as_array();
+        if (!list || !list->is_array_of_tables())
+            refuse(f.source(), QStringLiteral("fixtures are given as [[fixture]] tables"));
+        QSet<QString> names;
+        for (const toml::node& entry : *list) {
+            const toml::table& t = *entry.as_table();
+            onlyKeys(t, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("presence"), QStringLiteral("scanner"),
+                         QStringLiteral("scanner_settings")},
+                     QStringLiteral(" in a fixture"));
+            FixtureOption fixture;
+            // Every path here is taken from this file's folder, the port's too:
+            // a service's working directory is no place to look for a device.
+            const QString port = text(t, "port", true);
+            fixture.selector = portFrom(port, base_);
+            fixture.name = text(t, "name");
+            if (fixture.name.isEmpty())
+                fixture.name = port;
+            if (names.contains(fixture.name))
+                refuse(t.source(), QStringLiteral("two fixtures are named \"%1\"").arg(fixture.name));
+            names.insert(fixture.name);
+            if (const QString line = text(t, "presence"); !line.isEmpty()) {
+                fixture.presence = modemLineNamed(line);
+                if (!fixture.presence)
+                    refuse(t.get("presence")->source(),
+                           QStringLiteral("presence takes dsr, cts, dcd or ri, not '%1'").arg(line));
             }
-            o.settings = settings;
-        }
-        if (const toml::node* k = root.get("gone_after")) {
-            const auto* n = k->as_integer();
-            if (!n || n->get() < 2 || n->get() > 100)
-                refuse(k->source(), QStringLiteral("gone_after must be a whole number from 2 to 100"));
-            o.goneAfter = int(n->get());
-        }
-        if (const toml::node* s = root.get("silence")) {
-            const std::optional<double> v = s->is_number() ? s->value<double>() : std::nullopt;
-            const double seconds = v.value_or(std::numeric_limits<double>::quiet_NaN());
-            const QString refused =
-                secondsRefusal(QStringLiteral("silence"), seconds, v ? QString::number(seconds) : written(*s),
-                               {kShortestSilence, kLongestSilence});
-            if (!refused.isEmpty())
-                refuse(s->source(), refused);
-            o.silence = seconds;
-        }
-        if (const toml::node* f = root.get("fixture")) {
-            const auto* list = f->as_array();
-            if (!list || !list->is_array_of_tables())
-                refuse(f->source(), QStringLiteral("fixtures are given as [[fixture]] tables"));
-            QSet<QString> names;
-            for (const toml::node& entry : *list) {
-                const toml::table& t = *entry.as_table();
-                onlyKeys(t, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("presence"), QStringLiteral("scanner"),
-                             QStringLiteral("scanner_settings")},
-                         QStringLiteral(" in a fixture"));
-                FixtureOption fixture;
-                fixture.selector = text(t, "port", true);
-                fixture.name = text(t, "name");
-                if (fixture.name.isEmpty())
-                    fixture.name = fixture.selector;
-                if (names.contains(fixture.name))
-                    refuse(t.source(), QStringLiteral("two fixtures are named \"%1\"").arg(fixture.name));
-                names.insert(fixture.name);
-                if (const QString line = text(t, "presence"); !line.isEmpty()) {
-                    fixture.presence = modemLineNamed(line);
-                    if (!fixture.presence)
-                        refuse(t.get("presence")->source(), QStringLiteral("presence takes dsr, cts, dcd or ri"));
-                }
-                // Relative to this file, as the recipe is.
-                fixture.scanner = path(t, "scanner");
-                fixture.scannerSettings = text(t, "scanner_settings");
-                o.fixtures << fixture;
-            }
+            fixture.scanner = path(t, "scanner");
+            fixture.scannerSettings = text(t, "scanner_settings");
+            o.fixtures << fixture;
         }
     }
 
@@ -176,7 +154,11 @@ private:
 
 void readStationConfig(const QString& path, StationOptions& options)
 {
-    if (!QFileInfo(path).isFile())
+    const QFileInfo file(path);
+    if (!file.exists())
         throw UsageError(QStringLiteral("--config: no such file: %1").arg(path).toStdString());
+    struct stat st {};
+    if (!file.isFile() && ::stat(QFile::encodeName(path).constData(), &st) == 0)
+        throw UsageError(QStringLiteral("--config: %1 is %2, not a file").arg(path, fileKind(st.st_mode)).toStdString());
     ConfigReader(path).read(options);
 }

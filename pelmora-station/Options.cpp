@@ -1,33 +1,19 @@
 #include "Options.h"
 
+#include "Config.h"
+#include "OptionTable.h"
+#include "link/DeviceNames.h"
 #include "link/Errors.h"
 #include "link/LineSettings.h"
-#include "Config.h"
-#include "station/Fixture.h"
-#include "page/AllowedHosts.h"
-#include "station/SecondsOption.h"
-#include "page/ListenAddress.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
 #include <QSet>
+#include <vector>
 
 namespace {
-
-qint64 wholeNumber(const QString& text, const char* option, qint64 lowest, qint64 highest)
-{
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok);
-    if (!ok || value < lowest || value > highest)
-        throw UsageError(QStringLiteral("--%1 takes a whole number from %2 to %3, not '%4'")
-                             .arg(QLatin1String(option))
-                             .arg(lowest)
-                             .arg(highest)
-                             .arg(text)
-                             .toStdString());
-    return value;
-}
 
 FixtureOption fixture(const QString& given)
 {
@@ -72,74 +58,133 @@ FixtureOption fixture(const QString& given)
 
 }  // namespace
 
+// A path selector, not a port number or a USB identity.
+bool isPathSelector(const QString& selector)
+{
+    bool number = false;
+    selector.toInt(&number);
+    return !number && !selector.startsWith(QStringLiteral("usb:"));
+}
+
+QString portFrom(const QString& selector, const QDir& base)
+{
+    return isPathSelector(selector) ? QDir::cleanPath(base.absoluteFilePath(selector)) : selector;
+}
+
+QString sharedPortRefusal(const QList<FixtureOption>& fixtures)
+{
+    // The device a selector means, by whichever name: two names of one
+    // device would leave one fixture waiting for ever on the other's lock.
+    const auto identity = [](const QString& selector) {
+        if (!isPathSelector(selector))
+            return selector.toLower();
+        if (const std::optional<dev_t> device = characterDevice(selector))
+            return QStringLiteral("device %1").arg(quint64(*device));
+        const QString canonical = QFileInfo(selector).canonicalFilePath();
+        return canonical.isEmpty() ? selector : canonical;
+    };
+    QMap<QString, const FixtureOption*> seen;
+    for (const FixtureOption& f : fixtures) {
+        const QString id = identity(f.selector);
+        if (const FixtureOption* other = seen.value(id)) {
+            if (other->selector == f.selector)
+                return QStringLiteral("%1 is given to two fixtures").arg(f.selector);
+            return QStringLiteral("%1 and %2 are one port, given to two fixtures (%3 and %4)")
+                .arg(other->selector, f.selector, other->name, f.name);
+        }
+        seen.insert(id, &f);
+    }
+    return {};
+}
+
 StationOptions parseStationOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption recipe(QStringLiteral("recipe"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption fixtureOption(QStringLiteral("fixture"), {}, QStringLiteral("[NAME=]SEL"));
-    const QCommandLineOption ledger(QStringLiteral("ledger"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption central(QStringLiteral("central"), {}, QStringLiteral("URI"));
-    const QCommandLineOption settings(QStringLiteral("settings"), {}, QStringLiteral("S"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption check(QStringLiteral("check"));
-    const QCommandLineOption adopt(QStringLiteral("adopt"));
-    const QCommandLineOption units(QStringLiteral("units"), {}, QStringLiteral("N"));
-    const QCommandLineOption goneAfter(QStringLiteral("gone-after"), {}, QStringLiteral("K"));
-    const QCommandLineOption silence(QStringLiteral("silence"), {}, QStringLiteral("S"));
-    const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption station(QStringLiteral("station"), {}, QStringLiteral("NAME"));
-    const QCommandLineOption listen(QStringLiteral("listen"), {}, QStringLiteral("ADDR:PORT"));
-    const QCommandLineOption pageName(QStringLiteral("page-name"), {}, QStringLiteral("NAME"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({recipe, fixtureOption, ledger, central, settings, json, check, adopt, units, goneAfter, silence,
-                       config, station, listen, pageName, help, version});
-    if (!parser.parse(arguments))
+    std::vector<std::pair<const StationOption*, QCommandLineOption>> options;
+    for (const StationOption& s : stationOptions()) {
+        QStringList names;
+        if (s.shortFlag)
+            names << QLatin1String(s.shortFlag);
+        names << QLatin1String(s.flag);
+        options.emplace_back(&s, QCommandLineOption(names, {}, s.valueName ? QLatin1String(s.valueName) : QString()));
+        parser.addOption(options.back().second);
+    }
+    const auto cli = [&](const char* flag) -> const QCommandLineOption& {
+        for (const auto& [s, option] : options)
+            if (qstrcmp(s->flag, flag) == 0)
+                return option;
+        throw std::logic_error(flag);
+    };
+    if (!parser.parse(arguments)) {
+        // Named as the configuration names an unknown key.
+        if (!parser.unknownOptionNames().isEmpty()) {
+            const QString name = parser.unknownOptionNames().first();
+            QString given = QStringLiteral("--") + name;
+            for (const QString& a : arguments.mid(1))
+                if (a.startsWith(u'-') && a.section(u'=', 0, 0).mid(a.startsWith(QStringLiteral("--")) ? 2 : 1) == name)
+                    given = a.section(u'=', 0, 0);
+            throw UsageError(QStringLiteral("unknown option \"%1\"").arg(given).toStdString());
+        }
         throw UsageError(parser.errorText().toStdString());
+    }
     if (!parser.positionalArguments().isEmpty())
         throw UsageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()).toStdString());
 
     StationOptions o;
-    o.help = parser.isSet(help);
-    o.version = parser.isSet(version);
+    o.help = parser.isSet(cli("help"));
+    o.version = parser.isSet(cli("version"));
     if (o.help || o.version)
         return o;
-    for (const QCommandLineOption* once : {&recipe, &ledger, &central, &settings, &units, &goneAfter, &silence, &config,
-                                           &station, &listen})
-        if (parser.values(*once).size() > 1)
-            throw UsageError(QStringLiteral("--%1 is given once").arg(once->names().first()).toStdString());
+    for (const auto& [s, option] : options)
+        if (s->valueName && !s->repeatable && parser.values(option).size() > 1)
+            throw UsageError(QStringLiteral("--%1 is given once").arg(QLatin1String(s->flag)).toStdString());
     // The configuration first; what the command line says overrides it.
-    if (parser.isSet(config)) {
-        o.config = parser.value(config);
+    const auto apply = [&o](const StationOption& s, const QString& text) {
+        try {
+            applyOption(s, {QStringLiteral("--") + QLatin1String(s.flag), QDir::current()}, givenOnCommandLine(text), o);
+        } catch (const OptionRefused& refused) {
+            throw UsageError(refused.what());
+        }
+    };
+    if (parser.isSet(cli("config"))) {
+        apply(*optionFlagged(QStringLiteral("config")), parser.value(cli("config")));
         readStationConfig(o.config, o);
     }
-    if (parser.isSet(station))
-        o.station = parser.value(station);
-    if (parser.isSet(recipe))
-        o.recipe = parser.value(recipe);
+    for (const auto& [s, option] : options) {
+        if (!s->valueName || s->kind == OptionKind::Fixture || !parser.isSet(option) || qstrcmp(s->flag, "config") == 0)
+            continue;
+        // A repeatable option's values on the command line replace the configuration's.
+        if (s->kind == OptionKind::HostName)
+            o.pageNames.clear();
+        for (const QString& text : parser.values(option))
+            apply(*s, text);
+    }
     if (o.recipe.isEmpty())
         throw UsageError("--recipe is required");
     // Fixtures on the command line replace the configuration's.
-    if (parser.isSet(fixtureOption))
+    const QCommandLineOption& fixtureOption = cli("fixture");
+    const bool fromConfig = !parser.isSet(fixtureOption);
+    if (!fromConfig)
         o.fixtures.clear();
-    QSet<QString> names, selectors;
-    for (const FixtureOption& f : o.fixtures) {
+    QSet<QString> names;
+    for (const FixtureOption& f : o.fixtures)
         names.insert(f.name);
-        selectors.insert(f.selector);
-    }
     for (const QString& text : parser.values(fixtureOption)) {
-        const FixtureOption f = fixture(text);
+        FixtureOption f = fixture(text);
+        f.selector = portFrom(f.selector, QDir::current());
         if (names.contains(f.name))
             throw UsageError(QStringLiteral("two fixtures are named '%1'").arg(f.name).toStdString());
-        if (selectors.contains(f.selector))
-            throw UsageError(QStringLiteral("%1 is given to two fixtures").arg(f.selector).toStdString());
         names.insert(f.name);
-        selectors.insert(f.selector);
         o.fixtures << f;
     }
     if (o.fixtures.isEmpty())
         throw UsageError("at least one --fixture is required");
+    if (const QString shared = sharedPortRefusal(o.fixtures); !shared.isEmpty())
+        throw UsageError((fromConfig ? QStringLiteral("%1: %2").arg(o.config, shared) : shared).toStdString());
+    QSet<QString> selectors;
+    for (const FixtureOption& f : o.fixtures)
+        selectors.insert(f.selector);
     // A scanner may serve several fixtures, but it is never a fixture's line.
     QMap<QString, QString> scannerSettings;
     for (const FixtureOption& f : o.fixtures) {
@@ -158,54 +203,9 @@ StationOptions parseStationOptions(const QStringList& arguments)
             throw UsageError(QStringLiteral("%1 is given two line settings").arg(f.scanner).toStdString());
         scannerSettings[f.scanner] = f.scannerSettings;
     }
-    if (parser.isSet(ledger))
-        o.ledger = parser.value(ledger);
-    if (parser.isSet(ledger) && o.ledger.isEmpty())
-        throw UsageError("--ledger needs a file");
-    if (parser.isSet(central))
-        o.central = parser.value(central);
-    if (parser.isSet(central) && o.central.isEmpty())
-        throw UsageError("--central needs the central ledger's address");
-    if (parser.isSet(settings)) {
-        o.settings = parser.value(settings);
-        try {
-            LineSettings::parse(o.settings);
-        } catch (const PelmoraError& error) {
-            throw UsageError(QStringLiteral("--settings: %1").arg(error.report()).toStdString());
-        }
-    }
-    if (parser.isSet(listen)) {
-        o.listen = parser.value(listen);
-        try {
-            parseListenAddress(o.listen);
-        } catch (const std::invalid_argument& error) {
-            throw UsageError(error.what());
-        }
-    }
-    // Names on the command line replace the configuration's.
-    if (parser.isSet(pageName))
-        o.pageNames.clear();
-    for (const QString& name : parser.values(pageName)) {
-        if (!isHostName(name))
-            throw UsageError(QStringLiteral("--page-name takes a host name (bench2, bench2.example.com), not '%1'")
-                                 .arg(name)
-                                 .toStdString());
-        o.pageNames << name;
-    }
-    o.json = parser.isSet(json);
-    o.check = parser.isSet(check);
-    o.adopt = parser.isSet(adopt);
-    if (parser.isSet(units))
-        o.units = wholeNumber(parser.value(units), "units", 1, 1000000000);
-    if (parser.isSet(goneAfter))
-        o.goneAfter = int(wholeNumber(parser.value(goneAfter), "gone-after", 2, 100));
-    if (parser.isSet(silence)) {
-        o.silence = secondsFromText(parser.value(silence));
-        const QString refused = secondsRefusal(QStringLiteral("--silence"), o.silence, parser.value(silence),
-                                               {kShortestSilence, kLongestSilence});
-        if (!refused.isEmpty())
-            throw UsageError(refused.toStdString());
-    }
+    o.json = parser.isSet(cli("json"));
+    o.check = parser.isSet(cli("check"));
+    o.adopt = parser.isSet(cli("adopt"));
     return o;
 }
 
@@ -221,54 +221,7 @@ QString stationHelpText()
         "port appears, or the unit answers the poll), loads the labels one after\n"
         "another, and waits until the unit is taken out before it waits for the next.\n"
         "\n"
-        "  --config FILE     read the station's settings from this TOML file (station,\n"
-        "                    recipe, ledger, central, listen, page_name, settings,\n"
-        "                    gone_after, silence and [[fixture]] tables of name,\n"
-        "                    port, presence, scanner);\n"
-        "                    the options below override it\n"
-        "  --station NAME    the station's name in its records and atop its page\n"
-        "                    (default: the host name)\n"
-        "  --recipe FILE     the TOML recipe: name, and one [[label]] (slot, file,\n"
-        "                    optional sha256) per slot, 1 to 5 of them, and what a\n"
-        "                    unit's serial is ([serial]: pattern, check, duplicates)\n"
-        "  --fixture [NAME=]SEL[,presence=LINE][,scanner=PATH[,scanner-settings=S]]\n"
-        "                    a fixture: a device path (/dev/ttyUSB0, which may be\n"
-        "                    absent until a unit is placed), a port number 1 to 10\n"
-        "                    (PELMORA_PORTS applies), or usb:VID:PID[:SERIAL];\n"
-        "                    NAME defaults to SEL; repeatable. With presence=dsr,\n"
-        "                    cts, dcd or ri the unit is there while the fixture\n"
-        "                    asserts that modem status line (nothing is sent while\n"
-        "                    it does not); without, while it answers the poll.\n"
-        "                    With scanner=PATH (a serial scanner's terminal, or a\n"
-        "                    keyboard scanner's /dev/input/by-id/...-event-kbd,\n"
-        "                    grabbed) units are scanned; one scanner may serve\n"
-        "                    several fixtures, each fixture's barcode FIXTURE:NAME\n"
-        "                    scanned before its unit. A serial scanner's line is\n"
-        "                    left as the device has it unless scanner-settings=S\n"
-        "                    (as --settings) is given\n"
-        "  --ledger FILE     the ledger, default $XDG_STATE_HOME/pelmora/ledger.sqlite\n"
-        "  --central URI     also forward every record to this PostgreSQL ledger\n"
-        "                    (a libpq URI or key=value pairs; the password comes from\n"
-        "                    ~/.pgpass); loading never waits for it\n"
-        "  --units N         end the run after N units in all (default: until stopped)\n"
-        "  --gone-after K    a loaded unit is gone after K polls in a row unanswered,\n"
-        "                    2 to 100, default 2 (one lost reply never reloads a unit)\n"
-        "  --silence S       read for older configurations; changes nothing\n"
-        "  --check           check the recipe, the fixtures and the ledger, send\n"
-        "                    nothing, and exit\n"
-        "  --adopt           take over a ledger made on another machine: it then\n"
-        "                    belongs to this one (without it, such a ledger is\n"
-        "                    refused: a copied ledger would record as that station)\n"
-        "  --settings S      line settings, default 9600,n,8,1\n"
-        "  --json            JSON Lines on standard output\n"
-        "  --listen ADDR:PORT  serve the operator page (read-only) there, default\n"
-        "                    127.0.0.1:8470; another address only when given;\n"
-        "                    port 0 takes a free one; off for no page\n"
-        "  --page-name NAME  a name the page is reached by (bench2.example.com);\n"
-        "                    it answers only requests for its address, localhost\n"
-        "                    or such a name; repeatable\n"
-        "  -h, --help        this text\n"
-        "  --version         the version\n"
+        "%1"
         "\n"
         "A unit that leaves a frame unanswered within its wait fails at once, and so\n"
         "does one whose load the station stalled in; whatever answers next is a new\n"
@@ -291,5 +244,6 @@ QString stationHelpText()
         "       station forwards under this ledger's identity; nothing sent\n"
         "  5    records not forwarded: the central ledger's copy differs from this\n"
         "       station's (otherwise as 0 or 1)\n"
-        "  130  stopped by SIGINT; 143 by SIGTERM\n");
+        "  130  stopped by SIGINT; 143 by SIGTERM\n")
+        .arg(optionsHelp());
 }

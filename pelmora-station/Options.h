@@ -2,12 +2,13 @@
 // The station's command line: the recipe, the fixtures, where units are
 // recorded and how the run is shown.
 
+#include "console/UsageError.h"
 #include "station/FixtureOption.h"
 
+#include <QDir>
 #include <QList>
 #include <QStringList>
 #include <QString>
-#include <stdexcept>
 
 
 struct StationOptions {
@@ -30,10 +31,12 @@ struct StationOptions {
     bool version = false;
 };
 
-// A command line that cannot be run as given; exit status 2.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 StationOptions parseStationOptions(const QStringList& arguments);
 QString stationHelpText();
+
+// A fixture's port as given where base is: a path is taken from base; a
+// port number or a USB identity is kept as it is.
+QString portFrom(const QString& selector, const QDir& base);
+// Why no two of fixtures may run: two of them on one device, by whatever
+// name (a link, the same path twice); empty when none are.
+QString sharedPortRefusal(const QList<FixtureOption>& fixtures);

@@ -4,6 +4,7 @@
 #include "PageServer.h"
 
 #include <QJsonDocument>
+#include <QTcpServer>
 #include <future>
 
 // The page's files live in a static library; the linker keeps them only
@@ -50,6 +51,13 @@ private:
 };
 
 }  // namespace
+
+void checkPageCanListen(const ListenAddress& where)
+{
+    QTcpServer server;
+    if (!server.listen(where.address, where.port))
+        throw PageRefused(QStringLiteral("the page cannot listen on %1: %2").arg(where.shown(), server.errorString()).toStdString());
+}
 
 StationPage::StationPage(const ListenAddress& where, const QString& stationName, const QStringList& hostNames,
                          const Ledger::LocalLedger& ledger)

@@ -21,6 +21,10 @@ struct PageRefused : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Whether the page could listen at where, said as StationPage says it: it
+// listens and lets go at once. Throws PageRefused.
+void checkPageCanListen(const ListenAddress& where);
+
 class StationPage final : public StationView {
 public:
     // Listens before it returns; throws PageRefused. stationName heads the

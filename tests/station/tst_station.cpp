@@ -15,7 +15,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <array>
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +53,7 @@ QByteArray read(const QString& path)
 class StationTest : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
+    Pty pty;
     QByteArray ship, inner;
 
     QString recipe(const QString& body)
@@ -84,7 +90,9 @@ private slots:
     void scannedUnitsOnALineThatStays();
     void killedMidStreamIsInterruptedAtNextStart();
     void aLockedLedgerHoldsTheUnitUntilItIsFree();
-    void silenceThatIsNoFiniteNumberIsRefused();
+    void refusedAlikeInBothPlaces_data();
+    void refusedAlikeInBothPlaces();
+    void checkFindsThePageAddressTaken();
 };
 
 void StationTest::initTestCase()
@@ -456,22 +464,102 @@ void StationTest::aLockedLedgerHoldsTheUnitUntilItIsFree()
 }
 
 
-void StationTest::silenceThatIsNoFiniteNumberIsRefused()
+void StationTest::refusedAlikeInBothPlaces_data()
 {
-    // NaN passes a range check made of comparisons, and would switch the guard off.
-    const QString config = dir.filePath(QStringLiteral("silence.toml")), none = dir.filePath(QStringLiteral("none"));
-    for (const QString& value : {QStringLiteral("nan"), QStringLiteral("inf"), QStringLiteral("-inf")}) {
-        QFile f(config);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QStringLiteral("recipe = \"%1\"\nsilence = %2\n[[fixture]]\nport = \"%3\"\n").arg(twoLabels(), value, none).toUtf8()) > 0);
-        f.close();
-        for (const QString& option : {QStringLiteral("--silence"), QStringLiteral("silence")}) {
-            QProcess p;
-            start(p, option == QStringLiteral("silence") ? QStringList{QStringLiteral("--config"), config}
-                                                         : QStringList{QStringLiteral("--recipe"), twoLabels(), QStringLiteral("--fixture"), none, option, value});
-            QVERIFY(p.waitForFinished(20000) && p.exitCode() == 2);
-            QVERIFY(p.readAllStandardError().contains(QStringLiteral("%1 takes seconds from 2 to 3, not '%2'").arg(option, value).toUtf8()));
-        }
+    // Each value given on the command line (run in conf/) and in conf/station.toml
+    // (run from its parent, so a path taken from the working directory would
+    // miss); %1 is the option's name in each place.
+    QTest::addColumn<QStringList>("option");
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    const QStringList silence{"--silence", "silence"}, goneAfter{"--gone-after", "gone_after"};
+    const QString seconds = QStringLiteral("%1 takes seconds from 2 to 3, not '%2'");
+    for (const char* value : {"nan", "inf", "-inf", "3.5"})
+        QTest::addRow("silence %s", value) << QStringList{"--silence", value} << QStringLiteral("silence = %1\n").arg(value)
+                                           << silence << 2 << seconds.arg("%1", value);
+    const QString whole = QStringLiteral("%1 takes a whole number from 2 to 100, not '%2'");
+    QTest::newRow("gone-after negative") << QStringList{"--gone-after", "-3"} << "gone_after = -3\n" << goneAfter << 2 << whole.arg("%1", "-3");
+    QTest::newRow("gone-after above") << QStringList{"--gone-after", "101"} << "gone_after = 101\n" << goneAfter << 2 << whole.arg("%1", "101");
+    QTest::newRow("settings") << QStringList{"--settings", "19200,x"} << "settings = \"19200,x\"\n" << QStringList{"--settings", "settings"}
+                              << 2 << "%1 takes line settings such as 9600,n,8,1, not '19200,x': Error 380";
+    QTest::newRow("listen") << QStringList{"--listen", "nowhere:1"} << "listen = \"nowhere:1\"\n" << QStringList{"--listen", "listen"}
+                            << 2 << "%1 takes ADDRESS:PORT (127.0.0.1:8470, [::1]:8470) or off, not 'nowhere:1'";
+    QTest::newRow("page name") << QStringList{"--page-name", "a b"} << "page_name = [\"ok\", \"a b\"]\n"
+                               << QStringList{"--page-name", "page_name"} << 2
+                               << "%1 takes a host name (bench2, bench2.example.com), not 'a b'";
+    QTest::newRow("unknown") << QStringList{"--frob"} << "frob = 1\n" << QStringList{"option \"--frob\"", "key \"frob\""} << 2 << "unknown %1";
+    // Two names of one device; the configuration's relative to its folder.
+    const QString conf = dir.filePath(QStringLiteral("conf/"));
+    QTest::newRow("one port, two names") << QStringList{"--fixture", "A=" + pty.slavePath(), "--fixture", "B=link"}
+                                         << QStringLiteral("[[fixture]]\nname = \"A\"\nport = \"%1\"\n[[fixture]]\nname = \"B\"\nport = \"link\"\n").arg(pty.slavePath())
+                                         << QStringList{"", ""} << 2
+                                         << QStringLiteral("%1 and %2link are one port, given to two fixtures (A and B)").arg(pty.slavePath(), conf);
+    QTest::newRow("a FIFO") << QStringList{"--fixture", "F=fifo"} << "[[fixture]]\nname = \"F\"\nport = \"fifo\"\n" << QStringList{"", ""}
+                            << 4 << QStringLiteral("fixture F: %1fifo is a FIFO, not a serial device").arg(conf);
+}
+
+void StationTest::refusedAlikeInBothPlaces()
+{
+    QFETCH(QStringList, option);
+    QFETCH(QString, config);
+    QFETCH(QStringList, names);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    const QString conf = dir.filePath(QStringLiteral("conf"));
+    QDir(dir.path()).mkpath(QStringLiteral("conf"));
+    if (!QFileInfo::exists(conf + QStringLiteral("/fifo")))
+        QVERIFY(::mkfifo(QFile::encodeName(conf + QStringLiteral("/fifo")).constData(), 0600) == 0);
+    QFile::remove(conf + QStringLiteral("/link"));
+    QVERIFY(QFile::link(pty.slavePath(), conf + QStringLiteral("/link")));
+    const QString none = dir.filePath(QStringLiteral("none"));
+    QFile file(conf + QStringLiteral("/station.toml"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QStringLiteral("recipe = \"%1\"\n%2").arg(twoLabels(), config).toUtf8());
+    if (!config.contains(QStringLiteral("[[fixture]]")))
+        file.write(QStringLiteral("[[fixture]]\nport = \"%1\"\n").arg(none).toUtf8());
+    file.close();
+    QStringList commandLine{QStringLiteral("--recipe"), twoLabels()};
+    if (!option.contains(QStringLiteral("--fixture")))
+        commandLine << QStringLiteral("--fixture") << none;
+    commandLine += option;
+    if (!option.contains(QStringLiteral("--listen")))
+        commandLine << QStringLiteral("--listen") << QStringLiteral("off");
+    const QList<std::pair<QStringList, QString>> places{
+        {commandLine, conf}, {{QStringLiteral("--config"), file.fileName(), QStringLiteral("--listen"), QStringLiteral("off")}, dir.path()}};
+    for (int i = 0; i < 2; ++i) {
+        QProcess p;
+        p.setWorkingDirectory(places[i].second);
+        p.start(qEnvironmentVariable("PELMORA_STATION"),
+                QStringList{QStringLiteral("--check"), QStringLiteral("--ledger"), ledgerPath()} + places[i].first);
+        QVERIFY(p.waitForFinished(20000));
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        const QString expected = QString(said).replace(QStringLiteral("%1"), names[i]);
+        QVERIFY2(p.exitCode() == status && err.contains(expected), qPrintable(expected + QStringLiteral(" | ") + err));
     }
+}
+
+void StationTest::checkFindsThePageAddressTaken()
+{
+    // Another program on the page's port: the check says so, as a start would.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(fd, 1) == 0);
+    QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0);
+    const QString where = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    QProcess p;
+    p.start(qEnvironmentVariable("PELMORA_STATION"),
+            {QStringLiteral("--check"), QStringLiteral("--ledger"), ledgerPath(), QStringLiteral("--recipe"), twoLabels(),
+             QStringLiteral("--fixture"), dir.filePath(QStringLiteral("none")), QStringLiteral("--listen"), where});
+    QVERIFY(p.waitForFinished(20000));
+    ::close(fd);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QVERIFY2(p.exitCode() == 4 && err.contains(QStringLiteral("the page cannot listen on %1").arg(where)), qPrintable(err));
+    QVERIFY(!err.contains(QStringLiteral("check passed")));
 }
 
 QTEST_GUILESS_MAIN(StationTest)
