@@ -232,8 +232,16 @@ QString unitsPerHour(const ShiftFigures& f, const Times& t)
     out += QStringLiteral("</svg>\n<table id=\"units-per-hour\"><thead><tr><th>hour</th><th>station</th><th>recipe</th>"
                           "<th>units</th><th>passed</th><th>failed</th><th>interrupted</th><th>open</th>"
                           "<th>first attempts</th><th>first-pass yield</th><th>units per hour</th></tr></thead><tbody>\n");
-    for (auto it = f.byHour.cbegin(); it != f.byHour.cend(); ++it) {
-        const auto& [station, recipe, sha, hour] = it.key();
+    // Read down the shift: by hour, then station and recipe.
+    QList<HourKey> rows = f.byHour.keys();
+    const auto nameOf = [&](const QString& id) { return f.station(id) ? f.station(id)->name : id; };
+    std::stable_sort(rows.begin(), rows.end(), [&](const HourKey& a, const HourKey& b) {
+        return std::tuple(std::get<3>(a), nameOf(std::get<0>(a)), std::get<1>(a))
+             < std::tuple(std::get<3>(b), nameOf(std::get<0>(b)), std::get<1>(b));
+    });
+    for (const HourKey& key : rows) {
+        const auto it = f.byHour.constFind(key);
+        const auto& [station, recipe, sha, hour] = key;
         out += QStringLiteral("<tr data-hour=\"%1\" data-recipe-sha256=\"%2\"><td>%3</td>")
                    .arg(hour.toUTC().toString(Qt::ISODate), esc(sha), t.hour(hour))
              + stationCell(f, station) + QStringLiteral("<td>%1</td>").arg(esc(recipe)) + countCell("units", it->units)

@@ -3,6 +3,7 @@
 // that may only record, and hand edits found.
 
 #include "PostgresServer.h"
+#include "ShiftFigures.h"
 #include "ledger/CentralForwarder.h"
 #include "ledger/CentralLedger.h"
 #include "ledger/CentralLookup.h"
@@ -18,6 +19,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QTest>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -516,6 +518,39 @@ private slots:
         QCOMPARE(rows(QStringLiteral("SELECT serial, slot, unit_result FROM label_results ORDER BY start_time LIMIT 1")),
                  QStringList{QStringLiteral("SN1|1|fail")});
         QVERIFY(rows(QStringLiteral("SELECT 1 FROM units")).value(0).contains(QStringLiteral("permission denied")));
+
+        // The shift report's figures, from the same ledger, are the views' to the unit.
+        CentralLedger central(uri);
+        ShiftRequest utc;
+        utc.zone = QTimeZone::utc();
+        const ShiftFigures figures = shiftFigures(central.units(), central.stationNames(), central.chain(), utc,
+                                                  QDateTime::currentDateTimeUtc());
+        QSqlQuery hours(db);
+        QVERIFY(hours.exec(QStringLiteral("SELECT station, station_name, recipe, recipe_sha256, hour, units, passed, failed, "
+                                          "interrupted, open, first_attempts_ended, first_attempts_passed, units_per_hour "
+                                          "FROM yield_by_hour")));
+        int compared = 0;
+        for (; hours.next(); ++compared) {
+            const HourKey key{hours.value(0).toString(), hours.value(2).toString(), hours.value(3).toString(),
+                              hours.value(4).toDateTime().toUTC()};
+            QVERIFY2(figures.byHour.contains(key), qPrintable(hours.value(4).toDateTime().toString(Qt::ISODate)));
+            const GroupFigures& g = figures.byHour[key];
+            QCOMPARE(figures.station(hours.value(0).toString())->name, hours.value(1).toString());
+            QCOMPARE((QList<qint64>{g.units, g.passed, g.failed, g.interrupted, g.open, g.firstAttemptsEnded, g.firstAttemptsPassed}),
+                     (QList<qint64>{hours.value(5).toLongLong(), hours.value(6).toLongLong(), hours.value(7).toLongLong(),
+                                    hours.value(8).toLongLong(), hours.value(9).toLongLong(), hours.value(10).toLongLong(),
+                                    hours.value(11).toLongLong()}));
+            QVERIFY(qAbs(g.unitsPerHour().value_or(-1) - (hours.isNull(12) ? -1 : hours.value(12).toDouble())) < 1e-6);
+        }
+        QCOMPARE(compared, figures.byHour.size());
+        QSqlQuery reasons(db);
+        QVERIFY(reasons.exec(QStringLiteral("SELECT station, recipe, recipe_sha256, hour, reason, units FROM failure_reasons")));
+        for (compared = 0; reasons.next(); ++compared)
+            QCOMPARE(figures.reasonsByHour.value({reasons.value(0).toString(), reasons.value(1).toString(),
+                                                  reasons.value(2).toString(), reasons.value(3).toDateTime().toUTC(),
+                                                  reasons.value(4).toString()}),
+                     reasons.value(5).toLongLong());
+        QCOMPARE(compared, figures.reasonsByHour.size());
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("quality"));
