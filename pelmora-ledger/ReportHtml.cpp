@@ -88,15 +88,16 @@ private:
     QTimeZone zone_;
 };
 
-// A round step for about `count` gridlines up to `most`.
+// A round, whole step for about `count` gridlines up to `most`: the axes
+// are labelled in whole units and seconds, so 2.5 would be shown as 3.
 double step(double most, int count = 5)
 {
-    if (most <= 0)
+    if (most <= count)
         return 1;
     const double raw = most / count;
     const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
     for (const double m : {1.0, 2.0, 2.5, 5.0, 10.0})
-        if (raw <= m * magnitude)
+        if (raw <= m * magnitude && std::floor(m * magnitude) == m * magnitude)
             return m * magnitude;
     return 10 * magnitude;
 }
