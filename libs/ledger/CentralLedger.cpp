@@ -466,6 +466,37 @@ QList<Finding> CentralLedger::strangers()
     return out;
 }
 
+void CentralLedger::requirePlainLoginRole(const QString& role)
+{
+    // A station's rights given to every role, to a group its members
+    // inherit, or to a role above row-level security would let others write
+    // as that station, or let it write as any.
+    if (role.compare(QLatin1String("public"), Qt::CaseInsensitive) == 0)
+        throw LedgerError("PUBLIC is every role of the database: a station is granted to a role of its own");
+    QSqlQuery q = prepared(db_,
+                           QStringLiteral("SELECT rolcanlogin, rolsuper OR rolbypassrls, rolcreaterole OR rolcreatedb OR "
+                                          "rolreplication, EXISTS (SELECT 1 FROM pg_auth_members m WHERE m.roleid = "
+                                          "r.oid) FROM pg_roles r WHERE rolname = ?"),
+                           {role});
+    run(q, "read the role");
+    const auto refuse = [&](const char* why) {
+        throw LedgerError(QStringLiteral("role %1 %2: a station is granted to a plain login role of its own, which "
+                                         "nothing else is")
+                              .arg(role, QLatin1String(why))
+                              .toStdString());
+    };
+    if (!q.next())
+        refuse("does not exist (CREATE ROLE ... LOGIN first)");
+    if (!q.value(0).toBool())
+        refuse("cannot log in");
+    if (q.value(1).toBool())
+        refuse("is a superuser or bypasses row-level security");
+    if (q.value(2).toBool())
+        refuse("may create roles or databases, or replicate");
+    if (q.value(3).toBool())
+        refuse("has other roles as members, which would write as it");
+}
+
 void CentralLedger::grantStation(const QString& role, const QString& station, const QString& name)
 {
     if (QUuid::fromString(station).isNull())
@@ -489,6 +520,7 @@ void CentralLedger::grantStation(const QString& role, const QString& station, co
                                              "nothing is granted")
                                   .arg(table, found.value(table), expected)
                                   .toStdString());
+    requirePlainLoginRole(role);
     const QString r = sqlName(role);
     const QStringList grants{
         QStringLiteral("REVOKE ALL ON %1 FROM %2").arg(centralTables(), r),

@@ -69,6 +69,7 @@ private:
     void disconnect();
     void storeOne(const ChainEntry& e);
     void checkStored(const QList<ChainEntry>& links);
+    void requirePlainLoginRole(const QString& role);
     QSqlQuery& statement(int which, const char* sql);
     void exec(const QString& sql, const char* what);
 

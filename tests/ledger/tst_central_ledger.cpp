@@ -245,6 +245,14 @@ private slots:
             owner.grantStation(QStringLiteral("bench8"), eight.station());
             owner.grantStation(QStringLiteral("bench9"), nine.station());
             QVERIFY_THROWS_EXCEPTION(LedgerError, owner.grantStation(QStringLiteral("bench9"), eight.station()));
+            // Only a plain login role of its own may be a station.
+            QVERIFY(server.sql(QStringLiteral("CREATE ROLE line_group LOGIN; CREATE ROLE line_lead LOGIN IN ROLE "
+                                              "line_group; CREATE ROLE bench_off NOLOGIN; CREATE ROLE bench_rls LOGIN BYPASSRLS")));
+            const QString other = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            for (const char* role : {"PUBLIC", "public", "line_group", "bench_off", "bench_rls", "nobody_here"})
+                QVERIFY_THROWS_EXCEPTION(LedgerError, owner.grantStation(QLatin1String(role), other));
+            QVERIFY(server.sql(QStringLiteral("REVOKE line_group FROM line_lead")));
+            owner.grantStation(QStringLiteral("line_group"), other);
         }
         {
             // Sent under a role it is not granted to: refused, and nothing marked sent.
