@@ -5,6 +5,7 @@
 #include "ledger/LocalLedger.h"
 
 #include <QFileInfo>
+#include <QUuid>
 #include <algorithm>
 #include <memory>
 
@@ -13,7 +14,7 @@ namespace Ledger {
 using namespace std::chrono_literals;
 
 CentralForwarder::CentralForwarder(LocalLedger& local, const QString& centralAddress)
-    : local_(local), address_(centralAddress)
+    : local_(local), address_(centralAddress), holder_(QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     Ledger::centralAddress(centralAddress);  // a malformed address or a password in it is refused at once
 }
@@ -133,6 +134,10 @@ void CentralForwarder::run()
             // Nothing waited and the file did not change: nothing to read
             // (and every half minute a look all the same, as a change within
             // the file time's resolution would not show).
+            if (central && healed && std::chrono::steady_clock::now() - claimed_ >= std::chrono::seconds(CentralLedger::kLeaseSeconds / 3)) {
+                central->claimStation(local_.station(), holder_);
+                claimed_ = std::chrono::steady_clock::now();
+            }
             const QString stamp = fileStamp();
             if (healed && waiting_ == 0 && stamp == seen && ++idle % 30 != 0) {
                 pause(1000ms);
@@ -196,6 +201,9 @@ void CentralForwarder::run()
             if (sendBatch(*central) == 0)
                 break;
         }
+        // The next start of this station need not wait for the lease.
+        if (central)
+            central->releaseStation(local_.station(), holder_);
     } catch (const ChainConflict& error) {
         setProblem(QString::fromUtf8(error.what()) + QStringLiteral("; records not forwarded"));
         stopped_ = true;
@@ -206,7 +214,8 @@ void CentralForwarder::run()
 
 void CentralForwarder::heal(CentralLedger& central)
 {
-    central.claimStation(local_.station());
+    central.claimStation(local_.station(), holder_);
+    claimed_ = std::chrono::steady_clock::now();
     const ChainEntry end = central.chainEnd(local_.station());
     if (end.seq > 0) {
         const std::optional<ChainEntry> own = local_.link(end.seq);

@@ -65,6 +65,9 @@ private:
 
     LocalLedger& local_;
     const QString address_;
+    // This run's claim on the station's identity, renewed well within its lease.
+    const QString holder_;
+    std::chrono::steady_clock::time_point claimed_;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -399,19 +399,49 @@ QList<ChainEntry> CentralLedger::chain(const QString& station)
     return readChain(db_, Dialect::Postgres, station);
 }
 
-void CentralLedger::claimStation(const QString& station)
+void CentralLedger::claimStation(const QString& station, const QString& holder)
 {
     requireCurrent();
     exec(QStringLiteral("SET statement_timeout = '30s'"), "bound the waits");
     exec(QStringLiteral("SET lock_timeout = '10s'"), "bound the waits");
-    QSqlQuery q = prepared(db_, QStringLiteral("SELECT pg_try_advisory_lock(7451328, hashtext(?))"), {station});
+    // The server finds a connection gone within about a minute, not after
+    // its two-hour default; the settings a server lacks are left alone.
+    exec(QStringLiteral("SELECT set_config(v.name, v.value, false) FROM (VALUES ('tcp_keepalives_idle', '20'), "
+                        "('tcp_keepalives_interval', '5'), ('tcp_keepalives_count', '4'), ('tcp_user_timeout', '40000'), "
+                        "('idle_session_timeout', '300000')) v(name, value) JOIN pg_settings s ON s.name = v.name"),
+         "bound the waits");
+    QSqlQuery q = prepared(
+        db_,
+        QStringLiteral("INSERT INTO station_leases AS l (station, holder, backend, backend_start, until) "
+                       "SELECT ?, ?, pg_backend_pid(), (SELECT a.backend_start FROM pg_stat_activity a WHERE a.pid = "
+                       "pg_backend_pid()), now() + interval '%1 seconds' "
+                       "ON CONFLICT (station) DO UPDATE SET holder = EXCLUDED.holder, backend = EXCLUDED.backend, "
+                       "backend_start = EXCLUDED.backend_start, until = EXCLUDED.until "
+                       "WHERE l.holder = EXCLUDED.holder OR l.until < now() OR NOT EXISTS (SELECT 1 FROM "
+                       "pg_stat_activity a WHERE a.pid = l.backend AND a.backend_start = l.backend_start) "
+                       "RETURNING l.holder")
+            .arg(kLeaseSeconds),
+        {station, holder});
     run(q, "claim the station's identity");
-    if (!q.next() || !q.value(0).toBool())
-        throw IdentityInUse(QStringLiteral("another running station forwards as station %1 (a copy of this "
-                                           "station's ledger?); give this station an identity of its own "
-                                           "(pelmora-ledger new-station)")
-                                .arg(station)
-                                .toStdString());
+    if (q.next())
+        return;
+    QSqlQuery held = prepared(db_, QStringLiteral("SELECT until FROM station_leases WHERE station = ?"), {station});
+    run(held, "claim the station's identity");
+    const QDateTime until = held.next() ? held.value(0).toDateTime().toUTC() : QDateTime();
+    throw IdentityInUse(QStringLiteral("another running station forwards as station %1 (a copy of this "
+                                       "station's ledger?), its claim renewed until %2; give this station an "
+                                       "identity of its own (pelmora-ledger new-station)")
+                            .arg(station, timeText(until))
+                            .toStdString());
+}
+
+void CentralLedger::releaseStation(const QString& station, const QString& holder)
+{
+    QSqlQuery q = prepared(db_,
+                           QStringLiteral("UPDATE station_leases SET until = now() - interval '1 second' "
+                                          "WHERE station = ? AND holder = ?"),
+                           {station, holder});
+    run(q, "give the station's identity back");
 }
 
 ChainEntry CentralLedger::chainEnd(const QString& station)
@@ -530,6 +560,7 @@ void CentralLedger::grantStation(const QString& role, const QString& station, co
         QStringLiteral("GRANT INSERT (station, %1) ON units TO %2").arg(unitShape().names(), r),
         QStringLiteral("GRANT INSERT ON labels TO %1").arg(r),
         QStringLiteral("GRANT UPDATE (end_time, result, why, reason) ON units TO %1").arg(r),
+        QStringLiteral("GRANT INSERT, UPDATE ON station_leases TO %1").arg(r),
     };
     exec(QStringLiteral("BEGIN"), "start a transaction");
     try {

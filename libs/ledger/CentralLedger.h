@@ -43,10 +43,15 @@ public:
     QList<UnitRecord> units(const UnitFilter& filter = {});
     // Every station's chain, or one station's.
     QList<ChainEntry> chain(const QString& station = {});
-    // For a station's forwarder: holds the station's identity for this
-    // connection's life (IdentityInUse when another connection holds it),
-    // and bounds how long a statement or a lock may keep it waiting.
-    void claimStation(const QString& station);
+    // For a station's forwarder: claims or renews the station's identity
+    // for `holder` (one run of one station) for kLeaseSeconds, and bounds
+    // how long a statement or a lock may keep it waiting. IdentityInUse when
+    // another holder's claim is live: renewed within the lease, and its
+    // connection still there.
+    static constexpr int kLeaseSeconds = 60;
+    void claimStation(const QString& station, const QString& holder);
+    // Ends the claim at once, so the next start need not wait for it.
+    void releaseStation(const QString& station, const QString& holder);
     // The latest record in which this serial passed this recipe, from every
     // station; the statement bounded to `within`. Throws LedgerError when
     // the database does not answer in time.

@@ -126,6 +126,24 @@ const std::vector<SchemaStep>& centralSchemaSteps()
                  "FROM unit_results WHERE result IN ('fail', 'interrupted') "
                  "GROUP BY station, station_name, recipe, recipe_sha256, 5, 6"),
          }},
+        {6,
+         {
+             // A station's identity is a lease its own role renews, never a
+             // lock another role can take: one station's role cannot touch
+             // another's lease, and a lease whose holder's connection is gone
+             // or which was not renewed for a minute is free again.
+             QStringLiteral("CREATE TABLE station_leases (station text PRIMARY KEY, holder text NOT NULL, "
+                            "backend integer NOT NULL, backend_start timestamptz, until timestamptz NOT NULL)"),
+             QStringLiteral("ALTER TABLE station_leases ENABLE ROW LEVEL SECURITY"),
+             QStringLiteral("CREATE POLICY station_leases_read ON station_leases FOR SELECT USING (true)"),
+             QStringLiteral("CREATE POLICY station_leases_claim ON station_leases FOR INSERT WITH CHECK (" PELMORA_OWN_STATION ")"),
+             QStringLiteral("CREATE POLICY station_leases_renew ON station_leases FOR UPDATE USING (" PELMORA_OWN_STATION
+                            ") WITH CHECK (" PELMORA_OWN_STATION ")"),
+             QStringLiteral("DO $$ DECLARE r name; BEGIN FOR r IN SELECT DISTINCT s.role FROM stations s "
+                            "JOIN pg_roles p ON p.rolname = s.role LOOP "
+                            "EXECUTE format('GRANT SELECT, INSERT, UPDATE ON station_leases TO %I', r); "
+                            "END LOOP; END $$"),
+         }},
     };
     return steps;
 }
@@ -149,6 +167,7 @@ const std::vector<std::pair<QString, QString>>& centralPolicies()
         {QStringLiteral("labels"), QStringLiteral("labels_read,labels_write")},
         {QStringLiteral("ledger_meta"), QStringLiteral("ledger_meta_read")},
         {QStringLiteral("schema_version"), QStringLiteral("schema_version_read")},
+        {QStringLiteral("station_leases"), QStringLiteral("station_leases_claim,station_leases_read,station_leases_renew")},
         {QStringLiteral("stations"), QStringLiteral("stations_read")},
         {QStringLiteral("units"), QStringLiteral("units_close,units_open,units_read")},
     };
@@ -157,7 +176,7 @@ const std::vector<std::pair<QString, QString>>& centralPolicies()
 
 QString centralTables()
 {
-    return QStringLiteral("ledger_meta, schema_version, stations, units, labels, chain");
+    return QStringLiteral("ledger_meta, schema_version, stations, station_leases, units, labels, chain");
 }
 
 }  // namespace Ledger
