@@ -232,8 +232,10 @@ void CentralForwarder::heal(CentralLedger& central)
         }
     }
     // Whatever the central copy lacks goes again, whatever was marked sent:
-    // storing is idempotent, and a restored database gets it back.
-    local_.resendAfter(end.seq);
+    // storing is idempotent, and a restored database gets it back, a
+    // record missing from the middle of the chain too.
+    const qint64 gap = central.firstGap(local_.station(), end.seq);
+    local_.resendAfter(gap > 0 ? gap - 1 : end.seq);
 }
 
 qsizetype CentralForwarder::sendBatch(CentralLedger& central)

@@ -444,6 +444,20 @@ void CentralLedger::releaseStation(const QString& station, const QString& holder
     run(q, "give the station's identity back");
 }
 
+qint64 CentralLedger::firstGap(const QString& station, qint64 end)
+{
+    if (end <= 0)
+        return 0;
+    QSqlQuery q = prepared(db_,
+                           QStringLiteral("SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM chain WHERE station = ? AND seq = 1) "
+                                          "THEN 1 ELSE (SELECT min(c.seq) + 1 FROM chain c WHERE c.station = ? AND "
+                                          "c.seq < ? AND NOT EXISTS (SELECT 1 FROM chain d WHERE d.station = c.station "
+                                          "AND d.seq = c.seq + 1)) END"),
+                           {station, station, end});
+    run(q, "look for gaps in the station's chain");
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
 ChainEntry CentralLedger::chainEnd(const QString& station)
 {
     QSqlQuery q = prepared(db_,

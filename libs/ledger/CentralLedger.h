@@ -58,6 +58,8 @@ public:
     std::optional<UnitRecord> lastPass(const QString& serial, const QString& recipeSha256, int withinMs = 1000);
     // The last link the central ledger holds of a station; seq 0 when none.
     ChainEntry chainEnd(const QString& station);
+    // The first record missing before `end` in a station's central chain; 0 when none is.
+    qint64 firstGap(const QString& station, qint64 end);
     // Each granted station's name, by its id, as grant gave it (empty when none was given).
     QHash<QString, QString> stationNames();
     // Rows not written by the role their station is granted to (only the

@@ -357,6 +357,10 @@ private slots:
                            QStringLiteral("heal")));
         forward();
         whole();
+        // A record gone from the middle of the chain is sent again too.
+        QVERIFY(server.sql(QStringLiteral("DELETE FROM chain WHERE seq = 2"), QStringLiteral("heal")));
+        forward();
+        whole();
         QVERIFY(server.sql(QStringLiteral("DROP DATABASE heal WITH (FORCE)"), QStringLiteral("postgres")));
         QVERIFY(server.sql(QStringLiteral("CREATE DATABASE heal"), QStringLiteral("postgres")));
         forward();
