@@ -143,6 +143,21 @@ const std::vector<SchemaStep>& centralSchemaSteps()
                             "JOIN pg_roles p ON p.rolname = s.role LOOP "
                             "EXECUTE format('GRANT SELECT, INSERT, UPDATE ON station_leases TO %I', r); "
                             "END LOOP; END $$"),
+             // No row a station writes is larger than a station makes: a
+             // field of hundreds of megabytes would stall every reader.
+             // NOT VALID: rows already stored are left as they are.
+             QStringLiteral("ALTER TABLE chain ADD CONSTRAINT chain_sizes CHECK (octet_length(body) <= 65536 AND "
+                            "octet_length(station) <= 64 AND octet_length(prev_hash) <= 128 AND octet_length(hash) <= 128) "
+                            "NOT VALID"),
+             QStringLiteral("ALTER TABLE units ADD CONSTRAINT units_sizes CHECK (octet_length(why) <= 8192 AND "
+                            "octet_length(serial) <= 256 AND octet_length(host) <= 1024 AND octet_length(fixture_name) <= 1024 "
+                            "AND octet_length(fixture_path) <= 4096 AND octet_length(adapter_identity) <= 1024 AND "
+                            "octet_length(recipe_name) <= 1024 AND octet_length(recipe_sha256) <= 128 AND "
+                            "octet_length(tool_version) <= 128 AND octet_length(reason) <= 64 AND "
+                            "octet_length(reload_of) <= 64) NOT VALID"),
+             QStringLiteral("ALTER TABLE labels ADD CONSTRAINT labels_sizes CHECK (octet_length(file) <= 4096 AND "
+                            "octet_length(sha256) <= 128 AND octet_length(slot_holds) <= 32 AND octet_length(reason) <= 64) "
+                            "NOT VALID"),
          }},
     };
     return steps;

@@ -279,6 +279,11 @@ private slots:
                                          "VALUES ('%1', 7, '%2', 'begin', '{}', 'x', 'x')")
                               .arg(nine.station(), eight.chain().first().unit.toString(QUuid::WithoutBraces))),
                  QStringLiteral("done"));
+        // Nor a row larger than any a station makes, in its own chain either.
+        QCOMPARE(sqlState(QStringLiteral("INSERT INTO chain (station, seq, unit_id, kind, body, prev_hash, hash) "
+                                         "VALUES ('%1', 8, gen_random_uuid(), 'begin', repeat('x', 100000), 'x', 'x')")
+                              .arg(nine.station())),
+                 QStringLiteral("23514"));
         // bench9 claiming bench8's identity, or holding the keys the claim
         // and the set-up once took: bench8 forwards all the same.
         QCOMPARE(sqlState(QStringLiteral("INSERT INTO station_leases VALUES ('%1', 'x', 1, now(), now() + interval '1 day')")
