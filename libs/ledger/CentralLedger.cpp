@@ -510,6 +510,62 @@ QList<Finding> CentralLedger::strangers()
     return out;
 }
 
+QHash<QString, QString> CentralLedger::policiesIn(const QString& schema)
+{
+    // As the server itself prints them, so two policies compare alike
+    // whatever spacing or parentheses they were written with.
+    QSqlQuery q = prepared(db_,
+                           QStringLiteral("SELECT tablename, string_agg(policyname || ' ' || permissive || ' ' || cmd || ' "
+                                          "to ' || roles::text || ' using ' || coalesce(qual, '-') || ' check ' || "
+                                          "coalesce(with_check, '-'), E'\\n' ORDER BY policyname) FROM pg_policies "
+                                          "WHERE schemaname = ? GROUP BY tablename"),
+                           {schema});
+    run(q, "read the tables' policies");
+    QHash<QString, QString> out;
+    while (q.next())
+        out.insert(q.value(0).toString(), q.value(1).toString());
+    return out;
+}
+
+void CentralLedger::requirePoliciesAsDescribed()
+{
+    // What this program's steps make, made where nothing is kept: a
+    // schema of its own, in a transaction rolled back once read.
+    QHash<QString, QString> expected;
+    exec(QStringLiteral("BEGIN"), "start a transaction");
+    try {
+        exec(QStringLiteral("SET LOCAL lock_timeout = '10s'"), "bound the waits");
+        exec(QStringLiteral("CREATE SCHEMA pelmora_described"), "describe the tables");
+        exec(QStringLiteral("SET LOCAL search_path = pelmora_described"), "describe the tables");
+        for (const SchemaStep& step : centralSchemaSteps())
+            for (const QString& sql : step.statements)
+                exec(sql, "describe the tables");
+        expected = policiesIn(QStringLiteral("pelmora_described"));
+    } catch (...) {
+        QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+    exec(QStringLiteral("ROLLBACK"), "describe the tables");
+    QSqlQuery schema(db_);
+    if (!schema.exec(QStringLiteral("SELECT current_schema()")) || !schema.next())
+        throw LedgerError("could not read the central ledger's schema");
+    const QHash<QString, QString> found = policiesIn(schema.value(0).toString());
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        if (found.value(it.key()) != it.value()) {
+            const QStringList want = it.value().split(QLatin1Char('\n')), have = found.value(it.key()).split(QLatin1Char('\n'));
+            QString differs;
+            for (const QString& line : have)
+                if (!want.contains(line)) {
+                    differs = line;
+                    break;
+                }
+            throw LedgerError(QStringLiteral("the central ledger's table %1 has a policy other than this Pelmora's "
+                                             "(%2); a station could write another's records, so nothing is granted")
+                                  .arg(it.key(), differs.isEmpty() ? QStringLiteral("one is missing") : differs)
+                                  .toStdString());
+        }
+}
+
 void CentralLedger::requirePlainLoginRole(const QString& role)
 {
     // A station's rights given to every role, to a group its members
@@ -564,6 +620,7 @@ void CentralLedger::grantStation(const QString& role, const QString& station, co
                                              "nothing is granted")
                                   .arg(table, found.value(table), expected)
                                   .toStdString());
+    requirePoliciesAsDescribed();
     requirePlainLoginRole(role);
     const QString r = sqlName(role);
     const QStringList grants{

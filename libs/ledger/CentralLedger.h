@@ -77,6 +77,8 @@ private:
     void storeOne(const ChainEntry& e);
     void checkStored(const QList<ChainEntry>& links);
     void requirePlainLoginRole(const QString& role);
+    QHash<QString, QString> policiesIn(const QString& schema);
+    void requirePoliciesAsDescribed();
     QSqlQuery& statement(int which, const char* sql);
     void exec(const QString& sql, const char* what);
 

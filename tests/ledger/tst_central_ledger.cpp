@@ -332,6 +332,14 @@ private slots:
         CentralLedger bare(server.socketUri().replace(QStringLiteral("/pelmora?"), QStringLiteral("/bare?")));
         QVERIFY(server.sql(QStringLiteral("DROP POLICY chain_write ON chain"), QStringLiteral("bare")));
         QVERIFY_THROWS_EXCEPTION(LedgerError, bare.grantStation(QStringLiteral("bench8"), eight.station()));
+        // Nor with a policy of the right name that lets any station write.
+        QVERIFY(server.sql(QStringLiteral("CREATE POLICY chain_write ON chain FOR INSERT WITH CHECK (true)"), QStringLiteral("bare")));
+        try {
+            bare.grantStation(QStringLiteral("bench8"), eight.station());
+            QFAIL("granted over a policy that lets any station write");
+        } catch (const LedgerError& e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("chain_write PERMISSIVE INSERT to {public} using - check true")), e.what());
+        }
     }
 
     void centralCopyHealsAndForksAreSaid()
