@@ -52,7 +52,7 @@ zcat "$catalog/usr/share/swcatalog/xml/pelmora.xml.gz" | grep -q '<icon type="ca
 installed=$(dpkg -L pelmora pelmora-dbgsym)
 trap 'rm -rf "$contents" "$catalog"; "${sudo[@]}" dpkg -r pelmora-dbgsym pelmora >/dev/null 2>&1 || true' EXIT
 for page in "pelmora - load label files" "pelmora-load - load a label file into Zelkor RV7k devices" "rv7k-emulator - stand-in for a Zelkor RV7k device" \
-            "pelmora-ledger - list, export, sum up and verify the records of loaded units" \
+            "pelmora-ledger - list, export, sum up, report and verify the records of loaded units" \
             "pelmora-station - load every unit placed in a fixture with a recipe of labels"; do
     name=${page%% *}
     man -w "$name" >/dev/null 2>&1 ||
