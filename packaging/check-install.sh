@@ -67,7 +67,10 @@ xvfb-run -a -s "-screen 0 800x600x24" bash -euo pipefail -c '
     env -i HOME="$work/home" PATH=/usr/bin:/bin DISPLAY="$DISPLAY" XAUTHORITY="${XAUTHORITY:-}" \
         PELMORA_PORTS="$pty" "$program" >"$work/pelmora.out" 2>&1 &
     app=$!
-    trap "kill $app 2>/dev/null || true" EXIT
+    # Ended by a signal, the program cannot take back its port locks: the
+    # check takes back what its program locked.
+    trap "kill $app 2>/dev/null || true; wait $app 2>/dev/null || true
+          for f in /run/lock/LCK..*; do [ \"\$(head -n1 \"\$f\" 2>/dev/null | tr -d \" \")\" = $app ] && rm -f \"\$f\"; done; true" EXIT
     wid=
     for _ in $(seq 100); do
         wid=$(xdotool search --name "Zelkor RV7k Label Loading Program" 2>/dev/null | head -n1 || true)
