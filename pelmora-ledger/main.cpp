@@ -72,6 +72,8 @@ int run(const Options& o)
         else
             std::printf("%s: tables taken from version %d to %d\n", central->shown().toUtf8().constData(), was,
                         central->version());
+        for (const QString& note : central->restoreGrants())
+            std::printf("%s\n", note.toUtf8().constData());
         return Done;
     }
     case Options::Command::Summary:
@@ -100,11 +102,14 @@ int run(const Options& o)
                     o.html.toUtf8().constData());
         return Done;
     }
-    case Options::Command::Grant:
-        central->grantStation(o.role, o.station, o.name);
+    case Options::Command::Grant: {
+        const QStringList notes = central->grantStation(o.role, o.station, o.name);
         std::printf("role %s may now record the units of station %s in %s\n", o.role.toUtf8().constData(),
                     o.station.toUtf8().constData(), central->shown().toUtf8().constData());
+        for (const QString& note : notes)
+            std::printf("%s\n", note.toUtf8().constData());
         return Done;
+    }
     case Options::Command::Station:
         std::printf("%s %s\n", local->station().toUtf8().constData(), local->stationName().toUtf8().constData());
         return Done;

@@ -7,6 +7,7 @@
 
 #include <QAtomicInteger>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
@@ -507,6 +508,17 @@ QList<Finding> CentralLedger::strangers()
                                                        : QStringLiteral("not by the station's role %1").arg(role))});
         }
     }
+    // A station stores no large object; one its role made is no record.
+    QSqlQuery lo(db_);
+    if (!lo.exec(QStringLiteral("SELECT DISTINCT ON (m.oid) s.station, m.oid::bigint, r.rolname FROM "
+                                "pg_largeobject_metadata m JOIN pg_roles r ON r.oid = m.lomowner JOIN stations s ON "
+                                "s.role = r.rolname ORDER BY m.oid, s.station")))
+        throw LedgerError(QStringLiteral("could not read the large objects: %1").arg(lo.lastError().databaseText()).toStdString());
+    while (lo.next())
+        out.append(Finding{lo.value(0).toString(), {}, 0, QStringLiteral("inserted"),
+                           QStringLiteral("station %1: large object %2 stored by its role %3, which a station never "
+                                          "does (a superuser removes it: SELECT lo_unlink(%2))")
+                               .arg(lo.value(0).toString(), lo.value(1).toString(), lo.value(2).toString())});
     return out;
 }
 
@@ -597,7 +609,23 @@ void CentralLedger::requirePlainLoginRole(const QString& role)
         refuse("has other roles as members, which would write as it");
 }
 
-void CentralLedger::grantStation(const QString& role, const QString& station, const QString& name)
+namespace {
+
+// A station's grant is also written on its role, which outlives the
+// database: a database made anew finds its stations there. A role's comment
+// is one only a role administrator may write, never the station's own role.
+const QString mappingLine = QStringLiteral("pelmora station %1 in database %2: %3");
+const QRegularExpression mappingPattern(QStringLiteral("^pelmora station (\\S+) in database (\\S+): (.*)$"));
+
+// Creating a large object needs no privilege on any table: only taking
+// these functions from PUBLIC keeps a station from storing any.
+const QStringList largeObjectFunctions{QStringLiteral("pg_catalog.lo_creat(integer)"),
+                                       QStringLiteral("pg_catalog.lo_create(oid)"),
+                                       QStringLiteral("pg_catalog.lo_from_bytea(oid, bytea)")};
+
+}  // namespace
+
+QStringList CentralLedger::grantStation(const QString& role, const QString& station, const QString& name)
 {
     if (QUuid::fromString(station).isNull())
         throw LedgerError(QStringLiteral("'%1' is not a station's id; pelmora-ledger --ledger FILE station shows it")
@@ -622,20 +650,9 @@ void CentralLedger::grantStation(const QString& role, const QString& station, co
                                   .toStdString());
     requirePoliciesAsDescribed();
     requirePlainLoginRole(role);
-    const QString r = sqlName(role);
-    const QStringList grants{
-        QStringLiteral("REVOKE ALL ON %1 FROM %2").arg(centralTables(), r),
-        QStringLiteral("GRANT SELECT ON %1 TO %2").arg(centralTables(), r),
-        // writer and received are never the inserter's to say.
-        QStringLiteral("GRANT INSERT (station, seq, unit_id, kind, body, prev_hash, hash) ON chain TO %1").arg(r),
-        QStringLiteral("GRANT INSERT (station, %1) ON units TO %2").arg(unitShape().names(), r),
-        QStringLiteral("GRANT INSERT ON labels TO %1").arg(r),
-        QStringLiteral("GRANT UPDATE (end_time, result, why, reason) ON units TO %1").arg(r),
-        QStringLiteral("GRANT INSERT, UPDATE ON station_leases TO %1").arg(r),
-    };
     exec(QStringLiteral("BEGIN"), "start a transaction");
     try {
-        for (const QString& g : grants)
+        for (const QString& g : grantsFor(role))
             exec(g, "grant");
         QSqlQuery add = prepared(db_,
                                  QStringLiteral("INSERT INTO stations (station, role, name) VALUES (?, ?, ?) "
@@ -653,6 +670,130 @@ void CentralLedger::grantStation(const QString& role, const QString& station, co
         QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
         throw;
     }
+    QStringList notes = keepOutOfLargeObjects(role);
+    if (!recordOnRole(role, station, name))
+        notes << QStringLiteral("role %1's comment could not be written (only a role administrator may): should this "
+                                "database be made anew, grant each station again")
+                     .arg(role);
+    notes += restoreGrants();
+    return notes;
+}
+
+QStringList CentralLedger::grantsFor(const QString& role) const
+{
+    const QString r = sqlName(role);
+    return {
+        QStringLiteral("REVOKE ALL ON %1 FROM %2").arg(centralTables(), r),
+        QStringLiteral("GRANT SELECT ON %1 TO %2").arg(centralTables(), r),
+        // writer and received are never the inserter's to say.
+        QStringLiteral("GRANT INSERT (station, seq, unit_id, kind, body, prev_hash, hash) ON chain TO %1").arg(r),
+        QStringLiteral("GRANT INSERT (station, %1) ON units TO %2").arg(unitShape().names(), r),
+        QStringLiteral("GRANT INSERT ON labels TO %1").arg(r),
+        QStringLiteral("GRANT UPDATE (end_time, result, why, reason) ON units TO %1").arg(r),
+        QStringLiteral("GRANT INSERT, UPDATE ON station_leases TO %1").arg(r),
+    };
+}
+
+QStringList CentralLedger::keepOutOfLargeObjects(const QString& role)
+{
+    const QString functions = largeObjectFunctions.join(QStringLiteral(", "));
+    // Without the right to (a superuser's), the server only warns.
+    QSqlQuery(db_).exec(QStringLiteral("REVOKE EXECUTE ON FUNCTION %1 FROM PUBLIC, %2").arg(functions, sqlName(role)));
+    QStringList may;
+    QVariantList values;
+    for (const QString& f : largeObjectFunctions) {
+        may << QStringLiteral("has_function_privilege(?, ?, 'EXECUTE')");
+        values << role << f;
+    }
+    QSqlQuery q = prepared(db_, QStringLiteral("SELECT ") + may.join(QStringLiteral(" OR ")), values);
+    run(q, "read the role's rights");
+    if (!q.next() || !q.value(0).toBool())
+        return {};
+    return {QStringLiteral("role %1 may still store large objects, which no table limits; as a superuser, once per "
+                           "database: REVOKE EXECUTE ON FUNCTION %2 FROM PUBLIC")
+                .arg(role, functions)};
+}
+
+bool CentralLedger::recordOnRole(const QString& role, const QString& station, const QString& name)
+{
+    QSqlQuery q = prepared(db_,
+                           QStringLiteral("SELECT current_database(), coalesce(shobj_description(oid, 'pg_authid'), '') "
+                                          "FROM pg_roles WHERE rolname = ?"),
+                           {role});
+    run(q, "read the role");
+    if (!q.next())
+        return false;
+    const QString database = q.value(0).toString();
+    QStringList lines;
+    for (const QString& line : q.value(1).toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch m = mappingPattern.match(line);
+        if (!(m.hasMatch() && m.captured(1) == station && m.captured(2) == database))
+            lines << line;
+    }
+    lines << mappingLine.arg(station, database, QString(name).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    QString comment = lines.join(QLatin1Char('\n'));
+    comment.replace(QLatin1Char('\''), QStringLiteral("''"));
+    // A statement of its own: refused, it must not undo the grant.
+    QSqlQuery c(db_);
+    return c.exec(QStringLiteral("COMMENT ON ROLE %1 IS '%2'").arg(sqlName(role), comment));
+}
+
+QStringList CentralLedger::restoreGrants()
+{
+    requireCurrent();
+    QSqlQuery q(db_);
+    if (!q.exec(QStringLiteral("SELECT r.rolname, shobj_description(r.oid, 'pg_authid'), current_database() "
+                               "FROM pg_roles r WHERE shobj_description(r.oid, 'pg_authid') LIKE '%pelmora station %'")))
+        throw LedgerError(QStringLiteral("could not read the roles: %1").arg(q.lastError().databaseText()).toStdString());
+    struct Named {
+        QString role, name;
+    };
+    QHash<QString, QList<Named>> named;  // by station
+    while (q.next())
+        for (const QString& line : q.value(1).toString().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch m = mappingPattern.match(line);
+            if (m.hasMatch() && m.captured(2) == q.value(2).toString() && !QUuid::fromString(m.captured(1)).isNull())
+                named[m.captured(1)].append(Named{q.value(0).toString(), m.captured(3)});
+        }
+    const QHash<QString, QString> mapped = stationNames();
+    QStringList notes;
+    for (auto it = named.cbegin(); it != named.cend(); ++it) {
+        if (mapped.contains(it.key()))
+            continue;
+        if (it.value().size() > 1) {
+            QStringList roles;
+            for (const Named& n : it.value())
+                roles << n.role;
+            notes << QStringLiteral("station %1 is named by the roles %2: grant it again to the one it is")
+                         .arg(it.key(), roles.join(QStringLiteral(", ")));
+            continue;
+        }
+        const Named& n = it.value().first();
+        try {
+            requirePlainLoginRole(n.role);
+        } catch (const LedgerError& e) {
+            notes << QStringLiteral("station %1 not granted again: %2").arg(it.key(), QString::fromUtf8(e.what()));
+            continue;
+        }
+        exec(QStringLiteral("BEGIN"), "start a transaction");
+        try {
+            for (const QString& g : grantsFor(n.role))
+                exec(g, "grant");
+            QSqlQuery add = prepared(db_,
+                                     QStringLiteral("INSERT INTO stations (station, role, name) VALUES (?, ?, ?) "
+                                                    "ON CONFLICT (station) DO NOTHING"),
+                                     {it.key(), n.role, n.name});
+            run(add, "map the station to its role");
+            exec(QStringLiteral("COMMIT"), "commit");
+        } catch (...) {
+            QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
+            throw;
+        }
+        keepOutOfLargeObjects(n.role);
+        notes << QStringLiteral("station %1 granted again to role %2, as its role records").arg(it.key(), n.role);
+    }
+    notes.sort();
+    return notes;
 }
 
 }  // namespace Ledger

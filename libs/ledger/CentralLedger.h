@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <QString>
+#include <QStringList>
 
 namespace Ledger {
 
@@ -63,11 +64,19 @@ public:
     // Each granted station's name, by its id, as grant gave it (empty when none was given).
     QHash<QString, QString> stationNames();
     // Rows not written by the role their station is granted to (only the
-    // tables' owner could have written them).
+    // tables' owner could have written them), and large objects a station's
+    // role stored.
     QList<Finding> strangers();
     // Lets ROLE record the units of STATION (a station's id) and nothing
-    // more; refused unless every table has its row-level security.
-    void grantStation(const QString& role, const QString& station, const QString& name = {});
+    // more; refused unless every table has its row-level security. The grant
+    // is also recorded on the role, so a database made anew finds it again
+    // (restoreGrants()). Returns what the owner should know: what it could
+    // not do, and what restoreGrants() did.
+    QStringList grantStation(const QString& role, const QString& station, const QString& name = {});
+    // Every station its role records in this database's name and these
+    // tables lack, granted again; what was done and what could not be, in
+    // lines a person reads.
+    QStringList restoreGrants();
 
 private:
     void ensureTables();
@@ -79,6 +88,9 @@ private:
     void requirePlainLoginRole(const QString& role);
     QHash<QString, QString> policiesIn(const QString& schema);
     void requirePoliciesAsDescribed();
+    QStringList grantsFor(const QString& role) const;
+    QStringList keepOutOfLargeObjects(const QString& role);
+    bool recordOnRole(const QString& role, const QString& station, const QString& name);
     QSqlQuery& statement(int which, const char* sql);
     void exec(const QString& sql, const char* what);
 

@@ -159,6 +159,38 @@ const std::vector<SchemaStep>& centralSchemaSteps()
                             "octet_length(sha256) <= 128 AND octet_length(slot_holds) <= 32 AND octet_length(reason) <= 64) "
                             "NOT VALID"),
          }},
+        {7,
+         {
+             // No transaction of a station's inserts more rows than a station
+             // makes in one: the forwarder sends 100 records at a time. The
+             // count is kept where the station's role cannot reach it, by
+             // transaction, so neither a setting it could reset nor a
+             // savepoint escapes it.
+             QStringLiteral("CREATE TABLE transaction_rows (role name NOT NULL, xact xid8 NOT NULL, tbl name NOT NULL, "
+                            "n bigint NOT NULL, PRIMARY KEY (role, xact, tbl))"),
+             QStringLiteral("ALTER TABLE transaction_rows ENABLE ROW LEVEL SECURITY"),
+             QStringLiteral(
+                 "CREATE FUNCTION bound_transaction_rows() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER "
+                 "SET search_path = pg_catalog, pg_temp AS $$ DECLARE added bigint; total bigint; BEGIN "
+                 "IF pg_has_role(session_user, (SELECT relowner FROM pg_class WHERE oid = TG_RELID), 'USAGE') THEN "
+                 "RETURN NULL; END IF; "
+                 "SELECT count(*) INTO added FROM added_rows; "
+                 "EXECUTE format('INSERT INTO %I.transaction_rows AS t VALUES ($1, pg_current_xact_id(), $2, $3) "
+                 "ON CONFLICT (role, xact, tbl) DO UPDATE SET n = t.n + EXCLUDED.n RETURNING n', TG_TABLE_SCHEMA) "
+                 "INTO total USING session_user, TG_TABLE_NAME, added; "
+                 // The first count of a transaction sweeps the role's earlier ones.
+                 "IF total = added THEN EXECUTE format('DELETE FROM %I.transaction_rows WHERE role = $1 AND "
+                 "xact <> pg_current_xact_id()', TG_TABLE_SCHEMA) USING session_user; END IF; "
+                 "IF total > TG_ARGV[0]::bigint THEN RAISE EXCEPTION 'a station writes at most % rows of table % in "
+                 "one transaction', TG_ARGV[0], TG_TABLE_NAME USING ERRCODE = 'program_limit_exceeded'; END IF; "
+                 "RETURN NULL; END $$"),
+             QStringLiteral("CREATE TRIGGER chain_rows AFTER INSERT ON chain REFERENCING NEW TABLE AS added_rows "
+                            "FOR EACH STATEMENT EXECUTE FUNCTION bound_transaction_rows(10000)"),
+             QStringLiteral("CREATE TRIGGER units_rows AFTER INSERT ON units REFERENCING NEW TABLE AS added_rows "
+                            "FOR EACH STATEMENT EXECUTE FUNCTION bound_transaction_rows(10000)"),
+             QStringLiteral("CREATE TRIGGER labels_rows AFTER INSERT ON labels REFERENCING NEW TABLE AS added_rows "
+                            "FOR EACH STATEMENT EXECUTE FUNCTION bound_transaction_rows(50000)"),
+         }},
     };
     return steps;
 }
@@ -184,6 +216,7 @@ const std::vector<std::pair<QString, QString>>& centralPolicies()
         {QStringLiteral("schema_version"), QStringLiteral("schema_version_read")},
         {QStringLiteral("station_leases"), QStringLiteral("station_leases_claim,station_leases_read,station_leases_renew")},
         {QStringLiteral("stations"), QStringLiteral("stations_read")},
+        {QStringLiteral("transaction_rows"), QString()},
         {QStringLiteral("units"), QStringLiteral("units_close,units_open,units_read")},
     };
     return policies;

@@ -17,6 +17,9 @@ namespace Ledger {
 //    to the station roles already mapped.
 // 4: a link's unit unique per station (station, unit_id, kind), not across
 //    the floor.
+// 5: the views quality reads.
+// 6: station leases; per-row size limits.
+// 7: a bound on the rows a station inserts in one transaction.
 const std::vector<SchemaStep>& centralSchemaSteps();
 int centralSchemaVersion();
 // The oldest version the steps take forward.

@@ -284,6 +284,13 @@ private slots:
                                          "VALUES ('%1', 8, gen_random_uuid(), 'begin', repeat('x', 100000), 'x', 'x')")
                               .arg(nine.station())),
                  QStringLiteral("23514"));
+        // Nor more rows in one transaction than a station sends, however split; nor a large object.
+        QCOMPARE(sqlState(QStringLiteral("DO $$ BEGIN FOR k IN 0..2 LOOP INSERT INTO chain (station, seq, unit_id, kind, "
+                                         "body, prev_hash, hash) SELECT '%1', 100 + 4000 * k + i, gen_random_uuid(), "
+                                         "'begin', '{}', 'x', 'x' FROM generate_series(1, 4000) i; END LOOP; END $$")
+                              .arg(nine.station())),
+                 QStringLiteral("54000"));
+        QCOMPARE(sqlState(QStringLiteral("SELECT lo_from_bytea(0, 'x')")), QStringLiteral("42501"));
         // bench9 claiming bench8's identity, or holding the keys the claim
         // and the set-up once took: bench8 forwards all the same.
         QCOMPARE(sqlState(QStringLiteral("INSERT INTO station_leases VALUES ('%1', 'x', 1, now(), now() + interval '1 day')")
@@ -326,6 +333,23 @@ private slots:
         QVERIFY(server.sql(QStringLiteral("UPDATE chain SET writer = 'bench9' WHERE station = '%1' AND seq = 2").arg(eight.station())));
         const QList<Finding> forged = CentralLedger(server.socketUri()).strangers();
         QVERIFY(forged.size() == 1 && forged[0].station == eight.station() && forged[0].seq == 2);
+
+        // A database made anew: the owner's next upgrade grants each station again, as its role records.
+        QVERIFY(server.sql(QStringLiteral("CREATE DATABASE anew"), QStringLiteral("postgres")));
+        QString anew = server.socketUri().replace(QStringLiteral("/pelmora?"), QStringLiteral("/anew?"));
+        CentralLedger(anew).grantStation(QStringLiteral("bench8"), eight.station(), QStringLiteral("bench 8"));
+        QVERIFY(server.sql(QStringLiteral("DROP DATABASE anew WITH (FORCE)"), QStringLiteral("postgres")));
+        QVERIFY(server.sql(QStringLiteral("CREATE DATABASE anew"), QStringLiteral("postgres")));
+        {
+            CentralLedger owner(anew);
+            QCOMPARE(owner.restoreGrants(),
+                     QStringList{QStringLiteral("station %1 granted again to role bench8, as its role records").arg(eight.station())});
+            QCOMPARE(owner.stationNames().value(eight.station()), QStringLiteral("bench 8"));
+        }
+        CentralForwarder again(eight, anew.replace(QStringLiteral("pelmora_admin@"), QStringLiteral("bench8@")));
+        again.start();
+        QVERIFY2(drained(again), qPrintable(again.lastProblem()));
+        again.stop();
 
         // Tables without their policies get no grant.
         QVERIFY(server.sql(QStringLiteral("CREATE DATABASE bare"), QStringLiteral("postgres")));
@@ -454,7 +478,7 @@ private slots:
                       {QStringLiteral("--central"), uri, QStringLiteral("upgrade")});
         QVERIFY(upgrade.waitForFinished(30000));
         QCOMPARE(upgrade.exitCode(), 0);
-        QVERIFY(upgrade.readAllStandardOutput().contains("from version 2 to 6"));
+        QVERIFY(upgrade.readAllStandardOutput().contains(QStringLiteral("from version 2 to %1").arg(centralSchemaVersion()).toUtf8()));
         f.wake();
         QVERIFY2(drained(f), qPrintable(f.lastProblem()));
         f.stop();
@@ -473,18 +497,19 @@ private slots:
                            QStringLiteral("floor2")));
 
         // Tables newer than this release: said, and the records wait.
-        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '7' WHERE key = 'schema_version'"), QStringLiteral("floor2")));
+        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '%1' WHERE key = 'schema_version'").arg(centralSchemaVersion() + 1), QStringLiteral("floor2")));
         LocalLedger third(dir.filePath(QStringLiteral("floor2-c.sqlite")));
         record(third, 1, 1);
         CentralForwarder newer(third, uri);
         newer.start();
-        QVERIFY(QTest::qWaitFor([&] { return newer.lastProblem().contains(QStringLiteral("version 7")); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return newer.lastProblem().contains(QStringLiteral("version %1").arg(centralSchemaVersion() + 1)); }, 20000));
         QCOMPARE(newer.waiting(), 2);
         newer.stop();
 
         // A step changed after it was applied is refused.
-        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '6' WHERE key = 'schema_version'; "
-                                          "UPDATE schema_version SET checksum = 'edited' WHERE version = 3"),
+        QVERIFY(server.sql(QStringLiteral("UPDATE ledger_meta SET value = '%1' WHERE key = 'schema_version'; "
+                                          "UPDATE schema_version SET checksum = 'edited' WHERE version = 3")
+                               .arg(centralSchemaVersion()),
                            QStringLiteral("floor2")));
         QVERIFY_THROWS_EXCEPTION(SchemaChanged, CentralLedger{uri});
     }
