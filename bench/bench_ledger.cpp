@@ -147,7 +147,7 @@ int main(int argc, char** argv)
     }
     {
         CentralForwarder f(ledger, server.socketUri());
-        const int records = ledger.waiting();
+        const int records = ledger.outbox().waiting();
         const double cpu0 = processCpu();
         const auto t0 = Clock::now();
         f.start();

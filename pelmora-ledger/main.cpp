@@ -4,6 +4,7 @@
 #include "Options.h"
 #include "Reports.h"
 #include "ledger/CentralLedger.h"
+#include "ledger/CentralSetup.h"
 #include "ledger/Chain.h"
 #include "ledger/LocalLedger.h"
 #include "console/FrontEnd.h"
@@ -65,14 +66,14 @@ int run(const Options& o)
     }
     case Options::Command::Upgrade: {
         const int was = central->version();
-        const QList<int> made = central->upgrade();
+        const QList<int> made = CentralSetup(*central).upgrade();
         if (made.isEmpty())
             std::printf("%s: tables of version %d, this Pelmora's; nothing to do\n", central->shown().toUtf8().constData(),
                         central->version());
         else
             std::printf("%s: tables taken from version %d to %d\n", central->shown().toUtf8().constData(), was,
                         central->version());
-        for (const QString& note : central->restoreGrants())
+        for (const QString& note : CentralSetup(*central).restoreGrants())
             std::printf("%s\n", note.toUtf8().constData());
         return Done;
     }
@@ -103,7 +104,7 @@ int run(const Options& o)
         return Done;
     }
     case Options::Command::Grant: {
-        const QStringList notes = central->grantStation(o.role, o.station, o.name);
+        const QStringList notes = CentralSetup(*central).grantStation(o.role, o.station, o.name);
         std::printf("role %s may now record the units of station %s in %s\n", o.role.toUtf8().constData(),
                     o.station.toUtf8().constData(), central->shown().toUtf8().constData());
         for (const QString& note : notes)
@@ -124,7 +125,7 @@ int run(const Options& o)
         if (local && central) {
             const QList<ChainEntry> own = local->chain();
             findings += verify(own, local->units());
-            findings += compareCopies(own, local->sentUpTo(), chain);
+            findings += compareCopies(own, local->outbox().sentUpTo(), chain);
         }
         QSet<QString> stations;
         for (const ChainEntry& e : chain)

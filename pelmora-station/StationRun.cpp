@@ -296,7 +296,7 @@ int StationRun::endForwarding(int status)
     const bool ended = central_->stop(stopSignal() != 0 ? std::chrono::seconds(1) : std::chrono::seconds(5));
     int waiting = -1;
     try {
-        waiting = ledger_->waiting();
+        waiting = ledger_->outbox().waiting();
     } catch (const std::exception&) {
     }
     if (central_->forwardingStopped()) {

@@ -144,7 +144,7 @@ void CentralForwarder::run()
                 continue;
             }
             seen = stamp;
-            waiting_ = local_.waiting();
+            waiting_ = local_.outbox().waiting();
             if (!central) {
                 central = std::make_unique<CentralLedger>(address_);
                 healed = false;
@@ -178,7 +178,7 @@ void CentralForwarder::run()
     // Sending ended for this run: the count of what waits still follows the ledger.
     while (stopped_ && !stopping()) {
         try {
-            waiting_ = local_.waiting();
+            waiting_ = local_.outbox().waiting();
         } catch (const std::exception&) {
         }
         pause(1000ms);
@@ -221,7 +221,7 @@ void CentralForwarder::heal(CentralLedger& central)
         const std::optional<ChainEntry> own = local_.link(end.seq);
         if (!own || own->hash != end.hash) {
             const QList<ChainEntry> mine = local_.chain();
-            const QList<Finding> differ = compareCopies(mine, local_.sentUpTo(), central.chain(local_.station()));
+            const QList<Finding> differ = compareCopies(mine, local_.outbox().sentUpTo(), central.chain(local_.station()));
             throw ChainConflict(
                 differ.isEmpty() ? QStringLiteral("the central ledger's copy of station %1 ends at record %2, "
                                                   "which differs from the station's own")
@@ -235,20 +235,20 @@ void CentralForwarder::heal(CentralLedger& central)
     // storing is idempotent, and a restored database gets it back, a
     // record missing from the middle of the chain too.
     const qint64 gap = central.firstGap(local_.station(), end.seq);
-    local_.resendAfter(gap > 0 ? gap - 1 : end.seq);
+    local_.outbox().resendAfter(gap > 0 ? gap - 1 : end.seq);
 }
 
 qsizetype CentralForwarder::sendBatch(CentralLedger& central)
 {
-    waiting_ = local_.waiting();
+    waiting_ = local_.outbox().waiting();
     if (waiting_ == 0)
         return 0;
-    const QList<ChainEntry> batch = local_.unsent(100);
+    const QList<ChainEntry> batch = local_.outbox().unsent(100);
     if (batch.isEmpty())
         return 0;
     central.store(batch);
     // Killed between these two, the batch is sent again and stored once.
-    local_.markSentUpTo(batch.last().seq);
+    local_.outbox().markSentUpTo(batch.last().seq);
     waiting_ -= int(batch.size());
     sent_ += batch.size();
     return batch.size();

@@ -1,7 +1,8 @@
 #pragma once
 // The floor's ledger in PostgreSQL: every station's chain and units. It is
 // written only by inserting links and units and by a station closing its
-// own open units; a link sent twice is stored once.
+// own open units; a link sent twice is stored once. What only the tables'
+// owner does (taking them forward, granting stations) is CentralSetup's.
 
 #include "ledger/CentralAddress.h"
 #include "ledger/Chain.h"
@@ -33,10 +34,6 @@ public:
     QString shown() const { return address_.shown; }
     int version() const { return version_; }
 
-    // As the tables' owner: takes them forward to this version, each step in
-    // one transaction under the set-up lock. Returns the versions made.
-    QList<int> upgrade();
-
     // Stores links, in order, and what they say about their units, in one
     // transaction: all of them or none. A link or a unit row found there
     // different from what is sent throws ChainConflict.
@@ -67,30 +64,15 @@ public:
     // tables' owner could have written them), and large objects a station's
     // role stored.
     QList<Finding> strangers();
-    // Lets ROLE record the units of STATION (a station's id) and nothing
-    // more; refused unless every table has its row-level security. The grant
-    // is also recorded on the role, so a database made anew finds it again
-    // (restoreGrants()). Returns what the owner should know: what it could
-    // not do, and what restoreGrants() did.
-    QStringList grantStation(const QString& role, const QString& station, const QString& name = {});
-    // Every station its role records in this database's name and these
-    // tables lack, granted again; what was done and what could not be, in
-    // lines a person reads.
-    QStringList restoreGrants();
 
 private:
+    friend class CentralSetup;  // the owner's work, on this connection
     void ensureTables();
     void readVersion();
     void requireCurrent() const;
     void disconnect();
     void storeOne(const ChainEntry& e);
     void checkStored(const QList<ChainEntry>& links);
-    void requirePlainLoginRole(const QString& role);
-    QHash<QString, QString> policiesIn(const QString& schema);
-    void requirePoliciesAsDescribed();
-    QStringList grantsFor(const QString& role) const;
-    QStringList keepOutOfLargeObjects(const QString& role);
-    bool recordOnRole(const QString& role, const QString& station, const QString& name);
     QSqlQuery& statement(int which, const char* sql);
     void exec(const QString& sql, const char* what);
 

@@ -28,6 +28,9 @@ int centralOldestVersion();
 // in name order, and no others: a policy added beside them would widen what
 // a station may write.
 const std::vector<std::pair<QString, QString>>& centralPolicies();
+// The set-up lock, taken by whoever makes or takes forward the tables;
+// every session bounds its wait for it (lock_timeout).
+inline constexpr const char* centralSetupLock = "SELECT pg_advisory_xact_lock(7451327)";
 // The tables a station's role reads.
 QString centralTables();
 

@@ -8,6 +8,7 @@
 #include "ledger/CentralLedger.h"
 #include "ledger/CentralLookup.h"
 #include "ledger/CentralSchema.h"
+#include "ledger/CentralSetup.h"
 #include "ledger/LocalLedger.h"
 #include "ledger/UnitRows.h"
 
@@ -148,7 +149,7 @@ private slots:
             // A record that reached the central ledger before its station was
             // killed, still unmarked locally: it is sent again.
             CentralLedger early(server.socketUri());
-            early.store(one.unsent(2));
+            early.store(one.outbox().unsent(2));
         }
         CentralForwarder f1(one, server.socketUri()), f2(two, server.socketUri());
         f1.start();
@@ -184,7 +185,10 @@ private slots:
         QVERIFY2(server.sql(QStringLiteral("CREATE ROLE bench7 LOGIN PASSWORD 'right horse'")),
                  qPrintable(server.errorString()));
         LocalLedger local(dir.filePath(QStringLiteral("bench7.sqlite")));
-        CentralLedger(server.socketUri()).grantStation(QStringLiteral("bench7"), local.station());
+        {
+            CentralLedger owner(server.socketUri());
+            CentralSetup(owner).grantStation(QStringLiteral("bench7"), local.station());
+        }
         const QString pgpass = dir.filePath(QStringLiteral("pgpass"));
         const auto password = [&](const char* word) {
             QFile f(pgpass);
@@ -241,7 +245,8 @@ private slots:
         record(eight, 1, 2);
         record(nine, 1, 1);
         {
-            CentralLedger owner(server.socketUri());
+            CentralLedger ownersConnection(server.socketUri());
+            CentralSetup owner(ownersConnection);
             owner.grantStation(QStringLiteral("bench8"), eight.station());
             owner.grantStation(QStringLiteral("bench9"), nine.station());
             QVERIFY_THROWS_EXCEPTION(LedgerError, owner.grantStation(QStringLiteral("bench9"), eight.station()));
@@ -260,7 +265,7 @@ private slots:
             wrong.start();
             QVERIFY(QTest::qWaitFor([&] { return wrong.lastProblem().contains(QStringLiteral("row-level security")); }, 20000));
         }
-        QVERIFY(nine.sentUpTo() == 0 && nine.waiting() == 2);
+        QVERIFY(nine.outbox().sentUpTo() == 0 && nine.outbox().waiting() == 2);
         const auto sqlState = [&](const QString& statement) {
             QString state;
             {
@@ -337,12 +342,15 @@ private slots:
         // A database made anew: the owner's next upgrade grants each station again, as its role records.
         QVERIFY(server.sql(QStringLiteral("CREATE DATABASE anew"), QStringLiteral("postgres")));
         QString anew = server.socketUri().replace(QStringLiteral("/pelmora?"), QStringLiteral("/anew?"));
-        CentralLedger(anew).grantStation(QStringLiteral("bench8"), eight.station(), QStringLiteral("bench 8"));
+        {
+            CentralLedger before(anew);
+            CentralSetup(before).grantStation(QStringLiteral("bench8"), eight.station(), QStringLiteral("bench 8"));
+        }
         QVERIFY(server.sql(QStringLiteral("DROP DATABASE anew WITH (FORCE)"), QStringLiteral("postgres")));
         QVERIFY(server.sql(QStringLiteral("CREATE DATABASE anew"), QStringLiteral("postgres")));
         {
             CentralLedger owner(anew);
-            QCOMPARE(owner.restoreGrants(),
+            QCOMPARE(CentralSetup(owner).restoreGrants(),
                      QStringList{QStringLiteral("station %1 granted again to role bench8, as its role records").arg(eight.station())});
             QCOMPARE(owner.stationNames().value(eight.station()), QStringLiteral("bench 8"));
         }
@@ -355,11 +363,11 @@ private slots:
         QVERIFY(server.sql(QStringLiteral("CREATE DATABASE bare"), QStringLiteral("postgres")));
         CentralLedger bare(server.socketUri().replace(QStringLiteral("/pelmora?"), QStringLiteral("/bare?")));
         QVERIFY(server.sql(QStringLiteral("DROP POLICY chain_write ON chain"), QStringLiteral("bare")));
-        QVERIFY_THROWS_EXCEPTION(LedgerError, bare.grantStation(QStringLiteral("bench8"), eight.station()));
+        QVERIFY_THROWS_EXCEPTION(LedgerError, CentralSetup(bare).grantStation(QStringLiteral("bench8"), eight.station()));
         // Nor with a policy of the right name that lets any station write.
         QVERIFY(server.sql(QStringLiteral("CREATE POLICY chain_write ON chain FOR INSERT WITH CHECK (true)"), QStringLiteral("bare")));
         try {
-            bare.grantStation(QStringLiteral("bench8"), eight.station());
+            CentralSetup(bare).grantStation(QStringLiteral("bench8"), eight.station());
             QFAIL("granted over a policy that lets any station write");
         } catch (const LedgerError& e) {
             QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("chain_write PERMISSIVE INSERT to {public} using - check true")), e.what());
@@ -373,7 +381,8 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("heal.sqlite")), image = dir.filePath(QStringLiteral("image.sqlite"));
         LocalLedger local(path);
         record(local, 1, 2);
-        QVERIFY(QFile::copy(path, image));  // the PC's image, taken now
+        for (const char* part : {"", "-wal"})  // the PC's image, taken now
+            QVERIFY(QFile::copy(path + QLatin1String(part), image + QLatin1String(part)));
         record(local, 3, 4);
         const auto forward = [&] {
             CentralForwarder f(local, uri);
@@ -421,8 +430,8 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return f.forwardingStopped(); }, 20000));
             QVERIFY2(f.lastProblem().contains(QStringLiteral("differ first at record 5")), qPrintable(f.lastProblem()));
         }
-        QCOMPARE(restored.waiting(), 6);
-        const QList<Finding> differ = compareCopies(restored.chain(), restored.sentUpTo(), CentralLedger(uri).chain());
+        QCOMPARE(restored.outbox().waiting(), 6);
+        const QList<Finding> differ = compareCopies(restored.chain(), restored.outbox().sentUpTo(), CentralLedger(uri).chain());
         QCOMPARE(differ.value(0).seq, 5);
 
         // A unit stored otherwise ahead of its close (a label planted): the close is not "sent".
@@ -440,7 +449,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return f.forwardingStopped(); }, 20000));
             QVERIFY2(f.lastProblem().contains(QStringLiteral("otherwise")), qPrintable(f.lastProblem()));
         }
-        QCOMPARE(local.waiting(), 1);
+        QCOMPARE(local.outbox().waiting(), 1);
     }
 
     void olderFloorWaitsForItsOwnersUpgrade()
@@ -643,7 +652,7 @@ private slots:
         pollfd waiting{listener, POLLIN, 0};
         QCOMPARE(::poll(&waiting, 1, 20000), 1);  // the forwarder is in its connection
         QVERIFY(!silent->stop(std::chrono::milliseconds(100)));
-        QCOMPARE(silentLedger->waiting(), 2);
+        QCOMPARE(silentLedger->outbox().waiting(), 2);
         // A serial looked up there is not answered, and the caller is back once its second is up.
         CentralLookup lookup(QStringLiteral("postgresql://bench@127.0.0.1:%1/pelmora").arg(ntohs(address.sin_port)));
         QElapsedTimer looking;
@@ -684,7 +693,7 @@ private slots:
         // The chain's last link gone: the central copy alone cannot tell
         // it from a unit not yet closed; the station's own ledger can.
         QVERIFY(server.sql(QStringLiteral("DELETE FROM chain WHERE station = '%1' AND seq = 12").arg(station)));
-        const QList<Finding> copy = compareCopies(links, local.sentUpTo(), CentralLedger(server.socketUri()).chain());
+        const QList<Finding> copy = compareCopies(links, local.outbox().sentUpTo(), CentralLedger(server.socketUri()).chain());
         QCOMPARE(copy.size(), 1);
         QCOMPARE(copy[0].what, QStringLiteral("removed"));
         QCOMPARE(copy[0].seq, 12);

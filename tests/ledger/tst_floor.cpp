@@ -125,7 +125,7 @@ private slots:
             QProcess again;
             station(again, QStringLiteral("away.sqlite"), empty.ptyPath());
             LocalLedger local(dir.filePath(QStringLiteral("away.sqlite")));
-            QVERIFY(QTest::qWaitFor([&] { return local.waiting() == 0; }, 60000));
+            QVERIFY(QTest::qWaitFor([&] { return local.outbox().waiting() == 0; }, 60000));
             ::kill(pid_t(again.processId()), run == 0 ? SIGKILL : SIGTERM);
             QVERIFY(again.waitForFinished(30000));
         }

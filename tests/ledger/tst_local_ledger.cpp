@@ -155,7 +155,7 @@ private slots:
             QCOMPARE(r.result, r.id == passed.id ? QStringLiteral("pass") : QStringLiteral("interrupted"));
             QCOMPARE(r.labels[1].slotHolds, r.id == passed.id ? QStringLiteral("loaded") : QStringLiteral("unknown"));
         }
-        QCOMPARE(again.waiting(), 4);
+        QCOMPARE(again.outbox().waiting(), 4);
         QVERIFY(verify(again).isEmpty());
 
         sql(path, QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'schema_version'").arg(LocalLedger::schemaVersion + 1));
@@ -204,7 +204,7 @@ private slots:
         QCOMPARE(swapped.readAll(), before);
         QCOMPARE(LocalLedger(path, LocalLedger::Access::Reader).unitCount(), 1);
         QVERIFY(QFile::remove(path));
-        QVERIFY_THROWS_EXCEPTION(LedgerError, station.markSentUpTo(1));
+        QVERIFY_THROWS_EXCEPTION(LedgerError, station.outbox().markSentUpTo(1));
         QVERIFY(!QFile::exists(path));
     }
 
