@@ -4,6 +4,7 @@
 #include "ledger/MachineId.h"
 #include "ledger/ReasonCode.h"
 #include "ledger/RecordText.h"
+#include "ledger/StoredVerify.h"
 #include "ledger/UnitRows.h"
 
 #include <QAtomicInteger>
@@ -676,6 +677,12 @@ qint64 LocalLedger::sentUpTo() const
     if (!q.exec(QStringLiteral("SELECT coalesce(max(seq), 0) FROM chain WHERE sent = 1")) || !q.next())
         throw LedgerError(QStringLiteral("could not read the chain: %1").arg(q.lastError().text()).toStdString());
     return q.value(0).toLongLong();
+}
+
+void LocalLedger::read(const std::function<void(const StoredLedger&)>& reading) const
+{
+    Connection c(path_, uri_, access_ == Access::Reader);
+    reading(StoredLedger{c.db(), Dialect::Sqlite, version_ >= 2});
 }
 
 }  // namespace Ledger

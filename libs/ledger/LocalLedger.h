@@ -10,9 +10,12 @@
 
 #include <QMutex>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace Ledger {
+
+struct StoredLedger;
 
 // How a station opens its ledger.
 struct StationOpening {
@@ -93,6 +96,9 @@ public:
     int waiting() const;
     // The last link the central ledger acknowledged; 0 when none.
     qint64 sentUpTo() const;
+    // Runs `reading` on a connection of its own, opened as the other reads
+    // are (a long read: verifyStored()).
+    void read(const std::function<void(const StoredLedger&)>& reading) const;
 
 private:
     void append(const QString& kind, const UnitRecord& given, bool opening);
