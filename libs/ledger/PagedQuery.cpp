@@ -53,7 +53,9 @@ void ReadSnapshot::end()
 PagedQuery::PagedQuery(QSqlDatabase db, Dialect d, const QString& sql, int pageRows)
     : db_(std::move(db)), dialect_(d), pageRows_(qMax(1, pageRows)), rows_(db_)
 {
-    rows_.setForwardOnly(true);
+    // Forward only, PostgreSQL's driver would leave a page's rows on the
+    // connection, lost as soon as another cursor is fetched from.
+    rows_.setForwardOnly(d == Dialect::Sqlite);
     if (d == Dialect::Sqlite) {
         execute(rows_, sql, "read the ledger");
         return;
