@@ -7,6 +7,7 @@
 #include "ledger/CentralSetup.h"
 #include "ledger/Chain.h"
 #include "ledger/LocalLedger.h"
+#include "ledger/StoredVerify.h"
 #include "console/FrontEnd.h"
 
 #include <QSaveFile>
@@ -117,29 +118,38 @@ int run(const Options& o)
     case Options::Command::NewStation:
         return Done;
     case Options::Command::Verify: {
-        const QList<ChainEntry> chain = central ? central->chain() : local->chain();
-        const QList<UnitRecord> rows = central ? central->units() : local->units();
-        QList<Finding> findings = verify(chain, rows);
-        if (central)
-            findings += central->strangers();
-        if (local && central) {
-            const QList<ChainEntry> own = local->chain();
-            findings += verify(own, local->units());
-            findings += compareCopies(own, local->outbox().sentUpTo(), chain);
-        }
-        QSet<QString> stations;
-        for (const ChainEntry& e : chain)
-            stations.insert(e.station);
-        for (const Finding& f : findings)
+        // Said as found, a page of the ledger in memory at a time.
+        qint64 findings = 0;
+        const FindingSink say = [&](const Finding& f) {
             std::printf("%s\n", f.text.toUtf8().constData());
+            ++findings;
+        };
+        VerifyTotals totals;
+        const auto verifyAll = [&](const StoredLedger& ledger) { totals = verifyStored(ledger, say); };
+        if (central) {
+            central->read(verifyAll);
+            for (const Finding& f : central->strangers())
+                say(f);
+        } else {
+            local->read(verifyAll);
+        }
+        if (local && central) {
+            local->read([&](const StoredLedger& own) { verifyStored(own, say); });
+            const qint64 sent = local->outbox().sentUpTo();
+            central->read([&](const StoredLedger& copy) {
+                local->read([&](const StoredLedger& own) {
+                    if (const std::optional<Finding> f = compareStoredCopies(own, sent, copy))
+                        say(*f);
+                });
+            });
+        }
         const QString where = central ? central->shown() : o.ledger;
-        if (findings.isEmpty()) {
+        if (findings == 0) {
             std::printf("%s: %lld records of %lld units in %lld station chains, every chain whole\n",
-                        where.toUtf8().constData(), qint64(chain.size()), qint64(rows.size()),
-                        qint64(stations.size()));
+                        where.toUtf8().constData(), totals.links, totals.units, totals.stations);
             return Done;
         }
-        std::printf("%s: %lld findings\n", where.toUtf8().constData(), qint64(findings.size()));
+        std::printf("%s: %lld findings\n", where.toUtf8().constData(), findings);
         return Broken;
     }
     }

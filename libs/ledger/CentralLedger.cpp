@@ -3,6 +3,7 @@
 #include "ledger/CentralSchema.h"
 #include "ledger/LocalLedger.h"
 #include "ledger/RecordText.h"
+#include "ledger/StoredVerify.h"
 #include "ledger/UnitRows.h"
 
 #include <QAtomicInteger>
@@ -342,6 +343,11 @@ std::optional<UnitRecord> CentralLedger::lastPass(const QString& serial, const Q
 QList<ChainEntry> CentralLedger::chain(const QString& station)
 {
     return readChain(db_, Dialect::Postgres, station);
+}
+
+void CentralLedger::read(const std::function<void(const StoredLedger&)>& reading)
+{
+    reading(StoredLedger{db_, Dialect::Postgres, version_ >= 3});
 }
 
 void CentralLedger::claimStation(const QString& station, const QString& holder)

@@ -12,12 +12,15 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <QString>
 #include <QStringList>
 
 namespace Ledger {
+
+struct StoredLedger;
 
 class CentralLedger {
 public:
@@ -41,6 +44,8 @@ public:
     QList<UnitRecord> units(const UnitFilter& filter = {});
     // Every station's chain, or one station's.
     QList<ChainEntry> chain(const QString& station = {});
+    // Runs `reading` on this connection (a long read: verifyStored()).
+    void read(const std::function<void(const StoredLedger&)>& reading);
     // For a station's forwarder: claims or renews the station's identity
     // for `holder` (one run of one station) for kLeaseSeconds, and bounds
     // how long a statement or a lock may keep it waiting. IdentityInUse when

@@ -2,6 +2,7 @@
 
 #include "ledger/ReasonCode.h"
 #include "ledger/RecordText.h"
+#include "ledger/StoredVerify.h"
 #include "ledger/UnitRows.h"
 
 #include <QDir>
@@ -216,6 +217,12 @@ std::optional<ChainEntry> LocalLedger::link(qint64 seq) const
     run(q, "read the chain");
     const QList<ChainEntry> found = chainEntries(q);
     return found.isEmpty() ? std::nullopt : std::optional<ChainEntry>(found.first());
+}
+
+void LocalLedger::read(const std::function<void(const StoredLedger&)>& reading) const
+{
+    SqliteConnection c(file_.path(), file_.readUri(), file_.access() == Access::Reader);
+    reading(StoredLedger{c.db(), Dialect::Sqlite, file_.version() >= 2});
 }
 
 }  // namespace Ledger

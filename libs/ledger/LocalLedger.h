@@ -13,9 +13,12 @@
 
 #include <QMutex>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace Ledger {
+
+struct StoredLedger;
 
 class LocalLedger {
 public:
@@ -71,6 +74,9 @@ public:
     std::optional<UnitRecord> lastPass(const QString& serial, const QString& recipeSha256) const;
     QList<ChainEntry> chain() const;
     std::optional<ChainEntry> link(qint64 seq) const;
+    // Runs `reading` on a connection of its own, not the thread's: a long
+    // read in a snapshot of its own (verifyStored()).
+    void read(const std::function<void(const StoredLedger&)>& reading) const;
 
     Outbox& outbox() { return outbox_; }
     const Outbox& outbox() const { return outbox_; }

@@ -251,30 +251,39 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect d, const UnitFilter& f, bo
     return units;
 }
 
+QString chainColumns(Dialect d, const QString& prefix)
+{
+    const QString unit = prefix + QStringLiteral("unit_id");
+    return QStringLiteral("%1station, %1seq, %2, %1kind, %1body, %1prev_hash, %1hash")
+        .arg(prefix, d == Dialect::Sqlite ? unit : QStringLiteral("CAST(%1 AS text)").arg(unit));
+}
+
+ChainEntry chainEntryFromRow(const QSqlQuery& q, int first)
+{
+    ChainEntry e;
+    e.station = q.value(first).toString();
+    e.seq = q.value(first + 1).toLongLong();
+    e.unit = QUuid::fromString(q.value(first + 2).toString());
+    e.kind = q.value(first + 3).toString();
+    e.body = q.value(first + 4).toString().toUtf8();
+    e.prevHash = q.value(first + 5).toString();
+    e.hash = q.value(first + 6).toString();
+    return e;
+}
+
 QList<ChainEntry> chainEntries(QSqlQuery& q)
 {
     QList<ChainEntry> out;
-    while (q.next()) {
-        ChainEntry e;
-        e.station = q.value(0).toString();
-        e.seq = q.value(1).toLongLong();
-        e.unit = QUuid::fromString(q.value(2).toString());
-        e.kind = q.value(3).toString();
-        e.body = q.value(4).toString().toUtf8();
-        e.prevHash = q.value(5).toString();
-        e.hash = q.value(6).toString();
-        out.append(e);
-    }
+    while (q.next())
+        out.append(chainEntryFromRow(q));
     return out;
 }
 
 QList<ChainEntry> readChain(QSqlDatabase& db, Dialect d, const QString& station)
 {
     QSqlQuery q = prepared(db,
-                           QStringLiteral("SELECT station, seq, %1, kind, body, prev_hash, hash FROM chain%2 "
-                                          "ORDER BY station, seq")
-                               .arg(d == Dialect::Sqlite ? QStringLiteral("unit_id") : QStringLiteral("CAST(unit_id AS text)"),
-                                    station.isEmpty() ? QString() : QStringLiteral(" WHERE station = ?")),
+                           QStringLiteral("SELECT %1 FROM chain%2 ORDER BY station, seq")
+                               .arg(chainColumns(d), station.isEmpty() ? QString() : QStringLiteral(" WHERE station = ?")),
                            station.isEmpty() ? QVariantList{} : QVariantList{station});
     q.setForwardOnly(true);
     run(q, "read the chain");

@@ -54,6 +54,10 @@ QList<UnitRecord> readUnits(QSqlDatabase& db, Dialect dialect, const UnitFilter&
 QList<ChainEntry> readChain(QSqlDatabase& db, Dialect dialect, const QString& station = {});
 // The links a query selected as station, seq, unit_id, kind, body, prev_hash, hash.
 QList<ChainEntry> chainEntries(QSqlQuery& q);
+// "station, seq, unit_id, ..." as text alike from both stores, each name after prefix ("c.").
+QString chainColumns(Dialect d, const QString& prefix = {});
+// The link a row holds from column `first` on, selected as chainColumns().
+ChainEntry chainEntryFromRow(const QSqlQuery& q, int first = 0);
 
 // A null QString binds as NULL; the ledgers' text columns never hold NULL.
 QString notNull(const QString& s);

@@ -10,6 +10,7 @@
 #include "ledger/CentralSchema.h"
 #include "ledger/CentralSetup.h"
 #include "ledger/LocalLedger.h"
+#include "ledger/StoredVerify.h"
 #include "ledger/UnitRows.h"
 
 #include <QElapsedTimer>
@@ -68,6 +69,14 @@ QStringList hashes(const QList<ChainEntry>& chain, const QString& station)
     for (const ChainEntry& e : chain)
         if (e.station == station)
             out << e.hash;
+    return out;
+}
+
+QStringList texts(const QList<Finding>& findings)
+{
+    QStringList out;
+    for (const Finding& f : findings)
+        out << f.text;
     return out;
 }
 
@@ -712,6 +721,67 @@ private slots:
         QVERIFY(std::any_of(x.cbegin(), x.cend(), [](const Finding& f) {
             return f.what == QLatin1String("inserted") && f.text.contains(QLatin1String("unit 99"));
         }));
+    }
+
+    // Read three rows to a page, tampered links and rows of two stations
+    // found as verify() and compareCopies() find them in the lists.
+    void pagedReadsFindWhatTheListsFind()
+    {
+        QVERIFY(server.sql(QStringLiteral("CREATE DATABASE paged OWNER pelmora_admin")));
+        const QString uri = server.socketUri().replace(QStringLiteral("@/pelmora"), QStringLiteral("@/paged"));
+        LocalLedger a(dir.filePath(QStringLiteral("paged-a.sqlite"))), b(dir.filePath(QStringLiteral("paged-b.sqlite")));
+        record(a, 1, 5);
+        record(b, 1, 4, true);
+        for (LocalLedger* l : {&a, &b}) {
+            CentralForwarder f(*l, uri);
+            f.start();
+            QVERIFY(drained(f));
+            f.stop();
+        }
+        CentralLedger central(uri);
+        const auto streamed = [&](VerifyTotals* totals = nullptr) {
+            QList<Finding> out;
+            central.read([&](const StoredLedger& l) {
+                const VerifyTotals t = verifyStored(l, [&](const Finding& f) { out << f; }, 3);
+                if (totals)
+                    *totals = t;
+            });
+            return texts(out);
+        };
+        VerifyTotals whole;
+        QVERIFY(streamed(&whole).isEmpty());
+        QCOMPARE(whole.links, 17);
+        QCOMPARE(whole.units, 9);
+        QCOMPARE(whole.stations, 2);
+
+        const QList<ChainEntry> ownA = a.chain();
+        const QString unitA = ownA[2].unit.toString(QUuid::WithoutBraces), unitB = b.chain()[4].unit.toString(QUuid::WithoutBraces);
+        for (const QString& edit : {
+                 QStringLiteral("UPDATE units SET why = 'edited' WHERE id = '%1'").arg(unitA),
+                 QStringLiteral("DELETE FROM labels WHERE unit_id = '%1'").arg(unitB),
+                 QStringLiteral("DELETE FROM units WHERE id = '%1'").arg(unitB),
+                 QStringLiteral("INSERT INTO units SELECT gen_random_uuid(), station, host, fixture_name, fixture_path, "
+                                "adapter_identity, 99, recipe_name, recipe_sha256, tool_version, start_time, end_time, "
+                                "result, why, writer FROM units WHERE id = '%1'").arg(unitA),
+                 QStringLiteral("DELETE FROM chain WHERE station = '%1' AND seq = 6").arg(a.station()),
+                 QStringLiteral("UPDATE chain SET prev_hash = hash WHERE station = '%1' AND seq = 3").arg(b.station()),
+             }) {
+            QVERIFY2(server.sql(edit, QStringLiteral("paged")), qPrintable(server.errorString()));
+            const QStringList expected = texts(verify(central.chain(), central.units()));
+            QVERIFY(!expected.isEmpty());
+            QCOMPARE(streamed(), expected);
+        }
+
+        QVERIFY(server.sql(QStringLiteral("DELETE FROM chain WHERE station = '%1' AND seq = 10").arg(a.station()),
+                           QStringLiteral("paged")));
+        std::optional<Finding> differ;
+        central.read([&](const StoredLedger& copy) {
+            a.read([&](const StoredLedger& own) { differ = compareStoredCopies(own, a.outbox().sentUpTo(), copy, 3); });
+        });
+        const QList<Finding> listed = compareCopies(ownA, a.outbox().sentUpTo(), central.chain());
+        QCOMPARE(listed.size(), 1);
+        QVERIFY(differ.has_value());
+        QCOMPARE(differ->text, listed[0].text);
     }
 };
 

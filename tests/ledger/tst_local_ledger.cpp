@@ -6,6 +6,7 @@
 #include "ledger/LocalLedger.h"
 #include "ledger/LocalSchema.h"
 #include "ledger/RecordText.h"
+#include "ledger/StoredVerify.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -361,6 +362,62 @@ private slots:
         sql(path, QStringLiteral("UPDATE chain SET body = replace(body, '\"pass\"', '\"fail\"') WHERE seq = 4"));
         QCOMPARE(first().what, QStringLiteral("changed"));
         QCOMPARE(first().seq, 4);
+    }
+
+    // Three rows to a page: what the paged read finds on a tampered ledger
+    // is what verify() finds in the lists, said in the same order.
+    void pagedReadFindsWhatTheListsFind()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ledger.sqlite"));
+        LocalLedger ledger(path);
+        for (int n = 1; n <= 7; ++n) {
+            UnitRecord r = unit(QStringLiteral("A"), n);
+            ledger.begin(r);
+            r.result = QStringLiteral("pass");
+            if (n != 7)
+                ledger.close(r);
+        }
+        const auto texts = [](const QList<Finding>& found) {
+            QStringList out;
+            for (const Finding& f : found)
+                out << f.text;
+            return out;
+        };
+        const auto paged = [&] {
+            QList<Finding> out;
+            ledger.read([&](const StoredLedger& l) {
+                const VerifyTotals t = verifyStored(l, [&](const Finding& f) { out << f; }, 3);
+                QCOMPARE(t.links, ledger.chain().size());
+                QCOMPARE(t.units, ledger.units().size());
+            });
+            return texts(out);
+        };
+        QVERIFY(paged().isEmpty());
+        const QList<ChainEntry> links = ledger.chain();
+        const QString other = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        for (const QString& edit : {
+                 QStringLiteral("UPDATE units SET why = 'edited' WHERE unit_number = 2"),
+                 QStringLiteral("UPDATE labels SET file = 'x.epl' WHERE slot = 3 AND unit_id IN (SELECT id FROM units WHERE unit_number = 5)"),
+                 QStringLiteral("DELETE FROM labels WHERE unit_id IN (SELECT id FROM units WHERE unit_number = 4)"),
+                 QStringLiteral("DELETE FROM units WHERE unit_number = 4"),
+                 QStringLiteral("INSERT INTO units SELECT '%1', host, fixture_name, fixture_path, adapter_identity, 99, "
+                                "recipe_name, recipe_sha256, tool_version, start_time, end_time, result, why, serial, "
+                                "reason, reload_of FROM units WHERE unit_number = 3").arg(other),
+                 QStringLiteral("DELETE FROM chain WHERE seq = 9"),
+                 // Another station's chain beside this one, broken at its first link.
+                 QStringLiteral("INSERT INTO chain SELECT 'other', seq, lower(hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-' || "
+                                "hex(randomblob(2)) || '-' || hex(randomblob(2)) || '-' || hex(randomblob(6))), kind, body, "
+                                "prev_hash, hash, sent FROM chain "
+                                "WHERE seq <= 2"),
+             }) {
+            sql(path, edit);
+            const QList<ChainEntry> now = ledger.chain();
+            const QStringList expected = texts(verify(now, ledger.units()));
+            QVERIFY(!expected.isEmpty());
+            QCOMPARE(paged(), expected);
+        }
+        QVERIFY(links.size() > 9);
     }
 };
 
