@@ -193,6 +193,18 @@ QStringList CentralSetup::grantStation(const QString& role, const QString& stati
                                   .toStdString());
     requirePoliciesAsDescribed();
     requirePlainLoginRole(role);
+    mapStation(role, station, notNull(name));
+    QStringList notes = keepOutOfLargeObjects(role);
+    if (!recordOnRole(role, station, name))
+        notes << QStringLiteral("role %1's comment could not be written (only a role administrator may): should this "
+                                "database be made anew, grant each station again")
+                     .arg(role);
+    notes += restoreGrants();
+    return notes;
+}
+
+void CentralSetup::mapStation(const QString& role, const QString& station, const QString& name)
+{
     ledger_.exec(QStringLiteral("BEGIN"), "start a transaction");
     try {
         for (const QString& g : grantsFor(role))
@@ -200,7 +212,7 @@ QStringList CentralSetup::grantStation(const QString& role, const QString& stati
         QSqlQuery add = prepared(ledger_.db_,
                                  QStringLiteral("INSERT INTO stations (station, role, name) VALUES (?, ?, ?) "
                                                 "ON CONFLICT (station) DO NOTHING"),
-                                 {station, role, notNull(name)});
+                                 {station, role, name});
         run(add, "map the station to its role");
         QSqlQuery held = prepared(ledger_.db_, QStringLiteral("SELECT role FROM stations WHERE station = ?"), {station});
         run(held, "map the station to its role");
@@ -213,13 +225,6 @@ QStringList CentralSetup::grantStation(const QString& role, const QString& stati
         QSqlQuery(ledger_.db_).exec(QStringLiteral("ROLLBACK"));
         throw;
     }
-    QStringList notes = keepOutOfLargeObjects(role);
-    if (!recordOnRole(role, station, name))
-        notes << QStringLiteral("role %1's comment could not be written (only a role administrator may): should this "
-                                "database be made anew, grant each station again")
-                     .arg(role);
-    notes += restoreGrants();
-    return notes;
 }
 
 QStringList CentralSetup::grantsFor(const QString& role) const
@@ -318,20 +323,7 @@ QStringList CentralSetup::restoreGrants()
             notes << QStringLiteral("station %1 not granted again: %2").arg(it.key(), QString::fromUtf8(e.what()));
             continue;
         }
-        ledger_.exec(QStringLiteral("BEGIN"), "start a transaction");
-        try {
-            for (const QString& g : grantsFor(n.role))
-                ledger_.exec(g, "grant");
-            QSqlQuery add = prepared(ledger_.db_,
-                                     QStringLiteral("INSERT INTO stations (station, role, name) VALUES (?, ?, ?) "
-                                                    "ON CONFLICT (station) DO NOTHING"),
-                                     {it.key(), n.role, n.name});
-            run(add, "map the station to its role");
-            ledger_.exec(QStringLiteral("COMMIT"), "commit");
-        } catch (...) {
-            QSqlQuery(ledger_.db_).exec(QStringLiteral("ROLLBACK"));
-            throw;
-        }
+        mapStation(n.role, it.key(), n.name);
         keepOutOfLargeObjects(n.role);
         notes << QStringLiteral("station %1 granted again to role %2, as its role records").arg(it.key(), n.role);
     }

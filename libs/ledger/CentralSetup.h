@@ -33,6 +33,9 @@ private:
     QHash<QString, QString> policiesIn(const QString& schema);
     void requirePoliciesAsDescribed();
     QStringList grantsFor(const QString& role) const;
+    // The role's grants and the station's row, in one transaction; refused
+    // when the station is another role's.
+    void mapStation(const QString& role, const QString& station, const QString& name);
     QStringList keepOutOfLargeObjects(const QString& role);
     bool recordOnRole(const QString& role, const QString& station, const QString& name);
 
