@@ -2,9 +2,10 @@
 // committed, synchronous transaction) from 1 and from 32 fixtures at once,
 // what the forwarder costs while it has nothing to send, how fast it
 // catches up with a central ledger that was away, on a throwaway PostgreSQL,
-// and the memory and time of `pelmora-ledger verify` on a small and a large
-// ledger, local and central. `bench_ledger verify [PROGRAM...]` measures
-// verify alone, of each program given (another build, for a baseline).
+// and the memory and time of `pelmora-ledger verify` and `report` on a small
+// and a large ledger, local and central. `bench_ledger verify [PROGRAM...]`
+// measures these alone, of each program given (another build, for a
+// baseline).
 
 #include "PostgresServer.h"
 #include "ledger/CentralAddress.h"
@@ -280,8 +281,8 @@ void verifyRun(const QString& program, const QString& what, const QStringList& a
                 r.lastLine.left(100).constData());
 }
 
-// Verify's memory should not grow with the ledger: the same run on a small
-// one is the baseline.
+// Verify's and the report's memory should not grow with the ledger: the
+// same run on a small one is the baseline.
 void verifyFigures(const QStringList& programs, const QTemporaryDir& dir, PostgresServer* server)
 {
     const QList<int> sizes{2000, 50000};
@@ -329,13 +330,16 @@ void verifyFigures(const QStringList& programs, const QTemporaryDir& dir, Postgr
                     double(QFileInfo(path).size()) / 1e6, std::chrono::duration<double>(Clock::now() - t0).count(),
                     written ? "" : " (NOT WRITTEN WHOLE)");
         const QString out = dir.filePath(QStringLiteral("verify.out"));
+        const QStringList report{QStringLiteral("report"), QStringLiteral("--html"), dir.filePath(QStringLiteral("report.html"))};
         for (const QString& program : programs) {
             std::printf(" %s\n", qPrintable(program));
             verifyRun(program, QStringLiteral("--ledger"), {QStringLiteral("--ledger"), path, QStringLiteral("verify")}, out);
+            verifyRun(program, QStringLiteral("report --ledger"), QStringList{QStringLiteral("--ledger"), path} + report, out);
             if (server) {
                 verifyRun(program, QStringLiteral("--central"), {QStringLiteral("--central"), central, QStringLiteral("verify")}, out);
                 verifyRun(program, QStringLiteral("--ledger and --central"),
                           {QStringLiteral("--ledger"), path, QStringLiteral("--central"), central, QStringLiteral("verify")}, out);
+                verifyRun(program, QStringLiteral("report --central"), QStringList{QStringLiteral("--central"), central} + report, out);
             }
         }
     }

@@ -89,142 +89,138 @@ double percentile(const std::vector<double>& sorted, double p)
     return sorted[low] + (at - double(low)) * (sorted[high] - sorted[low]);
 }
 
-// The units that are not the first of their serial and recipe, over the
-// whole ledger: earlier start first, the id breaking a tie.
-QSet<QUuid> laterAttempts(const QList<UnitRecord>& all)
-{
-    QHash<std::pair<QString, QString>, const UnitRecord*> first;
-    QSet<QUuid> later;
-    const auto before = [](const UnitRecord& a, const UnitRecord& b) {
-        if (a.start != b.start)
-            return a.start < b.start;
-        return a.id.toString(QUuid::WithoutBraces) < b.id.toString(QUuid::WithoutBraces);
-    };
-    for (const UnitRecord& r : all) {
-        if (r.serial.isEmpty())
-            continue;
-        const UnitRecord*& held = first[{r.serial, r.recipeSha256}];
-        if (!held) {
-            held = &r;
-        } else if (before(r, *held)) {
-            later.insert(held->id);
-            held = &r;
-        } else {
-            later.insert(r.id);
+// The units taken into the figures, one at a time.
+class Tally {
+public:
+    Tally(const QHash<QString, QString>& names, const QTimeZone& zone) : names_(names), zone_(zone) {}
+
+    void take(const UnitRecord& r, bool firstAttempt)
+    {
+        const QDateTime hour = hourOf(r.start, zone_);
+        const RecipeKey recipe{r.station, r.recipeName, r.recipeSha256};
+        add(f_.totals, r, firstAttempt);
+        add(f_.byHour[{r.station, r.recipeName, r.recipeSha256, hour}], r, firstAttempt);
+        add(f_.byRecipe[recipe], r, firstAttempt);
+        hours_.insert(hour);
+        if (!stations_.contains(r.station))
+            stations_.insert(r.station, StationFigures{r.station, stationName(names_, r), r.host, 0, {}, true, {}});
+        if (!r.isOpen() && r.end.isValid())
+            seconds_[recipe].push_back(double(r.start.msecsTo(r.end)) / 1000.0);
+        if (r.result == QLatin1String("fail") || r.result == QLatin1String("interrupted")) {
+            const QString reason = failureReason(r);
+            ++reasons_[reason];
+            ++f_.reasonsByHour[{r.station, r.recipeName, r.recipeSha256, hour, reason}];
+            f_.failures.append(r);
         }
     }
-    return later;
-}
+
+    // first: what verify found first of each station's chain and rows.
+    ShiftFigures finish(const QHash<QString, ChainHead>& heads, const QHash<QString, QString>& first) &&
+    {
+        f_.coveredFrom = f_.totals.firstStart;
+        f_.coveredTo = f_.totals.lastEnd;
+        f_.hours = QList<QDateTime>(hours_.cbegin(), hours_.cend());
+        std::sort(f_.hours.begin(), f_.hours.end());
+        for (auto it = seconds_.begin(); it != seconds_.end(); ++it) {
+            std::vector<double>& s = it.value();
+            std::sort(s.begin(), s.end());
+            f_.cycles.insert(it.key(), CycleFigures{qint64(s.size()), s.front(), percentile(s, 0.5), percentile(s, 0.9),
+                                                   s.back()});
+        }
+        for (auto it = reasons_.cbegin(); it != reasons_.cend(); ++it)
+            f_.reasons.append({it.key(), it.value()});
+        std::sort(f_.reasons.begin(), f_.reasons.end(), [](const auto& a, const auto& b) {
+            return a.second != b.second ? a.second > b.second : a.first < b.first;
+        });
+        std::sort(f_.failures.begin(), f_.failures.end(), [](const UnitRecord& a, const UnitRecord& b) {
+            return a.start != b.start ? a.start < b.start : a.id.toString() < b.id.toString();
+        });
+        for (StationFigures& s : stations_) {
+            const ChainHead head = heads.value(s.id);
+            s.lastSeq = head.seq;
+            s.lastHash = head.hash;
+            s.whole = !first.contains(s.id);
+            s.finding = first.value(s.id);
+        }
+        f_.stations = stations_.values();
+        std::sort(f_.stations.begin(), f_.stations.end(), [](const StationFigures& a, const StationFigures& b) {
+            return a.name != b.name ? a.name < b.name : a.id < b.id;
+        });
+        return std::move(f_);
+    }
+
+private:
+    ShiftFigures f_;
+    const QHash<QString, QString>& names_;
+    QTimeZone zone_;
+    QMap<RecipeKey, std::vector<double>> seconds_;
+    QHash<QString, qint64> reasons_;
+    QMap<QString, StationFigures> stations_;  // by id
+    QSet<QDateTime> hours_;
+};
 
 }  // namespace
 
-ShiftFigures shiftFigures(const QList<UnitRecord>& all, const QHash<QString, QString>& names,
-                          const QList<ChainEntry>& chain, const ShiftRequest& request, const QDateTime& now)
+ShiftFigures storedShiftFigures(const StoredLedger& ledger, const QString& ownStation, const QHash<QString, QString>& names,
+                                const ShiftRequest& request, const QDateTime& now, int pageRows)
 {
-    ShiftFigures f;
+    // A station asked for by id, else by name: which one is known only once
+    // every unit was read, so both are tallied.
+    Tally byId(names, request.zone), byName(names, request.zone);
+    bool stationIsId = request.station.isEmpty();
+    const auto window = [&](const UnitRecord& r) {
+        return (!request.since.isValid() || r.start >= request.since) && (!request.until.isValid() || r.start < request.until)
+            && (request.recipe.isEmpty() || r.recipeName == request.recipe)
+            && (request.fixture.isEmpty() || r.fixtureName == request.fixture);
+    };
+    // A serial's first unit of a recipe is its first attempt; the units come
+    // by start, then id, so the first one met. Units after the window cannot
+    // come before one in it.
+    QHash<QString, int> recipes;
+    QSet<std::pair<QString, int>> begun;
+    QString unitStation;
+    QUuid unit;
+    QHash<QString, QString> first;  // each station's first finding
+    const auto found = [&](const Finding& f) {
+        QString station = ownStation.isEmpty() ? f.station : ownStation;
+        if (station.isEmpty() && f.unit == unit)
+            station = unitStation;  // a row without a link names no station: the unit just read
+        if (!first.contains(station))
+            first.insert(station, f.text);
+    };
+    const VerifyTotals totals = verifyStored(ledger, found, pageRows, [&](const UnitRecord& read) {
+        UnitRecord r = read;
+        if (!ownStation.isEmpty())
+            r.station = ownStation;
+        unit = r.id;
+        unitStation = r.station;
+        bool firstAttempt = true;
+        if (!r.serial.isEmpty() && (!request.until.isValid() || r.start < request.until)) {
+            auto recipe = recipes.constFind(r.recipeSha256);
+            if (recipe == recipes.constEnd())
+                recipe = recipes.insert(r.recipeSha256, int(recipes.size()));
+            firstAttempt = !begun.contains({r.serial, *recipe});
+            begun.insert({r.serial, *recipe});
+        }
+        stationIsId = stationIsId || r.station == request.station;
+        if (!window(r))
+            return;
+        if (request.station.isEmpty() || r.station == request.station)
+            byId.take(r, firstAttempt);
+        if (!request.station.isEmpty() && stationName(names, r) == request.station)
+            byName.take(r, firstAttempt);
+    });
+    // A ledger of one station: its links count as its own whatever they say.
+    QHash<QString, ChainHead> heads = totals.heads;
+    if (!ownStation.isEmpty()) {
+        ChainHead last;
+        for (const ChainHead& h : std::as_const(totals.heads))
+            if (h.seq >= last.seq)
+                last = h;
+        heads = {{ownStation, last}};
+    }
+    ShiftFigures f = std::move(stationIsId ? byId : byName).finish(heads, first);
     f.request = request;
     f.made = now.toUTC();
-    const QSet<QUuid> later = laterAttempts(all);
-
-    // A station asked for by id, else by name.
-    bool stationIsId = false;
-    for (const UnitRecord& r : all)
-        stationIsId = stationIsId || r.station == request.station;
-    const auto taken = [&](const UnitRecord& r) {
-        if (request.since.isValid() && r.start < request.since)
-            return false;
-        if (request.until.isValid() && r.start >= request.until)
-            return false;
-        if (!request.recipe.isEmpty() && r.recipeName != request.recipe)
-            return false;
-        if (!request.fixture.isEmpty() && r.fixtureName != request.fixture)
-            return false;
-        if (!request.station.isEmpty()
-            && (stationIsId ? r.station != request.station : stationName(names, r) != request.station))
-            return false;
-        return true;
-    };
-
-    QMap<RecipeKey, std::vector<double>> seconds;
-    QHash<QString, qint64> reasons;
-    QMap<QString, StationFigures> stations;  // by id
-    QSet<QDateTime> hours;
-    for (const UnitRecord& r : all) {
-        if (!taken(r))
-            continue;
-        const bool firstAttempt = !later.contains(r.id);
-        const QDateTime hour = hourOf(r.start, request.zone);
-        const RecipeKey recipe{r.station, r.recipeName, r.recipeSha256};
-        add(f.totals, r, firstAttempt);
-        add(f.byHour[{r.station, r.recipeName, r.recipeSha256, hour}], r, firstAttempt);
-        add(f.byRecipe[recipe], r, firstAttempt);
-        hours.insert(hour);
-        if (!stations.contains(r.station))
-            stations.insert(r.station, StationFigures{r.station, stationName(names, r), r.host, 0, {}, true, {}});
-        if (!r.isOpen() && r.end.isValid())
-            seconds[recipe].push_back(double(r.start.msecsTo(r.end)) / 1000.0);
-        if (r.result == QLatin1String("fail") || r.result == QLatin1String("interrupted")) {
-            const QString reason = failureReason(r);
-            ++reasons[reason];
-            ++f.reasonsByHour[{r.station, r.recipeName, r.recipeSha256, hour, reason}];
-            f.failures.append(r);
-        }
-    }
-    f.coveredFrom = f.totals.firstStart;
-    f.coveredTo = f.totals.lastEnd;
-    f.hours = QList<QDateTime>(hours.cbegin(), hours.cend());
-    std::sort(f.hours.begin(), f.hours.end());
-
-    for (auto it = seconds.begin(); it != seconds.end(); ++it) {
-        std::vector<double>& s = it.value();
-        std::sort(s.begin(), s.end());
-        f.cycles.insert(it.key(), CycleFigures{qint64(s.size()), s.front(), percentile(s, 0.5), percentile(s, 0.9),
-                                               s.back()});
-    }
-    for (auto it = reasons.cbegin(); it != reasons.cend(); ++it)
-        f.reasons.append({it.key(), it.value()});
-    std::sort(f.reasons.begin(), f.reasons.end(), [](const auto& a, const auto& b) {
-        return a.second != b.second ? a.second > b.second : a.first < b.first;
-    });
-    std::sort(f.failures.begin(), f.failures.end(), [](const UnitRecord& a, const UnitRecord& b) {
-        return a.start != b.start ? a.start < b.start : a.id.toString() < b.id.toString();
-    });
-
-    // Each station's chain and rows checked on their own, so one station's
-    // break says nothing about another's; a ledger of one station as it is.
-    QSet<QString> anywhere;
-    for (const ChainEntry& e : chain)
-        anywhere.insert(e.station);
-    for (const UnitRecord& r : all)
-        anywhere.insert(r.station);
-    QHash<QString, QList<ChainEntry>> links;
-    QHash<QString, QList<UnitRecord>> rows;
-    if (anywhere.size() == 1) {
-        links.insert(*anywhere.cbegin(), chain);
-        rows.insert(*anywhere.cbegin(), all);
-    } else {
-        for (const ChainEntry& e : chain)
-            if (stations.contains(e.station))
-                links[e.station].append(e);
-        for (const UnitRecord& r : all)
-            if (stations.contains(r.station))
-                rows[r.station].append(r);
-    }
-    for (StationFigures& s : stations) {
-        const QList<ChainEntry> own = links.value(s.id);
-        for (const ChainEntry& e : own)
-            if (e.seq >= s.lastSeq) {
-                s.lastSeq = e.seq;
-                s.lastHash = e.hash;
-            }
-        const QList<Finding> found = verify(own, rows.value(s.id));
-        s.whole = found.isEmpty();
-        if (!s.whole)
-            s.finding = found.first().text;
-    }
-    f.stations = stations.values();
-    std::sort(f.stations.begin(), f.stations.end(), [](const StationFigures& a, const StationFigures& b) {
-        return a.name != b.name ? a.name < b.name : a.id < b.id;
-    });
     return f;
 }

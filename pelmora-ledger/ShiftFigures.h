@@ -5,6 +5,7 @@
 // grouped by the hour of their start in the report's time zone.
 
 #include "ledger/Chain.h"
+#include "ledger/StoredVerify.h"
 #include "ledger/UnitRecord.h"
 
 #include <QDateTime>
@@ -77,7 +78,12 @@ QDateTime hourOf(const QDateTime& start, const QTimeZone& zone);
 // A station's name: the one it was given, else the host of its units.
 QString stationName(const QHash<QString, QString>& given, const Ledger::UnitRecord& r);
 
-// all: every unit of the ledger (first attempts look before the window);
-// names: the stations' names by id; chain: every station's links.
-ShiftFigures shiftFigures(const QList<Ledger::UnitRecord>& all, const QHash<QString, QString>& names,
-                          const QList<Ledger::ChainEntry>& chain, const ShiftRequest& request, const QDateTime& now);
+// The figures of a ledger as it is stored, read a page at a time in one
+// snapshot of it, as verifyStored() reads it: memory grows with the window's
+// failures and the serials begun before its end, not with the units and
+// their labels. ownStation: a station's own ledger, whose every row and link
+// is that station's; empty for the central one. names: the stations' names
+// by id. Throws LedgerError.
+ShiftFigures storedShiftFigures(const Ledger::StoredLedger& ledger, const QString& ownStation,
+                                const QHash<QString, QString>& names, const ShiftRequest& request, const QDateTime& now,
+                                int pageRows = 500);

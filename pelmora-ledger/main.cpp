@@ -82,10 +82,8 @@ int run(const Options& o)
         write(summaryText(units(), QDateTime::currentDateTimeUtc()).toUtf8());
         return Done;
     case Options::Command::Report: {
-        // Every unit: a serial's first attempt may lie before the window, and
-        // verify needs every row of a station.
-        const QList<UnitRecord> all = central ? central->units() : local->units();
-        const QList<ChainEntry> chain = central ? central->chain() : local->chain();
+        // Every unit is read, a page at a time: a serial's first attempt may
+        // lie before the window, and verify needs every row of a station.
         QHash<QString, QString> names;
         if (central)
             names = central->stationNames();
@@ -93,7 +91,15 @@ int run(const Options& o)
             names.insert(local->station(), local->stationName());
         const ShiftRequest request{o.filter.since, o.filter.until, o.onlyStation, o.filter.recipe, o.filter.fixture,
                                    o.zone.isEmpty() ? QTimeZone::systemTimeZone() : QTimeZone(o.zone.toUtf8())};
-        const ShiftFigures figures = shiftFigures(all, names, chain, request, QDateTime::currentDateTimeUtc());
+        ShiftFigures figures;
+        const auto reading = [&](const StoredLedger& ledger) {
+            figures = storedShiftFigures(ledger, central ? QString() : local->station(), names, request,
+                                         QDateTime::currentDateTimeUtc());
+        };
+        if (central)
+            central->read(reading);
+        else
+            local->read(reading);
         QSaveFile file(o.html);
         if (!file.open(QIODevice::WriteOnly) || file.write(reportHtml(figures, failuresShown)) < 0 || !file.commit()) {
             std::fprintf(stderr, "pelmora-ledger: cannot write %s: %s\n", o.html.toUtf8().constData(),

@@ -45,6 +45,7 @@ void checkChains(const StoredLedger& l, const FindingSink& found, int pageRows, 
         if (totals.links++ == 0 || e.station != station)
             ++totals.stations;
         station = e.station;
+        totals.heads[e.station] = {e.seq, e.hash};
         for (const Finding& f : walk.add(e))
             found(f);
     }
@@ -55,7 +56,8 @@ void checkChains(const StoredLedger& l, const FindingSink& found, int pageRows, 
 // Every row with its labels and its unit's last link, in the order of
 // readUnits(): start time, then id. The labels come in the same order
 // beside it, so each row takes the labels that follow of its own id.
-void checkUnits(const StoredLedger& l, const FindingSink& found, int pageRows, VerifyTotals& totals)
+void checkUnits(const StoredLedger& l, const FindingSink& found, int pageRows, VerifyTotals& totals,
+                const UnitSink& eachUnit)
 {
     const int linkColumn = 17;  // after the unit's 16 columns and its station
     PagedQuery rows(l.db, l.dialect,
@@ -83,6 +85,8 @@ void checkUnits(const StoredLedger& l, const FindingSink& found, int pageRows, V
         row.station = rows.row().value(16).toString();
         for (; label && labels.row().value(0).toString() == id; label = labels.next())
             row.labels.append(labelFromRow(labels.row()));
+        if (eachUnit)
+            eachUnit(row);
         const bool linked = !rows.row().isNull(linkColumn);
         const ChainEntry last = linked ? link(rows, linkColumn) : ChainEntry{};
         if (const std::optional<Finding> f = checkRow(row, linked ? &last : nullptr))
@@ -107,12 +111,12 @@ void checkRemoved(const StoredLedger& l, const FindingSink& found, int pageRows)
 
 }  // namespace
 
-VerifyTotals verifyStored(const StoredLedger& ledger, const FindingSink& found, int pageRows)
+VerifyTotals verifyStored(const StoredLedger& ledger, const FindingSink& found, int pageRows, const UnitSink& eachUnit)
 {
     VerifyTotals totals;
     ReadSnapshot snapshot(ledger.db, ledger.dialect);
     checkChains(ledger, found, pageRows, totals);
-    checkUnits(ledger, found, pageRows, totals);
+    checkUnits(ledger, found, pageRows, totals, eachUnit);
     checkRemoved(ledger, found, pageRows);
     snapshot.end();
     return totals;

@@ -6,6 +6,7 @@
 #include "ledger/Chain.h"
 #include "ledger/UnitRows.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <functional>
 #include <optional>
@@ -19,15 +20,25 @@ struct StoredLedger {
     bool serials = true;  // its units have the serials' columns
 };
 
+struct ChainHead {
+    qint64 seq = 0;
+    QString hash;
+};
+
 struct VerifyTotals {
     qint64 links = 0, units = 0, stations = 0;
+    QHash<QString, ChainHead> heads;  // each station's last link
 };
 
 using FindingSink = std::function<void(const Finding&)>;
+// Each unit with its labels, by start time then id, before what is found of its row.
+using UnitSink = std::function<void(const UnitRecord&)>;
 
 // What verify(chain, units) finds on the whole ledger, in the same order,
-// from one snapshot of it. Throws LedgerError.
-VerifyTotals verifyStored(const StoredLedger& ledger, const FindingSink& found, int pageRows = 500);
+// from one snapshot of it; eachUnit, when given, sees every row read on the
+// way. Throws LedgerError.
+VerifyTotals verifyStored(const StoredLedger& ledger, const FindingSink& found, int pageRows = 500,
+                          const UnitSink& eachUnit = {});
 
 // What compareCopies(own chain, sentUpTo, central chain) finds. The central
 // copy is read in a snapshot taken before the station's own, so a link the

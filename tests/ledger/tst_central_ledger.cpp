@@ -610,8 +610,9 @@ private slots:
         CentralLedger central(uri);
         ShiftRequest utc;
         utc.zone = QTimeZone::utc();
-        const ShiftFigures figures = shiftFigures(central.units(), central.stationNames(), central.chain(), utc,
-                                                  QDateTime::currentDateTimeUtc());
+        ShiftFigures figures;
+        const QHash<QString, QString> names = central.stationNames();
+        central.read([&](const StoredLedger& l) { figures = storedShiftFigures(l, {}, names, utc, QDateTime::currentDateTimeUtc(), 2); });
         QSqlQuery hours(db);
         QVERIFY(hours.exec(QStringLiteral("SELECT station, station_name, recipe, recipe_sha256, hour, units, passed, failed, "
                                           "interrupted, open, first_attempts_ended, first_attempts_passed, units_per_hour "
@@ -770,6 +771,17 @@ private slots:
             const QStringList expected = texts(verify(central.chain(), central.units()));
             QVERIFY(!expected.isEmpty());
             QCOMPARE(streamed(), expected);
+            if (edit.startsWith(QLatin1String("UPDATE units"))) {
+                // The shift report's: the station whose row changed is broken, the other whole.
+                ShiftFigures figures;
+                ShiftRequest any;
+                any.zone = QTimeZone::utc();
+                central.read([&](const StoredLedger& l) { figures = storedShiftFigures(l, {}, {}, any, QDateTime::currentDateTimeUtc(), 3); });
+                QCOMPARE(figures.totals.units, 9);
+                QCOMPARE((std::tuple{figures.station(a.station())->whole, figures.station(a.station())->finding, figures.station(a.station())->lastSeq}),
+                         (std::tuple{false, expected[0], ownA.last().seq}));
+                QCOMPARE(figures.station(b.station())->whole, true);
+            }
         }
 
         QVERIFY(server.sql(QStringLiteral("DELETE FROM chain WHERE station = '%1' AND seq = 10").arg(a.station()),
